@@ -1,0 +1,50 @@
+#pragma once
+#include <memory>
+#include <sstream>
+#include <string>
+
+namespace log4cxx { class Logger; }
+
+namespace bv::log {
+
+enum class Level { Trace, Debug, Info, Warn, Error };
+
+// A named log4cxx logger. Records carry the source file tag that operators
+// know from the logs ("BV_main", "C_Serial", ...) and the line.
+class Logger {
+public:
+    explicit Logger(const char* name);
+    bool isDebugEnabled() const;
+    bool isErrorEnabled() const;
+    void write(Level level, const std::string& message, const char* fileTag, int line) const;
+    const std::string& name() const { return m_name; }
+
+private:
+    std::shared_ptr<log4cxx::Logger> m_logger;
+    std::string m_name;
+};
+
+// Reads the properties file; when it is missing or unreadable a basic console
+// configuration is used and the program goes on.
+void configure(const std::string& propertiesPath);
+// Quiet configuration for test programs (errors only, on the console).
+void configureForTests();
+
+} // namespace bv::log
+
+#define BV_LOG(logger, level, tag, expr)                                              \
+    do {                                                                              \
+        std::ostringstream bv_log_os_;                                                \
+        bv_log_os_ << expr;                                                           \
+        (logger).write(level, bv_log_os_.str(), tag, __LINE__);                       \
+    } while (0)
+
+#define BV_LOG_DEBUG(logger, tag, expr)                                               \
+    do {                                                                              \
+        if ((logger).isDebugEnabled()) BV_LOG(logger, ::bv::log::Level::Debug, tag, expr); \
+    } while (0)
+
+#define BV_LOG_ERROR(logger, tag, expr)                                               \
+    do {                                                                              \
+        if ((logger).isErrorEnabled()) BV_LOG(logger, ::bv::log::Level::Error, tag, expr); \
+    } while (0)
