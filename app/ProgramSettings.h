@@ -59,6 +59,12 @@ public:
 
     std::string m_sProgramDir;  // without a trailing separator
 
+private:
+    struct Blank {};
+    explicit ProgramSettings(Blank) {}
+
+public:
+
     // "Comm"
     std::string m_sPort = "com1";
     int m_iHighBaudrate = 1;
