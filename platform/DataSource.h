@@ -1,4 +1,5 @@
 #pragma once
+#include <memory>
 #include <string>
 
 namespace bv {
@@ -14,6 +15,13 @@ public:
     virtual bool isOpen() const = 0;
     // Diagnostic text of the last failure (driver messages, no connection text).
     virtual std::string lastError() const = 0;
+};
+
+// Makes a fresh data source for each protocol write; tests hand in fakes.
+class IDataSourceFactory {
+public:
+    virtual ~IDataSourceFactory() = default;
+    virtual std::unique_ptr<IDataSource> create() = 0;
 };
 
 // unixODBC through SQLDriverConnect.
@@ -33,6 +41,11 @@ private:
     void* m_env = nullptr;
     void* m_dbc = nullptr;
     std::string m_error;
+};
+
+class OdbcDataSourceFactory final : public IDataSourceFactory {
+public:
+    std::unique_ptr<IDataSource> create() override { return std::make_unique<OdbcDataSource>(); }
 };
 
 } // namespace bv
