@@ -1,8 +1,123 @@
 #include "app/ProgramSettings.h"
 
+#include "platform/Logging.h"
+#include "platform/Profile.h"
+#include "platform/Prompt.h"
 #include "res/StringTable.h"
 
 namespace bv {
+namespace {
+
+const log::Logger& logger()
+{
+    static const log::Logger instance("ProgramSettings");
+    return instance;
+}
+constexpr const char* kTag = "ProgramSettings";
+
+constexpr std::size_t kValueBuffer = 100;
+constexpr std::size_t kStartfileBuffer = 199;
+constexpr unsigned kMsgNotWritable = 61248;
+
+const std::string& S(unsigned id) { return strings::text(id); }
+
+std::string numbered(const char* prefix, int i, const char* suffix = "")
+{
+    return prefix + std::to_string(i) + suffix;
+}
+
+const char* const kDetectorKeys[4] = {" Tau1", " Scale1", " Tau2", " Scale2"};
+const char* const kLimitKeys[6] = {"Y0", "Z0", "Y1", "Z1", "Y2", "Z2"};
+
+// Reading rules of the key table.
+class Reader {
+public:
+    explicit Reader(const ProfileDocument& document) : m_doc(document) {}
+
+    int integer(const std::string& section, const std::string& key, int missing) const
+    {
+        return m_doc.getInt(section, key, missing);
+    }
+    std::string text(const std::string& section, const std::string& key, const std::string& missing,
+                     std::size_t buffer = kValueBuffer) const
+    {
+        return m_doc.getString(section, key, missing, buffer);
+    }
+
+    // Keys that stay as they are when absent or empty.
+    bool present(const std::string& section, const std::string& key, std::string& value,
+                 std::size_t buffer = kValueBuffer) const
+    {
+        value = m_doc.getString(section, key, "", buffer);
+        return !value.empty();
+    }
+    void keepText(const std::string& section, const std::string& key, std::string& member,
+                  std::size_t buffer = kValueBuffer) const
+    {
+        std::string v;
+        if (present(section, key, v, buffer))
+            member = std::move(v);
+    }
+    void keepInt(const std::string& section, const std::string& key, int& member) const
+    {
+        std::string v;
+        if (present(section, key, v))
+            member = leadingInt(v);
+    }
+    void keepFlag(const std::string& section, const std::string& key, int& member) const
+    {
+        std::string v;
+        if (present(section, key, v))
+            member = leadingInt(v) != 0 ? 1 : 0;
+    }
+    // Integers that the file may hold as reals: the fraction is dropped.
+    void keepRealAsInt(const std::string& section, const std::string& key, int& member) const
+    {
+        std::string v;
+        if (present(section, key, v))
+            member = truncToInt(leadingReal(v));
+    }
+    void keepReal(const std::string& section, const std::string& key, double& member) const
+    {
+        std::string v;
+        if (present(section, key, v))
+            member = leadingReal(v);
+    }
+
+private:
+    const ProfileDocument& m_doc;
+};
+
+class Writer {
+public:
+    explicit Writer(ProfileDocument& document) : m_doc(document) {}
+
+    void integer(const std::string& section, const std::string& key, long value)
+    {
+        m_doc.writeString(section, key, std::to_string(value));
+    }
+    void unsignedValue(const std::string& section, const std::string& key, unsigned long value)
+    {
+        m_doc.writeString(section, key, std::to_string(value));
+    }
+    void fixed8(const std::string& section, const std::string& key, double value)
+    {
+        m_doc.writeString(section, key, formatReal("%1.8f", value));
+    }
+    void general(const std::string& section, const std::string& key, double value)
+    {
+        m_doc.writeString(section, key, formatReal("%g", value));
+    }
+    void text(const std::string& section, const std::string& key, const std::string& value)
+    {
+        m_doc.writeString(section, key, value);
+    }
+
+private:
+    ProfileDocument& m_doc;
+};
+
+} // namespace
 
 ProgramSettings::ProgramSettings() { ResetToInitial(); }
 
@@ -15,8 +130,10 @@ ProgramSettings& ProgramSettings::Instance()
 void ProgramSettings::ResetToInitial()
 {
     const std::string dir = m_sProgramDir;
+    IProfileFiles* const files = m_pFiles;
     *this = ProgramSettings(ProgramSettings::Blank{});
     m_sProgramDir = dir;
+    m_pFiles = files;
 
     static const double initialDetectors[4][4] = {
         {10, -0.1, 3500, 0.1}, {0, 0, 0, 0}, {22, -0.16, 6, -0.12}, {3500, 0.1, 0, 0}};
@@ -39,6 +156,242 @@ void ProgramSettings::ResetToInitial()
         m_sOutputNames[i] = "Port " + std::to_string(i);
         m_sInputNames[i] = "Port " + std::to_string(i);
     }
+}
+
+IProfileFiles& ProgramSettings::files() const { return m_pFiles ? *m_pFiles : realProfileFiles(); }
+
+int ProgramSettings::Open(const std::string& fileName, IPrompt& prompt)
+{
+    const std::string path = m_sProgramDir.empty() ? fileName : m_sProgramDir + "/" + fileName;
+    BV_LOG_DEBUG(logger(), kTag, "Open " << path);
+    IProfileFiles& fs = files();
+
+    std::string content;
+    if (fs.read(path, content) != IProfileFiles::ReadResult::Ok) {
+        // No file yet: it gets the initial values, which stay in force.
+        m_strPath = path;
+        WriteAll();
+        return 1;
+    }
+    m_strPath = path;
+    if (!fs.canWrite(path))
+        prompt.show(S(kMsgNotWritable), PromptButtons::Ok, PromptIcon::Exclamation);
+
+    ProfileDocument document(content);
+    const int version = document.getInt("Version", "no", 0);
+    if (version != Version()) {
+        BV_LOG_DEBUG(logger(), kTag, "Open: file version " << version << " replaced by a new file");
+        if (!fs.remove(path)) {
+            prompt.show(S(kMsgNotWritable), PromptButtons::Ok, PromptIcon::Exclamation);
+            return 0;
+        }
+        WriteAll();
+        Profile(fs).load(path, document);
+    }
+
+    m_rcWindow.left = document.getInt("Window", "left", 0);
+    m_rcWindow.top = document.getInt("Window", "top", 0);
+    m_rcWindow.right = document.getInt("Window", "right", 0);
+    m_rcWindow.bottom = document.getInt("Window", "bottom", 0);
+    loadFrom(document);
+    return 1;
+}
+
+int ProgramSettings::WriteAll()
+{
+    Profile profile(files());
+    ProfileDocument document;
+    // A file that exists but cannot be read is left alone: rewriting it
+    // would throw away everything this program does not know.
+    bool written = profile.load(m_strPath, document);
+    if (written) {
+        Writer w(document);
+        w.integer("Version", "no", Version());
+        w.integer("Window", "left", m_rcWindow.left);
+        w.integer("Window", "top", m_rcWindow.top);
+        w.integer("Window", "right", m_rcWindow.right);
+        w.integer("Window", "bottom", m_rcWindow.bottom);
+        saveTo(document);
+        written = profile.store(m_strPath, document);
+    }
+    if (!written)
+        BV_LOG_ERROR(logger(), kTag, "WriteAll: cannot write " << m_strPath);
+    return 1;
+}
+
+int ProgramSettings::Load()
+{
+    ProfileDocument document;
+    Profile(files()).load(m_strPath, document);
+    loadFrom(document);
+    return 1;
+}
+
+int ProgramSettings::Save()
+{
+    Profile profile(files());
+    ProfileDocument document;
+    bool written = profile.load(m_strPath, document);
+    if (written) {
+        saveTo(document);
+        written = profile.store(m_strPath, document);
+    }
+    if (!written)
+        BV_LOG_ERROR(logger(), kTag, "Save: cannot write " << m_strPath);
+    return 1;
+}
+
+void ProgramSettings::loadFrom(const ProfileDocument& document)
+{
+    const Reader r(document);
+
+    m_sPort = r.text("Comm", "Port", "com1");
+    m_byOwn = static_cast<uint8_t>(r.integer(S(61251), "Own", 64));
+    m_iPrivateMode = r.integer("Private", "Mode", 0);
+    r.keepText("File", "Default", m_sFileDefault);
+    m_iHighBaudrate = r.integer("Comm", "HighBaudrate", 1);
+    m_iMaxRate = truncToInt(leadingReal(r.text("Comm", "MaxRate", "115000")));
+
+    r.keepReal("Laser", S(61252), m_dWavelength);
+    r.keepInt("Laser", S(61253), m_iRotationSpeed);
+    r.keepInt("Laser", S(61254), m_iCamerachip);
+    r.keepReal("Laser", S(61255), m_dLaserPower);
+    r.keepReal("Laser", S(61256), m_dFocallength);
+    r.keepInt("Laser", S(61257), m_iBeamFindTrigger);
+    r.keepInt("Laser", S(61258), m_iBeamFindPercent);
+    m_iFuncExist = r.integer("Laser", S(61259), 1);
+    r.keepInt("Laser", S(61260), m_iDetectortype);
+    for (int i = 0; i < 6; ++i)
+        r.keepReal("Laser", S(61261) + kLimitKeys[i], m_dMechanicalLimits[i]);
+    r.keepInt("Laser", "Autoscaleon", m_iAutoscaleon);
+
+    for (int i = 0; i < 10; ++i) {
+        DetectorEntry& d = m_detectors[i];
+        d.defined = true;
+        double* const reals[4] = {&d.tau1, &d.scale1, &d.tau2, &d.scale2};
+        for (int k = 0; k < 4; ++k) {
+            const std::string v = r.text("Detectorparameter", numbered("Detector ", i, kDetectorKeys[k]), "");
+            if (v.empty())
+                d.defined = false;
+            *reals[k] = leadingReal(v);
+        }
+        d.name = r.text("Detectorparameter", numbered("Detector ", i, " Name"), "");
+        if (d.name.empty())
+            d.defined = false;
+    }
+    for (int i = 0; i < 10; ++i) {
+        m_triggerModes[i].inUse = true;
+        r.keepText(S(61279), numbered("TriggerMode ", i), m_triggerModes[i].name);
+    }
+
+    m_iInterfaceStartup = r.integer("Interface", "Startup", 0);
+    // An empty list keeps the one in force; only a missing key gives the short list.
+    const std::string rescan = r.text("Comm", "Rescan", "160,144,161");
+    if (!rescan.empty())
+        m_sRescan = rescan;
+    r.keepText(S(61278), S(61262), m_sStartfile, kStartfileBuffer);
+    for (int i = 0; i < 16; ++i) {
+        const std::string fallback = numbered("Port ", i);
+        m_sOutputNames[i] = r.text("Output", numbered("Out", i), fallback);
+        m_sInputNames[i] = r.text("Input", numbered("In", i), fallback);
+    }
+    m_sMultimonRescan = r.text("Multimon", "Rescan", "32,33,128");
+    m_sMultimonRadius = r.text("Multimon", "Radius", "1.");
+    m_iExportSetting = r.integer("Export", "Setting", 0);
+    r.keepText("Service", S(61271), m_sCompanyAddress);
+    r.keepText("Service", S(61272), m_sServiceTechnician);
+
+    m_ulCommandNo = leadingUnsigned(r.text(S(61275), S(61273), "0"));
+    m_ulFileNo = leadingUnsigned(r.text(S(61275), S(61274), "1"));
+    m_iProtocol = r.integer(S(61275), S(61276), 0);
+
+    m_dOffset = leadingReal(r.text(S(61277), "Offset", "1"));
+    m_lOffsetThousandths = truncToLong(m_dOffset * 1000.0);
+
+    r.keepFlag("Comm", "Set Parity", m_bSetParity);
+    r.keepInt("Comm", "USB-To-Serial Bridge", m_bUsbToSerialBridge);
+    r.keepText("Comm", "Device Address", m_sDeviceAddress);
+    r.keepInt("Comm", "Data_Transfer_Mode", m_iDataTransferMode);
+    r.keepReal("EC Power", "Deviation Limit", m_dDeviationLimit);
+    // Kept as read, 0 and negative included: whoever divides by them guards.
+    r.keepRealAsInt("Setup", "Interval", m_iInterval);
+    r.keepRealAsInt("Setup", "Average period", m_iAveragePeriod);
+    r.keepRealAsInt("Setup", "time of thermalization", m_iThermalizationTime);
+    r.keepFlag("Open Shutter", "Use SPS", m_bUseSps);
+    r.keepInt("Open Shutter", "Input1", m_iInput1);
+    r.keepInt("Open Shutter", "Input2", m_iInput2);
+    r.keepInt("Open Shutter", "Output1", m_iOutput1);
+    r.keepInt("Open Shutter", "Output2", m_iOutput2);
+    r.keepInt("Open Shutter", "Target Address", m_iTargetAddress);
+}
+
+void ProgramSettings::saveTo(ProfileDocument& document) const
+{
+    Writer w(document);
+
+    w.text("Comm", "Port", m_sPort);
+    w.integer(S(61251), "Own", m_byOwn);
+    w.integer("Private", "Mode", m_iPrivateMode);
+    w.text("File", "Default", m_sFileDefault);
+    w.integer("Comm", "HighBaudrate", m_iHighBaudrate);
+
+    w.fixed8("Laser", S(61252), m_dWavelength);
+    w.integer("Laser", S(61253), m_iRotationSpeed);
+    w.integer("Laser", S(61254), m_iCamerachip);
+    w.fixed8("Laser", S(61255), m_dLaserPower);
+    w.fixed8("Laser", S(61256), m_dFocallength);
+    w.integer("Laser", S(61257), m_iBeamFindTrigger);
+    w.integer("Laser", S(61258), m_iBeamFindPercent);
+    w.integer("Laser", S(61259), m_iFuncExist);
+    w.integer("Laser", S(61260), m_iDetectortype);
+    for (int i = 0; i < 6; ++i)
+        w.fixed8("Laser", S(61261) + kLimitKeys[i], m_dMechanicalLimits[i]);
+    w.integer("Laser", "Autoscaleon", m_iAutoscaleon);
+
+    for (int i = 0; i < 10; ++i) {
+        const DetectorEntry& d = m_detectors[i];
+        const double reals[4] = {d.tau1, d.scale1, d.tau2, d.scale2};
+        for (int k = 0; k < 4; ++k)
+            w.general("Detectorparameter", numbered("Detector ", i, kDetectorKeys[k]), reals[k]);
+        w.text("Detectorparameter", numbered("Detector ", i, " Name"), d.defined ? d.name : std::string());
+    }
+    for (int i = 0; i < 10; ++i) {
+        const TriggerModeEntry& t = m_triggerModes[i];
+        w.text(S(61279), numbered("TriggerMode ", i), t.inUse ? t.name : std::string());
+    }
+
+    w.integer("Interface", "Startup", m_iInterfaceStartup);
+    w.text("Comm", "Rescan", m_sRescan);
+    w.text(S(61278), S(61262), m_sStartfile);
+    for (int i = 0; i < 16; ++i)
+        w.text("Output", numbered("Out", i), m_sOutputNames[i]);
+    for (int i = 0; i < 16; ++i)
+        w.text("Input", numbered("In", i), m_sInputNames[i]);
+    w.text("Multimon", "Rescan", m_sMultimonRescan);
+    w.text("Multimon", "Radius", m_sMultimonRadius);
+    w.integer("Export", "Setting", m_iExportSetting);
+    w.text("Service", S(61271), m_sCompanyAddress);
+    w.text("Service", S(61272), m_sServiceTechnician);
+
+    w.unsignedValue(S(61275), S(61273), m_ulCommandNo);
+    w.unsignedValue(S(61275), S(61274), m_ulFileNo);
+    w.integer(S(61275), S(61276), m_iProtocol);
+    w.general(S(61277), "Offset", static_cast<double>(m_lOffsetThousandths) / 1000.0);
+
+    w.integer("Comm", "Set Parity", m_bSetParity);
+    w.integer("Comm", "USB-To-Serial Bridge", m_bUsbToSerialBridge);
+    w.text("Comm", "Device Address", m_sDeviceAddress);
+    w.integer("Comm", "Data_Transfer_Mode", m_iDataTransferMode);
+    w.general("EC Power", "Deviation Limit", m_dDeviationLimit);
+    w.integer("Setup", "Interval", m_iInterval);
+    w.integer("Setup", "Average period", m_iAveragePeriod);
+    w.integer("Setup", "time of thermalization", m_iThermalizationTime);
+    w.integer("Open Shutter", "Use SPS", m_bUseSps);
+    w.integer("Open Shutter", "Input1", m_iInput1);
+    w.integer("Open Shutter", "Input2", m_iInput2);
+    w.integer("Open Shutter", "Output1", m_iOutput1);
+    w.integer("Open Shutter", "Output2", m_iOutput2);
+    w.integer("Open Shutter", "Target Address", m_iTargetAddress);
 }
 
 } // namespace bv

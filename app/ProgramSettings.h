@@ -6,6 +6,8 @@
 namespace bv {
 
 class IPrompt;
+class IProfileFiles;
+class ProfileDocument;
 
 // Base of the settings object: the file's path and the (kept) window rectangle.
 class SettingsFile {
@@ -57,11 +59,21 @@ public:
     // Restores every member to its initial value (tests, and a fresh start).
     void ResetToInitial();
 
+    // The file operations behind the ini file: the real file system unless
+    // a test puts in others. Kept by ResetToInitial.
+    void setProfileFiles(IProfileFiles& files) { m_pFiles = &files; }
+
     std::string m_sProgramDir;  // without a trailing separator
 
 private:
     struct Blank {};
     explicit ProgramSettings(Blank) {}
+
+    IProfileFiles& files() const;
+    void loadFrom(const ProfileDocument& document);
+    void saveTo(ProfileDocument& document) const;
+
+    IProfileFiles* m_pFiles = nullptr;
 
 public:
 

@@ -1,14 +1,107 @@
 #include "res/StringTable.h"
 
-#include <mutex>
-
 namespace bv::strings {
 namespace {
 
 const std::map<unsigned, std::string>& builtIn()
 {
     static const std::map<unsigned, std::string> table = {
+        // Operator window
+        {29, "Laser power detected\n-> Shutter cannot be closed !"},
+        {4000, "Peak "},
+        {4001, "Average"},
+        {4002, "Current"},
+        {4003, "Start power measurement"},
+        {4004, "Stop"},
+        {4007, "Error: Flow rate too low !"},
+        {4008, "Error: Open shutter before measurement !"},
+
+        // Protocol
         {6117, "Cannot open Database !"},
+        {10003, "No filename entered!"},
+
+        // Bus traffic log
+        {61214, "Cannot open BV_BusPro%02lu.Dat."},
+
+        // Initial detector names
+        {61221, "Thermopile"},
+        {61222, "Volume absorber"},
+        {61223, "Surface absorber"},
+        {61224, "Water calorimeter"},
+        {61225, "Noname"},
+        {61226, "Noname"},
+        {61227, "Noname"},
+        {61228, "Noname"},
+        {61229, "Noname"},
+        {61230, "Noname"},
+
+        // Initial trigger-mode names
+        {61233, "CW-Trigger"},
+        {61234, "Trigger with delay and following pulse length"},
+        {61235, "Trigger for single pulse"},
+        {61236, "Trigger with S&H and line konversion"},
+        {61237, "Trigger with Delay for single pulse"},
+        {61238, "Trigger with S&H, single-pixel"},
+        {61239, "Trigger with S&H w\u00e4hrend Pixelpause"},
+        {61240, "cw-beam, with measuringtime"},
+        {61241, "Triggered operation with exposure time"},
+        {61242, "Noname"},
+
+        // Settings file: message and section/key names
+        {61248, "The *.ini file cannot be written!\nCheck if this file is write-protected ."},
+        {61251, "Address"},
+        {61252, "Wavelength"},
+        {61253, "RotationSpeed"},
+        {61254, "Camerachip"},
+        {61255, "LaserPower"},
+        {61256, "Focallength"},
+        {61257, "BeamFindTrigger"},
+        {61258, "BeamFindPercent"},
+        {61259, "FuncExist"},
+        {61260, "Detectortype"},
+        {61261, "MechanicalLimits"},
+        {61262, "Startfile"},
+        {61271, "CompanyAddress"},
+        {61272, "ServiceTechnician"},
+        {61273, "Command_No"},
+        {61274, "File_No"},
+        {61275, "BusProtocol"},
+        {61276, "Protocol"},
+        {61277, "CarriageConstant"},
+        {61278, "Script"},
+        {61279, "Trigger_modi"},
+
+        // Status list, value area, buttons and alarms
+        {61280, "Error: NO FLOW RATE, SHUT DOWN LASER IMMEDIATELY!!!"},
+        {61285, "Voltage"},
+        {61287, "Deviation"},
+        {61288, "Limit"},
+        {61289, "O.K."},
+        {61290, "Start electronic calibration"},
+        {61291, "!!!DANGER!!!\n!!!SHUTDOWN LASER!!!\n!!!Shutter NOT OPEN!!!"},
+        {61292, "!!!DANGER!!!\n!!!SHUTDOWN LASER!!!\n!!!NO water!!!"},
+        {61293, "!!!DANGER!!!\n!!!SHUTDOWN LASER!!!\n!!!LOW flow rate!!!"},
+        {61294, "Close shutter"},
+        {61295, "Open shutter"},
+        {61296, "Electronic Calibration"},
+        {61297, "Calorimeter"},
+        {61298, "Warning: Timeout, electronic calibration stopped"},
+        {61299, "Error: Electronic calibration stopped"},
+        {61300, "Error: Low flow rate, electronic calibration stopped"},
+        {61301, "Current"},
+        {61302, "Shutdown LASER before electric calibration!"},
+        {61303, "Thermalizing"},
+
+        // Serial link errors, by kind (see commErrorText)
+        {kCommErrorBase + 0, "CSerial: Error !"},
+        {kCommErrorBase + 1, "CSerial: Error at Cyclic Buffering"},
+        {kCommErrorBase + 2, "CSerial: Cannot open Serial Interface !"},
+        {kCommErrorBase + 3, "CSerial: Error at BuildDCB !"},
+        {kCommErrorBase + 4, "CSerial: Error at SetCommState !"},
+        {kCommErrorBase + 5, "CSerial: Cannot close Serial Interface !"},
+        {kCommErrorBase + 6, "CSerial: No Echo"},
+        {kCommErrorBase + 7, "No Port opened!\nPlease select 'Com-Port' first"},
+        {kCommErrorBase + 8, "CSerial: Error !"},
     };
     return table;
 }
@@ -34,5 +127,11 @@ const std::string& text(unsigned id)
 bool has(unsigned id) { return overrides().count(id) || builtIn().count(id); }
 
 void setOverrides(std::map<unsigned, std::string> table) { overrides() = std::move(table); }
+
+const std::string& commErrorText(unsigned kind)
+{
+    static const std::string empty;
+    return kind <= kCommErrorLastKind ? text(kCommErrorBase + kind) : empty;
+}
 
 } // namespace bv::strings

@@ -1,0 +1,47 @@
+#pragma once
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "platform/Prompt.h"
+
+namespace bv::test {
+
+// A prompt that records every box it is asked to show and answers from a
+// script, then with Ok once the script is used up.
+class ScriptedPrompt final : public IPrompt {
+public:
+    struct Shown {
+        std::string text;
+        PromptButtons buttons;
+        PromptIcon icon;
+    };
+
+    explicit ScriptedPrompt(std::deque<PromptResult> answers = {}) : m_answers(std::move(answers)) {}
+
+    PromptResult show(const std::string& text, PromptButtons buttons, PromptIcon icon) override
+    {
+        shown.push_back({text, buttons, icon});
+        if (m_answers.empty())
+            return PromptResult::Ok;
+        const PromptResult answer = m_answers.front();
+        m_answers.pop_front();
+        return answer;
+    }
+
+    void script(PromptResult answer) { m_answers.push_back(answer); }
+    std::vector<std::string> texts() const
+    {
+        std::vector<std::string> out;
+        for (const Shown& s : shown)
+            out.push_back(s.text);
+        return out;
+    }
+
+    std::vector<Shown> shown;
+
+private:
+    std::deque<PromptResult> m_answers;
+};
+
+} // namespace bv::test
