@@ -1,0 +1,225 @@
+#include "control/Device.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <string>
+
+#include "link/BusLink.h"
+#include "platform/Clock.h"
+#include "platform/DataSource.h"
+#include "platform/Logging.h"
+#include "platform/Prompt.h"
+#include "res/StringTable.h"
+
+namespace bv {
+namespace {
+
+const log::Logger& logger()
+{
+    static const log::Logger instance("CDevice");
+    return instance;
+}
+
+constexpr const char* kTag = "Device";
+constexpr unsigned kCannotOpenDatabase = 6117;
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// Ready check
+
+CReadyCheck::CReadyCheck(CScheduler& scheduler, CDevice& device) : CState(scheduler), m_device(device)
+{
+    SetName("ReadyCheck");
+}
+
+void CReadyCheck::Run(const BusMessage&)
+{
+    switch (m_iState) {
+    case 0:
+        m_iRetry = 0;
+        GotoState(1);
+        break;
+    case 1:
+        m_device.Send("qr");
+        WaitFrame("Ready:2", m_device.m_byOwn, m_device.m_byDevice, 1000, 3);
+        break;
+    case 2:
+        End(kEndOk);
+        break;
+    case 3:
+        if (++m_iRetry <= 2)
+            GotoState(1);
+        else
+            End(kEndFailed);
+        break;
+    default:
+        BV_LOG_ERROR(logger(), kTag, "ReadyCheck: no state " << m_iState);
+        End(kEndFailed);
+        break;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// CDevice
+
+CDevice::CDevice(CScheduler& scheduler, IPrompt& prompt)
+    : m_scheduler(scheduler), m_prompt(prompt), m_ReadyCheck(scheduler, *this)
+{
+}
+
+CDevice::~CDevice() = default;
+
+IClock& CDevice::Clock() const { return m_scheduler.Clock(); }
+
+void CDevice::Init(uint8_t ownAddress, uint8_t deviceAddress, const char* name, CBusLink* link)
+{
+    m_byOwn = ownAddress;
+    m_byDevice = deviceAddress;
+    if (name)
+        m_sName = name;
+    m_pLink = link;
+    m_bInitialised = 1;
+}
+
+int CDevice::Send(const char* text, uint16_t length)
+{
+    return Send(reinterpret_cast<const uint8_t*>(text), length);
+}
+
+int CDevice::Send(const uint8_t* payload, uint16_t length)
+{
+    if (!m_pLink) {
+        BV_LOG_ERROR(logger(), kTag, "Send: device " << m_sName << " has no link");
+        return 0;
+    }
+    return m_pLink->iOnSendFrame(m_byOwn, m_byDevice, payload, length);
+}
+
+void CDevice::MarkAlive()
+{
+    m_bAnswerSeen = 1;
+    m_dwLastAnswer = Clock().now();
+}
+
+void CDevice::ClearAlive() { m_bAnswerSeen = 0; }
+
+void CDevice::AddListener(IDeviceListener* listener)
+{
+    if (listener && std::find(m_listeners.begin(), m_listeners.end(), listener) == m_listeners.end())
+        m_listeners.push_back(listener);
+}
+
+void CDevice::RemoveListener(IDeviceListener* listener)
+{
+    m_listeners.erase(std::remove(m_listeners.begin(), m_listeners.end(), listener), m_listeners.end());
+}
+
+void CDevice::Notify(int code, long parameter)
+{
+    m_lLastParameter = parameter;
+    const auto listeners = m_listeners;
+    for (IDeviceListener* listener : listeners) {
+        // A handler may have removed (and destroyed) a later listener.
+        if (std::find(m_listeners.begin(), m_listeners.end(), listener) != m_listeners.end())
+            listener->OnDeviceChanged(code, parameter);
+    }
+}
+
+bool CDevice::WriteProtocolLine(std::FILE*, int, int) { return true; }
+
+bool CDevice::WriteProtocolRecord(IDataSource&, int, int) { return true; }
+
+int CDevice::WriteProtocol(int a, int b)
+{
+    bool ok = true;
+    if (m_bProtocolToFile) {
+        // Binary append: the line writer produces the "\r\n" line ends itself.
+        std::FILE* file = std::fopen(m_sProtocolPath.c_str(), "ab");
+        if (!file) {
+            BV_LOG_ERROR(logger(), kTag,
+                         "WriteProtocol: cannot open " << m_sProtocolPath << ": " << std::strerror(errno));
+            m_prompt.show(strings::text(kCannotOpenDatabase));
+            return 0;
+        }
+        std::fseek(file, 0, SEEK_END);
+        if (!WriteProtocolLine(file, a, b))
+            ok = false;
+        if (std::ferror(file) || std::fclose(file) != 0) {
+            BV_LOG_ERROR(logger(), kTag, "WriteProtocol: writing " << m_sProtocolPath << " failed");
+            ok = false;
+        }
+    }
+    if (m_bProtocolToDatabase) {
+        std::unique_ptr<IDataSource> database = m_pDataSources ? m_pDataSources->create() : nullptr;
+        if (!database || !database->open("ODBC;" + m_sDatabaseConnection)) {
+            BV_LOG_ERROR(logger(), kTag,
+                         "WriteProtocol: data source not opened: "
+                             << (database ? database->lastError() : std::string("no data source")));
+            m_prompt.show(strings::text(kCannotOpenDatabase));
+            return 0;
+        }
+        if (!WriteProtocolRecord(*database, a, b))
+            ok = false;
+        database->close();
+    }
+    return ok ? 1 : 0;
+}
+
+// ---------------------------------------------------------------------------
+// Answer readers
+
+int CDevice::FindKey(std::string_view key, const FRAME* frame)
+{
+    if (!frame)
+        return -1;
+    const std::string_view payload = frame->text();
+    if (key.size() > payload.size())
+        return -1;
+    const size_t at = payload.find(key);
+    return at == std::string_view::npos ? -1 : static_cast<int>(at);
+}
+
+int CDevice::CopyPayload(const FRAME* frame, int position, int count, void* destination)
+{
+    if (!frame || !destination || position < 0 || count <= 0)
+        return 0;
+    const size_t size = frame->payloadSize();
+    if (static_cast<size_t>(position) >= size)
+        return 0;
+    const size_t n = std::min(static_cast<size_t>(count), size - static_cast<size_t>(position));
+    std::memcpy(destination, frame->payload + position, n);
+    return static_cast<int>(n);
+}
+
+double CDevice::ReadNumber(const FRAME* frame, int position, int width)
+{
+    if (width <= 0)
+        return 0.0;
+    std::string text(static_cast<size_t>(std::min(width, static_cast<int>(kRecordPayload))), '\0');
+    text.resize(static_cast<size_t>(CopyPayload(frame, position, width, text.data())));
+    size_t i = 0;
+    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i])))
+        ++i;
+    if (i < text.size() && text[i] == '+')
+        ++i;
+    // from_chars, unlike strtod, ignores the process locale (a German locale
+    // would otherwise stop at the '.').
+    double value = 0.0;
+    const auto result = std::from_chars(text.data() + i, text.data() + text.size(), value);
+    if (result.ec != std::errc())
+        return 0.0;
+    return value;
+}
+
+char CDevice::CharAt(const FRAME* frame, int position)
+{
+    char c = '\0';
+    CopyPayload(frame, position, 1, &c);
+    return c;
+}
+
+} // namespace bv

@@ -1,0 +1,120 @@
+#pragma once
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "control/Messages.h"
+#include "control/Scheduler.h"
+#include "link/Frame.h"
+
+namespace bv {
+
+class CBusLink;
+class CDevice;
+class IClock;
+class IDataSource;
+class IDataSourceFactory;
+class IPrompt;
+
+// Receives the device notification (window message kMsgDeviceChanged)
+// synchronously, inside the state handler that sent it.
+class IDeviceListener {
+public:
+    virtual ~IDeviceListener() = default;
+    virtual void OnDeviceChanged(int code, long parameter) = 0;
+};
+
+// Asks "qr" and waits for "Ready": three tries of one second each.
+class CReadyCheck final : public CState {
+public:
+    CReadyCheck(CScheduler& scheduler, CDevice& device);
+    void Run(const BusMessage& message) override;
+
+    int32_t m_iRetry = 0;
+
+private:
+    CDevice& m_device;
+};
+
+// Base of every bus device: its bus identity, the link its commands go
+// through, its listeners and the protocol output switches.
+class CDevice {
+public:
+    CDevice(CScheduler& scheduler, IPrompt& prompt);
+    virtual ~CDevice();
+    CDevice(const CDevice&) = delete;
+    CDevice& operator=(const CDevice&) = delete;
+
+    // name may be null (keeps the current one).
+    void Init(uint8_t ownAddress, uint8_t deviceAddress, const char* name, CBusLink* link);
+    // From the own address to the device address. length 0: text is
+    // zero-terminated. Returns the link's result (1 sent), 0 without a link.
+    int Send(const char* text, uint16_t length = 0);
+    int Send(const uint8_t* payload, uint16_t length);
+
+    void MarkAlive();
+    void ClearAlive();
+
+    void AddListener(IDeviceListener* listener);
+    void RemoveListener(IDeviceListener* listener);
+    // Stores the parameter, then calls every listener before returning.
+    void Notify(int code, long parameter);
+
+    // Appends to the protocol file and/or opens the data source, as switched.
+    // 1 when every write that was done succeeded; 0 after message 6117.
+    int WriteProtocol(int a, int b);
+    // One line to the open protocol file; write line ends as "\r\n"
+    // (WriteTextMode does that). Returns success.
+    virtual bool WriteProtocolLine(std::FILE* file, int a, int b);
+    virtual bool WriteProtocolRecord(IDataSource& database, int a, int b);
+    void SetDataSourceFactory(IDataSourceFactory* factory) { m_pDataSources = factory; }
+
+    void StartReadyCheck() { m_ReadyCheck.Start(); }
+
+    CScheduler& Scheduler() const { return m_scheduler; }
+    IClock& Clock() const;
+    IPrompt& Prompt() const { return m_prompt; }
+    const std::vector<IDeviceListener*>& Listeners() const { return m_listeners; }
+
+    // Answer readers. Positions count from the first payload byte; a null
+    // frame (a time message) or a position outside the payload reads nothing.
+    // Position of the first occurrence of key, -1 when missing or longer than the payload.
+    static int FindKey(std::string_view key, const FRAME* frame);
+    // Up to count bytes from position, never beyond the payload; returns the number copied.
+    static int CopyPayload(const FRAME* frame, int position, int count, void* destination);
+    // Decimal number in the width bytes from position (leading blanks skipped,
+    // stops at the first character that cannot belong to it); 0 when none.
+    static double ReadNumber(const FRAME* frame, int position, int width);
+    // The payload byte at position, '\0' outside the payload.
+    static char CharAt(const FRAME* frame, int position);
+
+    std::string m_sName;
+    uint8_t m_byDevice = 0;
+    uint8_t m_byOwn = 0;
+    CBusLink* m_pLink = nullptr;
+    int32_t m_iMenuResource = 0;
+    int32_t m_bInitialised = 0;
+    int32_t m_iTypeCode = -1;
+    uint32_t m_dwLastAnswer = 0;
+    int32_t m_bAnswerSeen = 0;
+    int32_t m_iBitmapResource = 0;
+    long m_lLastParameter = 0;
+    std::string m_sProtocolPattern = "*.txt";
+    int32_t m_bProtocolToFile = 0;
+    std::string m_sProtocolPath;
+    int32_t m_bProtocolToDatabase = 0;
+    std::string m_sDatabaseConnection;  // may hold a password: never logged
+
+private:
+    CScheduler& m_scheduler;
+    IPrompt& m_prompt;
+    IDataSourceFactory* m_pDataSources = nullptr;
+    std::vector<IDeviceListener*> m_listeners;
+
+public:
+    CReadyCheck m_ReadyCheck;
+};
+
+} // namespace bv

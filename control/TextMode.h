@@ -1,0 +1,15 @@
+#pragma once
+#include <cstdio>
+#include <string_view>
+
+namespace bv {
+
+// Our text files (the protocol file) keep the line ends they always had:
+// every "\n" goes to the file as "\r\n". The file is opened in binary mode.
+bool WriteTextMode(std::FILE* file, std::string_view text);
+// printf-style, same line ends. Numbers follow the C locale ('.' as decimal
+// point) whatever the process locale is.
+bool PrintTextMode(std::FILE* file, const char* format, ...)
+    __attribute__((format(printf, 2, 3)));
+
+} // namespace bv
