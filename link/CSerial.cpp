@@ -1,0 +1,540 @@
+#include "link/CSerial.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "app/ProgramSettings.h"
+#include "link/FrameCheck.h"
+#include "platform/Clock.h"
+#include "platform/Logging.h"
+#include "platform/Prompt.h"
+
+namespace bv {
+namespace {
+
+const log::Logger& logger()
+{
+    static const log::Logger instance("CSerial");
+    return instance;
+}
+
+constexpr const char* kTag = "C_Serial";
+
+// The texts of HandleCommError by kind; kinds above 8 show an empty box.
+const char* const kCommErrorTexts[] = {
+    "CSerial: Error !",
+    "CSerial: Error at Cyclic Buffering",
+    "CSerial: Cannot open Serial Interface !",
+    "CSerial: Error at BuildDCB !",
+    "CSerial: Error at SetCommState !",
+    "CSerial: Cannot close Serial Interface !",
+    "CSerial: No Echo",
+    "No Port opened!\nPlease select 'Com-Port' first",
+    "CSerial: Error !",
+};
+
+std::string commErrorText(int kind)
+{
+    if (kind < 0 || kind > kCommErrorOther)
+        return {};
+    return kCommErrorTexts[kind];
+}
+
+__attribute__((format(printf, 1, 2))) std::string format(const char* fmt, ...)
+{
+    char buffer[512];
+    va_list args;
+    va_start(args, fmt);
+    std::vsnprintf(buffer, sizeof buffer, fmt, args);
+    va_end(args);
+    return buffer;
+}
+
+} // namespace
+
+CSerial::CSerial(ISerialSystem& system, IClock& clock, IPrompt& prompt, ProgramSettings& settings)
+    : m_system(system), m_clock(clock), m_prompt(prompt), m_settings(settings)
+{
+}
+
+CSerial::~CSerial()
+{
+    if (m_port)
+        m_port->close();
+}
+
+bool CSerial::parityMode() const { return m_settings.m_bSetParity != 0; }
+
+void CSerial::AddObserver(const void* window)
+{
+    if (std::find(m_observers.begin(), m_observers.end(), window) == m_observers.end())
+        m_observers.push_back(window);
+}
+
+// ---------------------------------------------------------------------------
+// Open and close
+
+int CSerial::bInitSerial(const std::string& name)
+{
+    if (m_bOpen)
+        return 1;
+
+    m_ring.clear();
+    m_sPortName = name;
+    // The pool is made once: records handed out earlier must never dangle.
+    // What the list still holds came from the previous port and goes.
+    if (m_pool.empty())
+        m_pool.resize(kPoolBlocks);
+    m_lstFrames.clear();
+    m_wNextSlot = 0;
+    if (m_readBuffer.empty())
+        m_readBuffer.resize(kReadChunk);
+
+    OsError error;
+    m_port = m_system.open(name, &error);
+    if (!m_port) {
+        m_lastError = error;
+        traceFailure("bInitSerial(), CreateFile()");
+        HandleCommError(kCommErrorOpen);
+        return 0;
+    }
+    if (!m_port->setup(kInputQueue, kOutputQueue)) {
+        failInit("bInitSerial(), SetupComm()", kCommError);
+        return 0;
+    }
+    if (!m_port->purgeOutput() || !m_port->purgeInput()) {
+        failInit("bInitSerial(), PurgeComm()", kCommError);
+        return 0;
+    }
+    // Raw 9600 8N1 with the ninth bit at space, no flow control, no write
+    // time-outs: the whole port state is applied in one step here.
+    if (!m_port->configure(kBaud)) {
+        failInit("bInitSerial(), SetCommState()", kCommErrorSetState);
+        return 0;
+    }
+    TraceSink(format("WriteTotalTimeoutMultiplier = %u, WriteTotalTimeoutConstant = %u\n", 0u, 0u));
+    TraceSink(format("ReadInterval=%u, ReadMultiplier=%u, ReadConstant=%u\n", 0u, 0u, 0u));
+    m_bOpen = 1;
+    return 1;
+}
+
+void CSerial::failInit(const char* step, int kind)
+{
+    rememberPortError();
+    traceFailure(step);
+    HandleCommError(kind);
+    // A half-configured port must not stay in use, nor block the next open.
+    if (m_port) {
+        m_port->close();
+        m_port.reset();
+    }
+    m_bOpen = 0;
+}
+
+int CSerial::Close()
+{
+    if (!m_bOpen && !m_port)
+        return 1;
+    bool ok = true;
+    if (m_port) {
+        ok = m_port->close();
+        if (!ok)
+            rememberPortError();
+        // The descriptor is gone either way; keeping it would only let a later
+        // call touch a number the system may have handed out again.
+        m_port.reset();
+    }
+    m_bOpen = 0;
+    if (!ok) {
+        traceFailure("Close(), CloseHandle()");
+        HandleCommError(kCommErrorClose);
+        return 0;
+    }
+    return 1;
+}
+
+// ---------------------------------------------------------------------------
+// Sending
+
+int CSerial::SendQuiet(uint8_t source, uint8_t destination, const uint8_t* payload,
+                       uint16_t length, int show)
+{
+    m_iShowMessages = show;
+    const int result = iOnSendFrame(source, destination, payload, length);
+    m_iShowMessages = 1;
+    return result;
+}
+
+int CSerial::writeBytes(const uint8_t* bytes, size_t count)
+{
+    if (!m_port)
+        return 0;
+    const int n = m_port->write(bytes, count);
+    if (n < 0) {
+        rememberPortError();
+        return 0;
+    }
+    return n;
+}
+
+bool CSerial::waitEcho(int need, uint32_t echoStart)
+{
+    for (;;) {
+        const int waiting = m_port ? m_port->bytesWaiting() : -1;
+        if (waiting >= need)
+            return true;
+        if (m_clock.now() - echoStart > kEchoTimeoutMs)
+            return false;
+        m_clock.yield();
+    }
+}
+
+int CSerial::iOnSendFrame(uint8_t source, uint8_t destination, const uint8_t* payload,
+                          uint16_t length)
+{
+    if (!m_port && m_iPortRequired) {
+        HandleCommError(kCommErrorNoPort);
+        return CLEARANDEXIT(0);
+    }
+
+    size_t count = length;
+    if (count == 0 && payload)
+        count = std::strlen(reinterpret_cast<const char*>(payload));
+    if (!payload)
+        count = 0;
+    // The header holds 16 bits of length; a longer text would go out with a
+    // wrong length and corrupt the frame.
+    if (count > 0xFFFF) {
+        BV_LOG_ERROR(logger(), kTag, "iOnSendFrame() payload of " << count << " bytes refused");
+        return CLEARANDEXIT(0);
+    }
+    const uint16_t L = static_cast<uint16_t>(count);
+
+    // Quiet bus: nothing may arrive for 20 ms.
+    const uint32_t start = m_clock.now();
+    for (;;) {
+        while (Drain() != 0) {
+            if (m_clock.now() - start > kQuietTimeoutMs)
+                return 0;
+        }
+        m_clock.wait(kQuietGapMs);
+        if (Drain() == 0)
+            break;
+        if (m_clock.now() - start > kQuietTimeoutMs)
+            return 0;
+    }
+
+    uint8_t header[kFrameHeaderSize];
+    buildSerialHeader(destination, source, L, header);
+    uint8_t check[kFrameCheckSize];
+    FrameCheck::putBigEndian(serialFrameCheck(header, payload, L), check);
+
+    if (m_settings.m_iFuncExist != 0 &&
+        (destination == kWakeUpTargetA || destination == kWakeUpTargetB)) {
+        if (!m_port || !m_port->setRts(true)) {
+            rememberPortError();
+            traceFailure("iOnSendFrame(), EscapeCommFunction()");
+            Close();
+            return 0;
+        }
+        m_clock.wait(kWakeUpSettleMs);
+        Drain();
+        for (int i = 0; i < 3; ++i) {
+            if (writeBytes(&kWakeUpByte, 1) < 1) {
+                HandleCommError(kCommErrorNoEcho);
+                return CLEARANDEXIT(0);
+            }
+        }
+        // Their echoes must be in before the frame's own echo waits count
+        // bytes, or the last wait ends early and RTS falls on the check bytes.
+        if (!waitEcho(3, m_clock.now())) {
+            HandleCommError(kCommErrorNoEcho);
+            return CLEARANDEXIT(0);
+        }
+        Drain();
+    }
+
+    uint32_t t0 = m_clock.now();
+    if (parityMode()) {
+        if (!m_port || !m_port->setParity(Parity::Mark)) {
+            rememberPortError();
+            traceFailure("iOnSendFrame(), SetCommState()");
+            Close();
+            return 0;
+        }
+        traceTiming("%4d ms for SetCommState(MARKPARITY)\n", m_clock.now() - t0);
+    }
+
+    t0 = m_clock.now();
+    if (!m_port || !m_port->setRts(true)) {
+        rememberPortError();
+        traceFailure("iOnSendFrame(), EscapeCommFunction()");
+        Close();
+        return 0;
+    }
+    traceTiming("%4d ms for EscapeCommFunction(SETRTS)\n", m_clock.now() - t0);
+
+    Drain();
+
+    // Address byte, alone: under mark parity it must be on the line before
+    // the parity goes back to space.
+    t0 = m_clock.now();
+    int sent = writeBytes(header, 1);
+    traceTiming("%4d ms for WriteFile() first byte of the frame header\n", m_clock.now() - t0);
+    if (sent < 1) {
+        HandleCommError(kCommErrorNoEcho);
+        return CLEARANDEXIT(0);
+    }
+    const uint32_t echoStart = m_clock.now();
+    if (!waitEcho(1, echoStart)) {
+        HandleCommError(kCommErrorNoEcho);
+        return CLEARANDEXIT(0);
+    }
+    Drain();
+
+    if (parityMode()) {
+        t0 = m_clock.now();
+        if (!m_port || !m_port->setParity(Parity::Space)) {
+            rememberPortError();
+            traceFailure("iOnSendFrame(), SetCommState()");
+            Close();
+            return 0;
+        }
+        traceTiming("%4d ms for SetCommState(SPACEPARITY)\n", m_clock.now() - t0);
+        t0 = m_clock.now();
+        if (!m_port->setRts(true)) {
+            rememberPortError();
+            traceFailure("EscapeCommFunction(m_handleID,SETRTS)");
+            return 0;
+        }
+        traceTiming("%4d ms for EscapeCommFunction(SETRTS)\n", m_clock.now() - t0);
+    }
+
+    t0 = m_clock.now();
+    sent = writeBytes(header + 1, 4);
+    traceTiming("%4d ms for WriteFile() frame header\n", m_clock.now() - t0);
+    if (sent < 4 || !waitEcho(4, echoStart)) {
+        HandleCommError(kCommErrorNoEcho);
+        return CLEARANDEXIT(0);
+    }
+    Drain();
+
+    t0 = m_clock.now();
+    sent = L ? writeBytes(payload, L) : 0;
+    traceTiming("%4d ms for WriteFile() payload data\n", m_clock.now() - t0);
+    TraceSink(format("iAnzahl = %3d iSent = %3d\n", int(L), sent));
+    if (sent < int(L)) {
+        HandleCommError(kCommErrorNoEcho);
+        return CLEARANDEXIT(0);
+    }
+    t0 = m_clock.now();
+    const bool payloadEchoed = waitEcho(L, echoStart);
+    traceTiming("%4d ms for reading returned payload data\n", m_clock.now() - t0);
+    if (!payloadEchoed) {
+        HandleCommError(kCommErrorNoEcho);
+        return CLEARANDEXIT(0);
+    }
+    Drain();
+
+    t0 = m_clock.now();
+    sent = writeBytes(check, 4);
+    traceTiming("%4d ms for WriteFile() CRC\n", m_clock.now() - t0);
+    if (sent < 4 || !waitEcho(4, echoStart)) {
+        HandleCommError(kCommErrorNoEcho);
+        return CLEARANDEXIT(0);
+    }
+    Drain();
+
+    --m_wSendFailures;  // CLEARANDEXIT counts every exit; a success takes it back
+    return CLEARANDEXIT(1);
+}
+
+int CSerial::CLEARANDEXIT(int result)
+{
+    ++m_wSendFailures;
+    if (!m_port)
+        return result;
+    m_port->setRts(false);
+    if (parityMode() && m_port->parity() != Parity::Space) {
+        const uint32_t t0 = m_clock.now();
+        m_port->setParity(Parity::Space);
+        traceTiming("%4d ms for setCommState() in the CSerial:CLEARANDEXIT()\n", m_clock.now() - t0);
+    }
+    return result;
+}
+
+// ---------------------------------------------------------------------------
+// Receiving
+
+int CSerial::ReadAvailable()
+{
+    if (!m_port || !m_iPortRequired)
+        return 0;
+    if (m_port->bytesWaiting() <= 0)
+        return 0;
+    const int waiting = m_port->bytesWaiting();
+    if (waiting <= 0)
+        return 0;
+    const size_t room = m_ring.free() > 0 ? m_ring.free() - 1u : 0u;
+    const size_t want = std::min({static_cast<size_t>(waiting), room, kReadChunk});
+    if (want == 0)
+        return 0;
+    if (m_readBuffer.size() < kReadChunk)
+        m_readBuffer.resize(kReadChunk);
+    const int got = m_port->read(m_readBuffer.data(), want);
+    if (got <= 0)
+        return 0;
+    return static_cast<int>(m_ring.append(m_readBuffer.data(), static_cast<size_t>(got)));
+}
+
+int CSerial::Drain()
+{
+    int total = 0;
+    while (const int n = ReadAvailable())
+        total += n;
+    return total;
+}
+
+int CSerial::ParseFrame(uint8_t* buffer)
+{
+    const size_t available = m_ring.count();
+    if (available < 10) {
+        if (available == 0)
+            return 1;
+        if (++m_wWaitCount > 10) {
+            m_ring.drop(1);
+            ++m_wTimeouts;
+            ++m_wAllErrors;
+            m_wWaitCount = 0;
+            return 0;
+        }
+        return 1;
+    }
+
+    uint8_t head[kFrameHeaderSize];
+    m_ring.peek(head, kFrameHeaderSize);
+    if (!serialHeaderPlausible(head)) {
+        m_ring.drop(1);
+        return 0;
+    }
+    if (!serialLengthPlausible(head)) {
+        m_ring.drop(1);
+        ++m_wAllErrors;
+        return 0;
+    }
+    const size_t L = 256u * head[3] + head[4];
+    const size_t need = L + kFrameHeaderSize + kFrameCheckSize;
+    if (available < need) {
+        if (++m_wWaitCount > need / 30 + 2) {
+            m_ring.drop(1);
+            ++m_wTimeouts;
+            ++m_wAllErrors;
+            m_wWaitCount = 0;
+            return 0;
+        }
+        return 1;
+    }
+
+    // need <= 1509, well inside the record-sized buffer.
+    m_ring.peek(buffer, need);
+    const uint32_t computed = FrameCheck::update(FrameCheck::start, buffer, L + kFrameHeaderSize);
+    if (computed == FrameCheck::getBigEndian(buffer + L + kFrameHeaderSize)) {
+        m_wWaitCount = 0;
+        m_ring.drop(need);
+        return 2;
+    }
+    m_ring.drop(1);
+    ++m_wCheckErrors;
+    ++m_wAllErrors;
+    return 0;
+}
+
+int CSerial::ExtractFrames()
+{
+    if (m_pool.empty())
+        m_pool.resize(kPoolBlocks);
+    int count = 0;
+    // With all 40 blocks unread in the list, the next one would overwrite the
+    // oldest record while the window still holds it: leave frames in the ring.
+    bool full = m_lstFrames.size() >= kPoolBlocks;
+    while (m_ring.count() > 9 && !full) {
+        int result;
+        do {
+            result = ParseFrame(m_parseBuffer.data());
+        } while (result == 0);
+        if (result == 1)
+            break;
+        if (m_lstFrames.size() >= kPoolBlocks - 1)
+            full = true;
+        FRAME& block = m_pool[m_wNextSlot];
+        std::memcpy(block.bytes(), m_parseBuffer.data(), sizeof(FRAME));
+        m_wNextSlot = static_cast<uint16_t>((m_wNextSlot + 1) % kPoolBlocks);
+        m_lstFrames.push_back(&block);
+        ++count;
+    }
+    return count;
+}
+
+// ---------------------------------------------------------------------------
+// Errors and traces
+
+void CSerial::HandleCommError(int kind)
+{
+    const std::string text = commErrorText(kind);
+    BV_LOG_DEBUG(logger(), kTag, "HandleCommError(" << kind << ") " << text);
+    if (m_port) {
+        if (!m_port->setRts(false)) {
+            rememberPortError();
+            traceFailure("HandleCommError(), EscapeCommFunction()");
+            Close();
+            return;
+        }
+        if (!m_port->setParity(m_port->parity())) {
+            rememberPortError();
+            traceFailure("HandleCommError(), SetCommState()");
+            Close();
+            return;
+        }
+    }
+    if (m_iShowMessages) {
+        if (m_prompt.show(text, PromptButtons::OkCancel, PromptIcon::Exclamation) ==
+            PromptResult::Cancel)
+            Close();
+    }
+}
+
+void CSerial::rememberPortError()
+{
+    if (m_port)
+        m_lastError = m_port->lastError();
+}
+
+void CSerial::TraceSink(const std::string& text)
+{
+    std::string line = text;
+    while (!line.empty() && line.back() == '\n')
+        line.pop_back();
+    BV_LOG_DEBUG(logger(), kTag, line);
+}
+
+void CSerial::traceTiming(const char* fmt, uint32_t ms)
+{
+    if (!logger().isDebugEnabled())
+        return;
+    char buffer[160];
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+    std::snprintf(buffer, sizeof buffer, fmt, static_cast<int>(ms));
+#pragma GCC diagnostic pop
+    TraceSink(buffer);
+}
+
+void CSerial::traceFailure(const char* step)
+{
+    TraceSink(format("Error: %s failed with error %d: %s", step, m_lastError.code,
+                     m_lastError.text.c_str()));
+}
+
+} // namespace bv

@@ -1,0 +1,146 @@
+#pragma once
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "link/BusLink.h"
+#include "link/Frame.h"
+#include "link/ReceiveRing.h"
+#include "platform/SerialPort.h"
+
+namespace bv {
+
+class IClock;
+class IPrompt;
+class ProgramSettings;
+
+// Kinds of HandleCommError; each has its message text.
+enum CommErrorKind : int {
+    kCommError = 0,
+    kCommErrorRing = 1,
+    kCommErrorOpen = 2,
+    kCommErrorBuildState = 3,
+    kCommErrorSetState = 4,
+    kCommErrorClose = 5,
+    kCommErrorNoEcho = 6,
+    kCommErrorNoPort = 7,
+    kCommErrorOther = 8,
+};
+
+// The link to the RS-485 bus through a COM port and an echoing adapter.
+// Sends prove every byte by its echo; received bytes collect in a ring from
+// which the window's timer cuts frames into a fixed pool of records.
+// Returns 1 for success and 0 for failure, as every caller expects.
+class CSerial : public CBusLink {
+public:
+    static constexpr uint16_t kRingSize = 8192;
+    static constexpr size_t kPoolBlocks = 40;
+    static constexpr size_t kReadChunk = 8192;
+    static constexpr size_t kInputQueue = 8196;
+    static constexpr size_t kOutputQueue = 1024;
+    static constexpr uint32_t kBaud = 9600;
+    static constexpr uint32_t kEchoTimeoutMs = 1000;
+    static constexpr uint32_t kQuietTimeoutMs = 1000;
+    static constexpr uint32_t kQuietGapMs = 20;
+    static constexpr uint32_t kWakeUpSettleMs = 12;
+    static constexpr uint8_t kWakeUpByte = 0xAA;
+    static constexpr uint8_t kWakeUpTargetA = 192;
+    static constexpr uint8_t kWakeUpTargetB = 144;
+
+    // No I/O here: the port opens in bInitSerial.
+    CSerial(ISerialSystem& system, IClock& clock, IPrompt& prompt, ProgramSettings& settings);
+    ~CSerial() override;
+    CSerial(const CSerial&) = delete;
+    CSerial& operator=(const CSerial&) = delete;
+
+    // 1 when open (also when it already was: the name is then ignored).
+    int bInitSerial(const std::string& name);
+
+    int ReadAvailable() override;
+    // 1 when every byte was sent and its echo came back; length 0 takes the
+    // length of the zero-terminated payload.
+    int iOnSendFrame(uint8_t source, uint8_t destination, const uint8_t* payload,
+                     uint16_t length) override;
+    int Close() override;
+
+    // iOnSendFrame with message boxes switched to `show` for this one send.
+    int SendQuiet(uint8_t source, uint8_t destination, const uint8_t* payload, uint16_t length,
+                  int show);
+
+    // ReadAvailable until nothing more comes; the sum.
+    int Drain();
+    // Frames cut from the ring into the received list; never more than the
+    // pool can hold unread.
+    int ExtractFrames();
+    // 0: a byte was dropped, 1: incomplete, 2: a frame was taken into buffer
+    // (at least sizeof(FRAME) bytes).
+    int ParseFrame(uint8_t* buffer);
+    void HandleCommError(int kind);
+
+    // Oldest first. The records belong to the pool: take them from the head,
+    // never free them; one stays valid until 40 further frames have come.
+    std::deque<FRAME*>& receivedFrames() { return m_lstFrames; }
+
+    bool isOpen() const { return m_bOpen != 0; }
+    // Name of the open or last opened port, as given.
+    const std::string& portName() const { return m_sPortName; }
+
+    // Link health for the bus monitor.
+    uint16_t checkErrors() const { return m_wCheckErrors; }
+    uint16_t sendFailures() const { return m_wSendFailures; }
+    uint16_t timeouts() const { return m_wTimeouts; }
+    uint16_t allErrors() const { return m_wAllErrors; }
+    uint16_t waitCount() const { return m_wWaitCount; }
+    size_t bytesInRing() const { return m_ring.count(); }
+
+    int portRequired() const { return m_iPortRequired; }
+    void setPortRequired(int required) { m_iPortRequired = required; }
+    int showMessages() const { return m_iShowMessages; }
+    void setShowMessages(int show) { m_iShowMessages = show; }
+
+    // Windows of the free communication dialog; kept, never called.
+    void AddObserver(const void* window);
+
+private:
+    int CLEARANDEXIT(int result);
+    bool parityMode() const;
+    bool waitEcho(int need, uint32_t echoStart);
+    int writeBytes(const uint8_t* bytes, size_t count);
+    void failInit(const char* step, int kind);
+    void rememberPortError();
+
+    void TraceSink(const std::string& text);
+    void traceTiming(const char* format, uint32_t ms);
+    void traceFailure(const char* step);
+
+    ISerialSystem& m_system;
+    IClock& m_clock;
+    IPrompt& m_prompt;
+    ProgramSettings& m_settings;
+
+    std::deque<FRAME*> m_lstFrames;
+    int m_bOpen = 0;
+    uint16_t m_wCheckErrors = 0;
+    uint16_t m_wSendFailures = 0;
+    uint16_t m_wTimeouts = 0;
+    uint16_t m_wAllErrors = 0;
+    uint16_t m_wWaitCount = 0;
+    int m_iPortRequired = 1;
+    std::string m_sPortName;
+    std::unique_ptr<ISerialPort> m_port;  // null: the handle is invalid
+    OsError m_lastError;
+    ReceiveRing m_ring{kRingSize};
+    std::vector<FRAME> m_pool;
+    uint16_t m_wNextSlot = 0;
+    std::vector<const void*> m_observers;
+    int m_iShowMessages = 1;
+
+    std::vector<uint8_t> m_readBuffer;
+    std::array<uint8_t, sizeof(FRAME)> m_parseBuffer{};
+};
+
+} // namespace bv
