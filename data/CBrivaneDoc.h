@@ -1,0 +1,43 @@
+#pragma once
+#include <deque>
+
+#include "control/DeviceDoc.h"
+#include "data/MeasurePoint.h"
+#include "platform/Logging.h"
+
+namespace bv {
+
+class ProgramSettings;
+
+// The bounded, time-ordered list of the power meter's measuring points.
+class CBrivaneDoc : public CDeviceDoc {
+public:
+    explicit CBrivaneDoc(ProgramSettings& settings);
+    ~CBrivaneDoc() override;
+
+    // flag 0: an ordinary point (made valid here); flag 1: a calibration end
+    // marker, stored as given.
+    void AddMesswert(const MeasurePoint& point, int flag);
+    void ClearAllPoints();
+    void SetPeriod(int seconds);
+    int GetPeriod() const { return m_iPeriod; }
+    void SetMaxCount(int count) { m_iMaxAnzahl = count; }
+    int GetMaxCount() const { return m_iMaxAnzahl; }
+    int GetCount() const { return static_cast<int>(m_points.size()); }
+
+    // Null when there is no such point. Valid until the store next changes.
+    const MeasurePoint* pGetLastMeasureValue() const;
+    const MeasurePoint* pGetMeaureValue(int index) const;
+    void getExtrema(MeasurePoint& minimum, MeasurePoint& maximum) const;
+    // kind 4: average EC power; any other kind: average power.
+    double dGetAverage(int kind) const;
+
+private:
+    ProgramSettings& m_settings;
+    std::deque<MeasurePoint> m_points;  // oldest first; drops from the front stay O(1)
+    int m_iMaxAnzahl = 91;
+    int m_iPeriod = 90;
+    log::Logger m_log{"CBrivaneApp.CBrivaneDoc"};
+};
+
+} // namespace bv
