@@ -10,6 +10,7 @@
 #include "platform/Clock.h"
 #include "platform/Logging.h"
 #include "platform/Prompt.h"
+#include "res/StringTable.h"
 
 namespace bv {
 namespace {
@@ -21,26 +22,6 @@ const log::Logger& logger()
 }
 
 constexpr const char* kTag = "C_Serial";
-
-// The texts of HandleCommError by kind; kinds above 8 show an empty box.
-const char* const kCommErrorTexts[] = {
-    "CSerial: Error !",
-    "CSerial: Error at Cyclic Buffering",
-    "CSerial: Cannot open Serial Interface !",
-    "CSerial: Error at BuildDCB !",
-    "CSerial: Error at SetCommState !",
-    "CSerial: Cannot close Serial Interface !",
-    "CSerial: No Echo",
-    "No Port opened!\nPlease select 'Com-Port' first",
-    "CSerial: Error !",
-};
-
-std::string commErrorText(int kind)
-{
-    if (kind < 0 || kind > kCommErrorOther)
-        return {};
-    return kCommErrorTexts[kind];
-}
 
 __attribute__((format(printf, 1, 2))) std::string format(const char* fmt, ...)
 {
@@ -482,7 +463,7 @@ int CSerial::ExtractFrames()
 
 void CSerial::HandleCommError(int kind)
 {
-    const std::string text = commErrorText(kind);
+    const std::string text = kind < 0 ? std::string() : strings::commErrorText(static_cast<unsigned>(kind));
     BV_LOG_DEBUG(logger(), kTag, "HandleCommError(" << kind << ") " << text);
     if (m_port) {
         if (!m_port->setRts(false)) {

@@ -141,7 +141,7 @@ protected:
     void queueFrames(int count)
     {
         for (int i = 0; i < count; ++i) {
-            char payload[8];
+            char payload[16];
             std::snprintf(payload, sizeof payload, "f%02d", i);
             bus.sendFrame(64, 113, payload);
         }

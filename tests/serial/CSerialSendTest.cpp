@@ -42,7 +42,7 @@ TEST_F(SerialOpen, MissingPortIsReportedAndNameKept)
     EXPECT_FALSE(link.isOpen());
     EXPECT_EQ(link.portName(), "COM9");
     ASSERT_EQ(prompt.shown.size(), 1u);
-    EXPECT_EQ(prompt.shown[0], "CSerial: Cannot open Serial Interface !");
+    EXPECT_EQ(prompt.texts()[0], "CSerial: Cannot open Serial Interface !");
 }
 
 TEST_F(SerialOpen, PortInUseDoesNotOpen)
@@ -59,11 +59,11 @@ TEST_F(SerialOpen, FailedSetupReleasesThePort)
     ports.failConfigure("COM1", true);
     EXPECT_EQ(link.bInitSerial("com1"), 0);
     ASSERT_EQ(prompt.shown.size(), 1u);
-    EXPECT_EQ(prompt.shown[0], "CSerial: Error at SetCommState !");
+    EXPECT_EQ(prompt.texts()[0], "CSerial: Error at SetCommState !");
     // The half-configured port is neither usable nor still held.
     EXPECT_FALSE(com1().open);
     EXPECT_EQ(link.iOnSendFrame(64, 113, text("qr"), 0), 0);
-    EXPECT_EQ(prompt.shown.back(), kNoPort);
+    EXPECT_EQ(prompt.texts().back(), kNoPort);
 
     ports.failConfigure("COM1", false);
     EXPECT_EQ(link.bInitSerial("com1"), 1);
@@ -84,7 +84,7 @@ TEST_F(SerialSend, WithoutPortPromptsAndFails)
 {
     EXPECT_EQ(link.iOnSendFrame(64, 113, text("qr"), 0), 0);
     ASSERT_EQ(prompt.shown.size(), 1u);
-    EXPECT_EQ(prompt.shown[0], kNoPort);
+    EXPECT_EQ(prompt.texts()[0], kNoPort);
     EXPECT_EQ(link.sendFailures(), 1);
 }
 
@@ -120,7 +120,8 @@ TEST_F(SerialSend, MissingEchoWithMessagesShowsNoEcho)
     bus.setEchoEnabled(false);
     EXPECT_EQ(link.iOnSendFrame(0, 0, text("PC Ready"), 0), 0);
     ASSERT_EQ(prompt.shown.size(), 1u);
-    EXPECT_EQ(prompt.shown[0], kNoEcho);
+    EXPECT_EQ(prompt.texts()[0], kNoEcho);
+    EXPECT_EQ(prompt.shown[0].buttons, PromptButtons::OkCancel);
     EXPECT_TRUE(link.isOpen());
 }
 
@@ -128,13 +129,13 @@ TEST_F(SerialSend, CancelInTheMessageBoxClosesTheLink)
 {
     open();
     bus.setEchoEnabled(false);
-    prompt.answers = {PromptResult::Cancel};
+    prompt.script(PromptResult::Cancel);
     EXPECT_EQ(link.iOnSendFrame(64, 113, text("qr"), 0), 0);
     EXPECT_FALSE(link.isOpen());
     EXPECT_FALSE(com1().open);
     // Closed means closed: the next send asks for a port.
     EXPECT_EQ(link.iOnSendFrame(64, 113, text("qr"), 0), 0);
-    EXPECT_EQ(prompt.shown.back(), kNoPort);
+    EXPECT_EQ(prompt.texts().back(), kNoPort);
 }
 
 TEST_F(SerialSend, ExchangeIsEchoedAndAnswered)
@@ -308,7 +309,7 @@ TEST_F(SerialSend, AllEchoWaitsShareOneSecond)
     const std::string tooLong(868, 'b');
     EXPECT_EQ(link.iOnSendFrame(64, 113, text(tooLong.c_str()), 0), 0);
     ASSERT_EQ(prompt.shown.size(), 1u);
-    EXPECT_EQ(prompt.shown[0], kNoEcho);
+    EXPECT_EQ(prompt.texts()[0], kNoEcho);
 }
 
 TEST_F(SerialSend, TextTooLongForTheLengthFieldIsRefused)

@@ -12,24 +12,9 @@
 #include "platform/Prompt.h"
 #include "sim/SimBus.h"
 #include "sim/SimSerial.h"
+#include "support/ScriptedPrompt.h"
 
 namespace bv::test {
-
-// Message boxes answered from a script; every text shown is kept.
-class ScriptedPrompt final : public IPrompt {
-public:
-    PromptResult show(const std::string& text, PromptButtons, PromptIcon) override
-    {
-        shown.push_back(text);
-        if (answers.empty())
-            return PromptResult::Ok;
-        const PromptResult answer = answers.front();
-        answers.pop_front();
-        return answer;
-    }
-    std::vector<std::string> shown;
-    std::deque<PromptResult> answers;
-};
 
 // A bus device that answers "qr" with "Ready" and "ql" with a reading.
 class Responder final : public sim::ISimBusDevice {
