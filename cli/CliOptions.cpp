@@ -1,0 +1,216 @@
+#include "cli/CliOptions.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string_view>
+
+namespace bv::cli {
+namespace {
+
+bool parseLong(const std::string& text, long min, long max, long& out)
+{
+    if (text.empty())
+        return false;
+    errno = 0;
+    char* end = nullptr;
+    const long v = std::strtol(text.c_str(), &end, 10);
+    if (errno || *end != '\0' || v < min || v > max)
+        return false;
+    out = v;
+    return true;
+}
+
+std::string number(double v, const char* fmt = "%.6g")
+{
+    if (!std::isfinite(v))
+        return "null";
+    char buf[64];
+    std::snprintf(buf, sizeof buf, fmt, v);
+    return buf;
+}
+
+std::string quoted(const std::string& s)
+{
+    std::string out = "\"";
+    for (char c : s) {
+        if (c == '"' || c == '\\')
+            out += '\\';
+        if (static_cast<unsigned char>(c) < 0x20) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", c);
+            out += buf;
+            continue;
+        }
+        out += c;
+    }
+    return out + "\"";
+}
+
+} // namespace
+
+std::string usage()
+{
+    return "Usage: brivane-cli [options]\n"
+           "Measures with a Brivane laser power meter without a window.\n"
+           "\n"
+           "  --settings-dir DIR     read and write BrivaneSoftware.ini (and the bus log) in DIR\n"
+           "                         (default: the directory of the executable)\n"
+           "  --port NAME            serial port (COM1 means /dev/ttyS0, or a device path)\n"
+           "  --usb                  use the USB adapter\n"
+           "  --simulate[=MODEL]     use the built-in simulated meter: plain, ec (default) or compact\n"
+           "  --address N            bus address of the meter (0..255)\n"
+           "  --parity on|off        mark the address byte by the parity bit (serial link)\n"
+           "  --interval MS          measuring interval in milliseconds\n"
+           "  --count N              take N readings (default: until SIGINT or SIGTERM)\n"
+           "  --single               take one single reading\n"
+           "  --calibrate            run one electronic calibration (EC model)\n"
+           "  --protocol FILE        append a protocol line per reading to FILE\n"
+           "  --format tsv|json      stdout: the protocol line (default) or one JSON object per point\n"
+           "  --open-shutter         open the shutter before measuring\n"
+           "  --close-shutter        close the shutter before measuring\n"
+           "  --help                 this text\n"
+           "\n"
+           "The identified model and address go to stderr, one line per point to stdout.\n"
+           "JSON keys: time, power, flow, te, td, shutter, valid, and for EC points ec_valid,\n"
+           "ec_power, ec_voltage, ec_current, heater_state, heater_value, thermalization.\n"
+           "The settings are written back at the end, as the operator window does.\n"
+           "Exit status: 0 success, 1 link or device failure, 2 usage error.\n";
+}
+
+ParseResult parse(int argc, const char* const* argv)
+{
+    ParseResult r;
+    Options& o = r.options;
+    int linkOptions = 0;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        std::string value;
+        bool hasValue = false;
+        if (auto eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+            value = arg.substr(eq + 1);
+            arg = arg.substr(0, eq);
+            hasValue = true;
+        }
+        auto needValue = [&]() -> bool {
+            if (hasValue)
+                return true;
+            if (i + 1 >= argc) {
+                r.error = arg + " needs a value";
+                return false;
+            }
+            value = argv[++i];
+            return true;
+        };
+        long n = 0;
+        if (arg == "--help" || arg == "-h") {
+            o.help = true;
+        } else if (arg == "--settings-dir") {
+            if (!needValue())
+                return r;
+            o.settingsDir = value;
+        } else if (arg == "--port") {
+            if (!needValue())
+                return r;
+            o.link = LinkChoice::Port;
+            o.port = value;
+            ++linkOptions;
+        } else if (arg == "--usb") {
+            o.link = LinkChoice::Usb;
+            ++linkOptions;
+        } else if (arg == "--simulate") {
+            o.link = LinkChoice::Simulate;
+            ++linkOptions;
+            if (hasValue) {
+                if (value != "plain" && value != "ec" && value != "compact") {
+                    r.error = "--simulate takes plain, ec or compact";
+                    return r;
+                }
+                o.simulateModel = value;
+            }
+        } else if (arg == "--address") {
+            if (!needValue())
+                return r;
+            if (!parseLong(value, 0, 255, n)) {
+                r.error = "--address takes a number from 0 to 255";
+                return r;
+            }
+            o.address = static_cast<int>(n);
+        } else if (arg == "--parity") {
+            if (!needValue())
+                return r;
+            if (value != "on" && value != "off") {
+                r.error = "--parity takes on or off";
+                return r;
+            }
+            o.parity = value == "on";
+        } else if (arg == "--interval") {
+            if (!needValue())
+                return r;
+            if (!parseLong(value, 100, 3600000, n)) {
+                r.error = "--interval takes milliseconds from 100 to 3600000";
+                return r;
+            }
+            o.interval = static_cast<int>(n);
+        } else if (arg == "--count") {
+            if (!needValue())
+                return r;
+            if (!parseLong(value, 1, 1000000000L, n)) {
+                r.error = "--count takes a positive number";
+                return r;
+            }
+            o.count = n;
+        } else if (arg == "--single") {
+            o.single = true;
+        } else if (arg == "--calibrate") {
+            o.calibrate = true;
+        } else if (arg == "--protocol") {
+            if (!needValue())
+                return r;
+            o.protocolFile = value;
+        } else if (arg == "--format") {
+            if (!needValue())
+                return r;
+            if (value == "tsv")
+                o.format = Format::Tsv;
+            else if (value == "json")
+                o.format = Format::Json;
+            else {
+                r.error = "--format takes tsv or json";
+                return r;
+            }
+        } else if (arg == "--open-shutter" || arg == "--close-shutter") {
+            if (o.shutter != ShutterMove::None) {
+                r.error = "--open-shutter and --close-shutter exclude each other";
+                return r;
+            }
+            o.shutter = arg == "--open-shutter" ? ShutterMove::Open : ShutterMove::Close;
+        } else {
+            r.error = "unknown option " + std::string(argv[i]);
+            return r;
+        }
+    }
+    if (linkOptions > 1)
+        r.error = "choose one of --port, --usb and --simulate";
+    else if ((o.single ? 1 : 0) + (o.calibrate ? 1 : 0) + (o.count >= 0 ? 1 : 0) > 1)
+        r.error = "choose one of --count, --single and --calibrate";
+    return r;
+}
+
+std::string jsonLine(const MeasurePoint& p, const std::string& time, int shutterState)
+{
+    std::string s = "{\"time\":" + quoted(time) + ",\"power\":" + number(p.power) +
+                    ",\"flow\":" + number(p.flow) + ",\"te\":" + number(p.te) + ",\"td\":" + number(p.td) +
+                    ",\"shutter\":" + std::to_string(shutterState) + ",\"valid\":" + (p.valid ? "true" : "false");
+    if (p.heaterState >= 0 || p.ecValid) {
+        s += ",\"ec_valid\":" + std::string(p.ecValid ? "true" : "false") + ",\"ec_power\":" + number(p.ecPower) +
+             ",\"ec_voltage\":" + number(p.ecVoltage) + ",\"ec_current\":" + number(p.ecCurrent) +
+             ",\"heater_state\":" + std::to_string(p.heaterState) +
+             ",\"heater_value\":" + std::to_string(p.heaterValue) +
+             ",\"thermalization\":" + std::to_string(p.thermalization);
+    }
+    return s + "}";
+}
+
+} // namespace bv::cli
