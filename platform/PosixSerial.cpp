@@ -294,7 +294,7 @@ std::unique_ptr<ISerialPort> PosixSerialSystem::open(const std::string& name, Os
         return failWith(ENOTTY);
     }
     // TIOCEXCL keeps other programs out, but not root; the lock also covers a
-    // second open from this program, which must fail as on the original system.
+    // second open from this program: a port in use is never listed or reused.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int code = errno == EWOULDBLOCK ? EBUSY : errno;
         ::close(fd);
