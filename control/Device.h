@@ -106,6 +106,12 @@ public:
     std::string m_sProtocolPath;
     int32_t m_bProtocolToDatabase = 0;
     std::string m_sDatabaseConnection;  // may hold a password: never logged
+    // What the protocol dialog edits; the connection text is built from them.
+    std::string m_sDataSourceName;
+    std::string m_sUserName;
+    std::string m_sPassword;
+    int32_t m_iProtocolValue1 = 0;
+    int32_t m_iProtocolValue2 = 0;
 
 private:
     CScheduler& m_scheduler;

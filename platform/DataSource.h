@@ -24,6 +24,11 @@ public:
     virtual std::unique_ptr<IDataSource> create() = 0;
 };
 
+// "DSN=...;UID=...;PWD=..." with values braced where ODBC needs it; empty
+// parts are left out.
+std::string odbcConnectionText(const std::string& dataSource, const std::string& user,
+                               const std::string& password);
+
 // unixODBC through SQLDriverConnect.
 class OdbcDataSource final : public IDataSource {
 public:

@@ -39,6 +39,30 @@ std::string connectionString(std::string text)
 
 } // namespace
 
+std::string odbcConnectionText(const std::string& dataSource, const std::string& user,
+                               const std::string& password)
+{
+    auto part = [](const char* key, const std::string& value) -> std::string {
+        if (value.empty())
+            return "";
+        std::string v = value;
+        if (v.find_first_of(";{}= ") != std::string::npos || v.front() == ' ') {
+            std::string braced = "{";
+            for (char c : v) {
+                braced += c;
+                if (c == '}')
+                    braced += '}';
+            }
+            v = braced + "}";
+        }
+        return std::string(key) + "=" + v + ";";
+    };
+    std::string text = part("DSN", dataSource) + part("UID", user) + part("PWD", password);
+    if (!text.empty())
+        text.pop_back();
+    return text;
+}
+
 OdbcDataSource::OdbcDataSource() = default;
 
 OdbcDataSource::~OdbcDataSource() { close(); }

@@ -38,3 +38,23 @@ TEST(OdbcDataSource, UnknownSourceFailsWithDriverManagerText)
 
 } // namespace
 } // namespace bv
+
+namespace bv {
+namespace {
+
+TEST(OdbcConnectionText, BracesValuesThatNeedIt)
+{
+    EXPECT_EQ(odbcConnectionText("Proto", "", ""), "DSN=Proto");
+    EXPECT_EQ(odbcConnectionText("Proto", "op", "a;b}c"), "DSN=Proto;UID=op;PWD={a;b}}c}");
+    EXPECT_EQ(odbcConnectionText("", "", ""), "");
+}
+
+TEST(OdbcConnectionText, OpensTheRealSourceWithUserAndPassword)
+{
+    test::SqliteDataSource source;
+    OdbcDataSource ds;
+    EXPECT_TRUE(ds.open(odbcConnectionText("BrivaneTest", "operator", "pa;ss"))) << ds.lastError();
+}
+
+} // namespace
+} // namespace bv
