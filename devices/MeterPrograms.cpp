@@ -1,0 +1,487 @@
+#include "devices/MeterPrograms.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "app/ProgramSettings.h"
+#include "control/Messages.h"
+#include "devices/PowerMeter.h"
+#include "link/BusLink.h"
+#include "platform/Clock.h"
+#include "platform/Logging.h"
+#include "platform/Prompt.h"
+
+namespace bv {
+namespace {
+
+const log::Logger& logger()
+{
+    static const log::Logger instance("CPowerMeter");
+    return instance;
+}
+
+constexpr const char* kTag = "BV_Dev";
+constexpr int kBusLock = 0;
+constexpr int32_t kBusLockTimeout = 30000;
+constexpr const char* kShutterFails = "Shutter Operation Fails. Please check the device!";
+
+bool SerialOrUsb(int linkMode) { return linkMode == 0 || linkMode == 2; }
+
+// Whole numbers from the answer; a field that reads as "nan" or "inf" must not
+// reach the integer conversion.
+int32_t wholeNumber(double value)
+{
+    if (!std::isfinite(value))
+        return 0;
+    return static_cast<int32_t>(std::clamp(value, -2147483647.0, 2147483647.0));
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// PLC helpers
+
+uint16_t PlcChannelMask(int channel)
+{
+    if (channel < 1 || channel > 16)
+        return 0;
+    return static_cast<uint16_t>(1u << (channel - 1));
+}
+
+std::string PlcOutputCommand(uint16_t mask)
+{
+    // Every output under the change mask: the one of the mask goes on, the
+    // others off. The spare seventh byte is sent as 0.
+    std::string payload = "so";
+    payload.push_back(static_cast<char>(0xFF));
+    payload.push_back(static_cast<char>(0xFF));
+    payload.push_back(static_cast<char>(mask & 0xFF));
+    payload.push_back(static_cast<char>(mask >> 8));
+    payload.push_back('\0');
+    return payload;
+}
+
+bool PlcInputWord(const FRAME* frame, uint16_t& word)
+{
+    if (!frame || frame->payloadSize() < 5)
+        return false;
+    // The module pulls active inputs low.
+    const unsigned raw = frame->payload[4] * 256u + frame->payload[3];
+    word = static_cast<uint16_t>(0xFFFF - raw);
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Common road of the commands
+
+CMeterProgram::CMeterProgram(CScheduler& scheduler, CPowerMeter& meter, int endCode)
+    : CState(scheduler), m_meter(meter), m_iEndCode(endCode)
+{
+}
+
+void CMeterProgram::OnEnd()
+{
+    ReleaseSync(kBusLock);
+    m_meter.Notify(m_iEndCode, EndParameter());
+}
+
+int CMeterProgram::LinkMode() const
+{
+    return m_meter.Settings().m_iDataTransferMode;
+}
+
+int CMeterProgram::SendCommand(std::string_view text)
+{
+    return SendTo(m_meter.m_byDevice, text);
+}
+
+int CMeterProgram::SendTo(uint8_t destination, std::string_view payload)
+{
+    switch (LinkMode()) {
+    case 0:
+        if (!m_meter.m_pLink) {
+            BV_LOG_ERROR(logger(), kTag, Name() << ": no serial link");
+            return 0;
+        }
+        return m_meter.m_pLink->iOnSendFrame(m_meter.m_byOwn, destination,
+                                             reinterpret_cast<const uint8_t*>(payload.data()),
+                                             static_cast<uint16_t>(payload.size()));
+    case 2:
+        if (!m_meter.UsbLink()) {
+            BV_LOG_ERROR(logger(), kTag, Name() << ": no USB link");
+            return 0;
+        }
+        return m_meter.UsbLink()->SendFrame(payload) == 0 ? 1 : 0;
+    default:
+        BV_LOG_ERROR(logger(), kTag, Name() << ": no link in link mode " << LinkMode());
+        return 0;
+    }
+}
+
+void CMeterProgram::WaitAnswer(std::string_view pattern, int32_t timeout, int timeoutState)
+{
+    WaitAnswerFrom(m_meter.m_byDevice, pattern, timeout, timeoutState);
+}
+
+void CMeterProgram::WaitAnswerFrom(uint8_t source, std::string_view pattern, int32_t timeout,
+                                   int timeoutState)
+{
+    // Adapter texts carry no bus addresses.
+    if (LinkMode() == 2)
+        WaitFrame(pattern, 0, 0, timeout, timeoutState);
+    else
+        WaitFrame(pattern, m_meter.m_byOwn, source, timeout, timeoutState);
+}
+
+// ---------------------------------------------------------------------------
+// Identification
+
+CIdentification::CIdentification(CScheduler& scheduler, CPowerMeter& meter)
+    : CMeterProgram(scheduler, meter, kNotifyIdentificationEnded)
+{
+    SetName("Identification");
+}
+
+void CIdentification::Run(const BusMessage& message)
+{
+    const FRAME* frame = message.Frame();
+    switch (m_iState) {
+    case 0:
+        m_bAwaitingLock = false;
+        GotoState(10);
+        break;
+    case 10:
+        if (LinkMode() == 0) {
+            m_bAwaitingLock = true;
+            WaitSync(kBusLock, 15, kBusLockTimeout, 50);
+        } else {
+            GotoState(15);
+        }
+        break;
+    case 15:
+        m_bAwaitingLock = false;
+        if (!SerialOrUsb(LinkMode())) {
+            End(kEndFailed);
+            break;
+        }
+        SendCommand("qr");
+        WaitAnswer("Ready:20", 1000, 30);
+        break;
+    case 20:
+        m_meter.MarkAlive();
+        if (CDevice::FindKey("CompactBrivane", frame) >= 0 && CDevice::FindKey("V 2.", frame) >= 0) {
+            m_meter.m_bCompact = 1;
+            m_meter.Notify(kNotifyIdentificationEnded, 0);
+        } else if (CDevice::FindKey("EC-Brivane", frame) >= 0) {
+            m_meter.m_bEC = 1;
+            m_meter.Notify(kNotifyIdentificationEnded, 0);
+        } else if (CDevice::FindKey("BusConverter", frame) >= 0 && m_meter.UsbLink()) {
+            m_meter.UsbLink()->setBusConverterPresent(true);
+        }
+        SendCommand("info");
+        WaitAnswer("Typ:50;Error:100", 1000, 30);
+        break;
+    case 30:
+        m_meter.ClearAlive();
+        End(kEndFailed);
+        break;
+    case 50: {
+        if (m_bAwaitingLock) {
+            // The bus stayed busy for 30 s: nothing was asked, nothing to read.
+            m_bAwaitingLock = false;
+            BV_LOG_ERROR(logger(), kTag, "Identification: bus lock not obtained");
+            End(kEndFailed);
+            break;
+        }
+        const int typ = CDevice::FindKey("Typ ", frame);
+        if (typ >= 0 && CDevice::ReadNumber(frame, typ + 4, 1) == 3
+            && CDevice::ReadNumber(frame, typ + 6, 1) == 4)
+            m_meter.m_bType34 = 1;
+        // Without the key the old minimum stays: a number read from elsewhere
+        // in the answer (usually 0) would switch the low-flow alarm off.
+        const int flowMin = CDevice::FindKey("FlowMin ", frame);
+        if (flowMin >= 0)
+            m_meter.m_dFlowMin = CDevice::ReadNumber(frame, flowMin + 8, 6);
+        switch (CDevice::CharAt(frame, CDevice::FindKey("shutter=", frame) + 8)) {
+        case 'O': m_meter.m_iShutterState = kShutterOpen; break;
+        case 'C': m_meter.m_iShutterState = kShutterClosed; break;
+        case 'N': m_meter.m_iShutterState = kShutterNone; break;
+        default: m_meter.m_iShutterState = kShutterUnknown; break;
+        }
+        End(kEndOk);
+        break;
+    }
+    case 100:
+        End(kEndOk);
+        break;
+    default:
+        BV_LOG_ERROR(logger(), kTag, "Identification: no state " << m_iState);
+        End(kEndFailed);
+        break;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Shutter
+
+CShutterProgram::CShutterProgram(CScheduler& scheduler, CPowerMeter& meter)
+    : CMeterProgram(scheduler, meter, kNotifyShutterEnded)
+{
+    SetName("Shutter");
+}
+
+void CShutterProgram::SendPlcOutputs()
+{
+    const ProgramSettings& settings = m_meter.Settings();
+    const uint16_t mask = PlcChannelMask(m_iAction == 0 ? settings.m_iOutput1 : settings.m_iOutput2);
+    SendTo(static_cast<uint8_t>(settings.m_iTargetAddress), PlcOutputCommand(mask));
+}
+
+void CShutterProgram::Run(const BusMessage& message)
+{
+    const ProgramSettings& settings = m_meter.Settings();
+    const uint8_t plc = static_cast<uint8_t>(settings.m_iTargetAddress);
+    switch (m_iState) {
+    case 0:
+        m_iRetry = 0;
+        GotoState(10);
+        break;
+    case 10:
+        WaitSync(kBusLock, 20, kBusLockTimeout, 50);
+        break;
+    case 20:
+        if (m_iAction != 0 && m_iAction != 1) {
+            End(kEndFailed);
+            break;
+        }
+        if (settings.m_bUseSps) {
+            SendPlcOutputs();
+            WaitTime(1000, 25);
+            break;
+        }
+        if (m_iAction == 0) {
+            SendCommand("sa");
+            WaitAnswer("asa:30;schieber:40", 12000, 50);
+        } else {
+            SendCommand("sz");
+            WaitAnswer("asz:30;schieber:40", 12000, 50);
+        }
+        break;
+    case 25:
+        SendTo(plc, "qi");
+        WaitAnswerFrom(plc, "ai:26", 4000, 40);
+        break;
+    case 26: {
+        uint16_t inputs = 0;
+        // An unwired channel (outside 1..16) can never confirm a position.
+        const uint16_t wanted = PlcChannelMask(m_iAction == 0 ? settings.m_iInput1 : settings.m_iInput2);
+        const bool reached = PlcInputWord(message.Frame(), inputs) && wanted != 0 && inputs == wanted;
+        GotoState(reached ? 30 : 40);
+        break;
+    }
+    case 30:
+        m_meter.MarkAlive();
+        m_meter.m_iShutterState = m_iAction == 0 ? kShutterOpen : kShutterClosed;
+        End(kEndOk);
+        break;
+    case 40:
+        m_meter.MarkAlive();
+        if (++m_iRetry > 2) {
+            m_meter.m_iShutterState = kShutterError;
+            m_meter.Prompt().show(kShutterFails, PromptButtons::Ok, PromptIcon::Exclamation);
+            End(kEndFailed);
+        } else {
+            GotoState(10);
+        }
+        break;
+    case 50:
+        m_meter.m_iShutterState = kShutterError;
+        m_meter.ClearAlive();
+        End(kEndFailed);
+        break;
+    default:
+        BV_LOG_ERROR(logger(), kTag, "Shutter: no state " << m_iState);
+        End(kEndFailed);
+        break;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Measuring cycle and electronic calibration
+
+CMeasuringProgram::CMeasuringProgram(CScheduler& scheduler, CPowerMeter& meter, CBrivaneDoc& store)
+    : CMeterProgram(scheduler, meter, kNotifyMeasuringEnded), m_pStore(&store)
+{
+    SetName("Measuring");
+}
+
+bool CMeasuringProgram::ReadHeater(const FRAME* frame, int32_t& state, int32_t& value)
+{
+    const int at = CDevice::FindKey("heater", frame);
+    if (at < 0)
+        return false;
+    state = wholeNumber(CDevice::ReadNumber(frame, at + 8, 1));
+    value = wholeNumber(CDevice::ReadNumber(frame, at + 10, 3));
+    return true;
+}
+
+void CMeasuringProgram::ReadMeasurement(const FRAME* frame)
+{
+    m_point.power = CDevice::ReadNumber(frame, CDevice::FindKey("PL=", frame) + 3, 10) - m_meter.m_dZeroOffset;
+    m_point.te = CDevice::ReadNumber(frame, CDevice::FindKey("Te=", frame) + 3, 10);
+    m_point.td = CDevice::ReadNumber(frame, CDevice::FindKey("Td=", frame) + 3, 10);
+    m_point.flow = CDevice::ReadNumber(frame, CDevice::FindKey("Fl=", frame) + 3, 10);
+    const int shutter = CDevice::FindKey("shutter=", frame);
+    if (shutter < 0) {
+        m_meter.m_iShutterState = kShutterUnknown;
+        return;
+    }
+    switch (CDevice::CharAt(frame, shutter + 8)) {
+    case 'O': m_meter.m_iShutterState = kShutterOpen; break;
+    case 'C': m_meter.m_iShutterState = kShutterClosed; break;
+    case 'U': m_meter.m_iShutterState = kShutterUnknown; break;
+    case 'N': m_meter.m_iShutterState = kShutterNone; break;
+    default: m_meter.m_iShutterState = kShutterError; break;
+    }
+}
+
+void CMeasuringProgram::ReadCalibration(const FRAME* frame)
+{
+    if (const int at = CDevice::FindKey("Pel", frame); at >= 0)
+        m_point.ecPower = CDevice::ReadNumber(frame, at + 5, 4);
+    if (const int at = CDevice::FindKey("IRMS", frame); at >= 0)
+        m_point.ecCurrent = CDevice::ReadNumber(frame, at + 6, 6);
+    if (const int at = CDevice::FindKey("VRMS", frame); at >= 0)
+        m_point.ecVoltage = CDevice::ReadNumber(frame, at + 6, 3);
+    ReadHeater(frame, m_point.heaterState, m_point.heaterValue);
+}
+
+void CMeasuringProgram::Run(const BusMessage& message)
+{
+    const FRAME* frame = message.Frame();
+    switch (m_iState) {
+    case 0:
+        m_iCounter = 0;
+        GotoState(10);
+        break;
+    case 10:
+        m_meter.Notify(kNotifyMeasuringStarted, m_iMode);
+        if (LinkMode() == 0)
+            WaitSync(kBusLock, 12, kBusLockTimeout, 50);
+        else
+            GotoState(12);
+        break;
+    case 12:
+        if (m_iMode != 1) {
+            GotoState(15);
+            break;
+        }
+        if (!SerialOrUsb(LinkMode())) {
+            End(kEndFailed);
+            break;
+        }
+        SendCommand(std::string_view("elp 1", 5));
+        WaitFrame("elcal_enabled:13", 0, 0, 2000, 30);
+        break;
+    case 13: {
+        int32_t state = 0, value = 0;
+        if (!ReadHeater(frame, state, value) || state != 0) {
+            GotoState(15);
+            break;
+        }
+        // The heater did not come on: a marker tells the window why.
+        m_point.heaterState = state;
+        m_point.heaterValue = value;
+        m_pStore->AddMesswert(m_point, 1);
+        GotoState(28);
+        break;
+    }
+    case 15: {
+        m_dwCycleStart = m_meter.Clock().now();
+        if (m_bRun == 0) {
+            GotoState(28);
+            break;
+        }
+        if (!SerialOrUsb(LinkMode())) {
+            End(kEndFailed);
+            break;
+        }
+        const int sent = SendCommand("ql");
+        if (LinkMode() == 0 && sent != 1) {
+            BV_LOG_ERROR(logger(), kTag, "Measuring: \"ql\" not sent");
+            End(kEndFailed);
+            break;
+        }
+        WaitAnswer("al:20", 1000, 15);
+        break;
+    }
+    case 20:
+        ReadMeasurement(frame);
+        if (LinkMode() == 0)
+            ReleaseSync(kBusLock);
+        if (m_iMode == 1)
+            WaitAnswer("Pel:25", 1000, 15);  // the device sends it by itself
+        else
+            GotoState(27);
+        break;
+    case 25: {
+        ReadCalibration(frame);
+        if (m_iThermalization >= 0)
+            --m_iThermalization;
+        m_point.thermalization = m_iThermalization;
+        const int32_t before = m_iCalibration--;
+        if (m_point.heaterState != 0) {
+            GotoState(before >= 2 ? 27 : 28);
+        } else {
+            m_pStore->AddMesswert(m_point, 1);
+            GotoState(28);
+        }
+        break;
+    }
+    case 27: {
+        m_pStore->AddMesswert(m_point, 0);
+        m_meter.WriteProtocol(0, 0);
+        if (m_iMode == 2) {
+            m_bRun = 0;
+            m_meter.Notify(kNotifySingleReading, 2);
+        }
+        // Elapsed ticks, so the wrap of the tick count does not matter; a
+        // cycle that took longer than the interval starts the next at once.
+        const int64_t interval = m_meter.m_iCycleInterval > 0 ? m_meter.m_iCycleInterval : 0;
+        const int64_t elapsed = static_cast<uint32_t>(m_meter.Clock().now() - m_dwCycleStart);
+        const int64_t remaining = interval - elapsed;
+        if (remaining <= 0)
+            GotoState(15);
+        else
+            WaitTime(static_cast<int32_t>(remaining), 15);
+        break;
+    }
+    case 28:
+        if (m_iMode != 1) {
+            GotoState(30);
+            break;
+        }
+        if (!SerialOrUsb(LinkMode())) {
+            End(kEndFailed);
+            break;
+        }
+        SendCommand(std::string_view("elp 0", 5));
+        WaitFrame("elcal_enabled:30", 0, 0, 2000, 30);
+        break;
+    case 30:
+        End(kEndFailed);
+        break;
+    case 50:
+        // The bus stayed busy for 30 s; without this the program would sit
+        // running with nothing to wait for.
+        BV_LOG_ERROR(logger(), kTag, "Measuring: bus lock not obtained");
+        End(kEndFailed);
+        break;
+    default:
+        BV_LOG_ERROR(logger(), kTag, "Measuring: no state " << m_iState);
+        End(kEndFailed);
+        break;
+    }
+}
+
+} // namespace bv

@@ -1,0 +1,96 @@
+#pragma once
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "control/Scheduler.h"
+#include "data/MeasurePoint.h"
+
+namespace bv {
+
+class CBrivaneDoc;
+class CPowerMeter;
+
+// Base of the power meter's programs: the road every command takes (bus
+// frame in link mode 0, adapter text over the USB link in link mode 2) and
+// the common end (bus lock released, then the window is told).
+class CMeterProgram : public CState {
+public:
+    CMeterProgram(CScheduler& scheduler, CPowerMeter& meter, int endCode);
+    void OnEnd() override;
+
+protected:
+    // Second argument of the end notification.
+    virtual long EndParameter() const { return 0; }
+
+    int LinkMode() const;
+    // Mode 0: a frame to the device address; mode 2: the text to the USB link.
+    // 1 when it went out.
+    int SendCommand(std::string_view text);
+    // The same to another bus address (the PLC interface).
+    int SendTo(uint8_t destination, std::string_view payload);
+    // Mode 0: answers from the device to us; mode 2: from anyone.
+    void WaitAnswer(std::string_view pattern, int32_t timeout, int timeoutState);
+    void WaitAnswerFrom(uint8_t source, std::string_view pattern, int32_t timeout, int timeoutState);
+
+    CPowerMeter& m_meter;
+
+private:
+    int m_iEndCode;
+};
+
+class CIdentification final : public CMeterProgram {
+public:
+    CIdentification(CScheduler& scheduler, CPowerMeter& meter);
+    void Run(const BusMessage& message) override;
+
+private:
+    // State 50 doubles as the time-out state of the bus-lock wait.
+    bool m_bAwaitingLock = false;
+};
+
+class CShutterProgram final : public CMeterProgram {
+public:
+    CShutterProgram(CScheduler& scheduler, CPowerMeter& meter);
+    void Run(const BusMessage& message) override;
+
+    int32_t m_iRetry = 0;
+    int32_t m_iAction = 0;  // 0 open, 1 close
+
+private:
+    void SendPlcOutputs();
+};
+
+class CMeasuringProgram final : public CMeterProgram {
+public:
+    CMeasuringProgram(CScheduler& scheduler, CPowerMeter& meter, CBrivaneDoc& store);
+    void Run(const BusMessage& message) override;
+
+    int32_t m_iCounter = 0;
+    CBrivaneDoc* m_pStore;
+    MeasurePoint m_point;
+    int32_t m_iMode = 0;  // 0 continuous, 1 electronic calibration, 2 single reading
+    int32_t m_bRun = 0;
+    int32_t m_iThermalization = -1;
+    int32_t m_iCalibration = 0;
+    uint32_t m_dwCycleStart = 0;
+
+protected:
+    long EndParameter() const override { return m_iMode; }
+
+private:
+    void ReadMeasurement(const FRAME* frame);
+    void ReadCalibration(const FRAME* frame);
+    // "heater" with its state and value; false when the key is missing.
+    static bool ReadHeater(const FRAME* frame, int32_t& state, int32_t& value);
+};
+
+// PLC channels count from 1; a channel outside 1..16 has no bit.
+uint16_t PlcChannelMask(int channel);
+// The "so" command that energises exactly the outputs of the mask.
+std::string PlcOutputCommand(uint16_t mask);
+// Reads the input word of an "ai:" answer (active inputs as 1 bits); false
+// when the answer is too short to hold it.
+bool PlcInputWord(const FRAME* frame, uint16_t& word);
+
+} // namespace bv

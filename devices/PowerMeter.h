@@ -1,0 +1,91 @@
+#pragma once
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+#include <functional>
+#include <memory>
+
+#include "control/Device.h"
+#include "data/CBrivaneDoc.h"
+#include "devices/MeterPrograms.h"
+#include "link/ZelmorUSB.h"
+#include "platform/DataSource.h"
+
+namespace bv {
+
+class IPrompt;
+class ProgramSettings;
+
+// Shutter states as the device and the window know them.
+enum ShutterState : int32_t {
+    kShutterOpen = 0,
+    kShutterClosed = 1,
+    kShutterError = 2,
+    kShutterNone = 3,
+    kShutterUnknown = 4,
+};
+
+// The calorimetric power meter on the bus (plain, EC and Compact models): its
+// identification, shutter and measuring programs and its measurement store.
+// Construction does no I/O; start-up calls Init with the serial link, and the
+// link selection hands over the USB link with SetUsbLink.
+class CPowerMeter final : public CDevice {
+public:
+    static constexpr int kTypeCode = 1;
+    static constexpr int kMenuResource = 106;
+    static constexpr int kBitmapResource = 103;
+    static constexpr double kDefaultFlowMinimum = 4.0;
+
+    CPowerMeter(CScheduler& scheduler, IPrompt& prompt, ProgramSettings& settings);
+    ~CPowerMeter() override;
+
+    // Nothing if it already runs.
+    void StartIdentification();
+    void OpenShutter();
+    void CloseShutter();
+    // mode 0 continuous, 1 electronic calibration, 2 single reading; run 0
+    // lets the running cycle finish and then ends the program.
+    void StartMeasuring(int mode, int run);
+
+    bool WriteProtocolLine(std::FILE* file, int a, int b) override;
+    // Nothing is recorded in the data source: opening it is the whole check.
+    bool WriteProtocolRecord(IDataSource& database, int a, int b) override;
+
+    // Replaces the USB link (the previous one is closed by its destructor).
+    void SetUsbLink(std::unique_ptr<ZelmorUSBCRC> link);
+    ZelmorUSBCRC* UsbLink() const { return m_pUsb.get(); }
+
+    // Wall time of the protocol's time stamps (local time is taken from it).
+    void SetWallClock(std::function<std::time_t()> clock) { m_wallClock = std::move(clock); }
+
+    ProgramSettings& Settings() const { return m_settings; }
+    CBrivaneDoc& Store() { return m_Doc; }
+    const CBrivaneDoc& Store() const { return m_Doc; }
+
+    int32_t m_iShutterState = kShutterUnknown;
+    double m_dZeroOffset = 0.0;  // W
+
+private:
+    ProgramSettings& m_settings;
+
+public:
+    CShutterProgram m_ShutterProgram;
+    CIdentification m_Identification;
+    CBrivaneDoc m_Doc;
+    CMeasuringProgram m_Measuring;
+    int32_t m_iCycleInterval;  // ms from one "ql" to the next
+    uint8_t m_bCompact = 0;
+    uint8_t m_bEC = 0;
+    uint8_t m_bUnknownShutterConfirmed = 0;
+    uint8_t m_bMeasuringActive = 0;  // kept by the window
+    uint8_t m_bEcProtocol = 0;       // kept by the window: a calibration runs
+    double m_dFlowMin = kDefaultFlowMinimum;  // l/min
+    int32_t m_bType34 = 0;
+
+private:
+    std::unique_ptr<ZelmorUSBCRC> m_pUsb;
+    OdbcDataSourceFactory m_dataSources;
+    std::function<std::time_t()> m_wallClock;
+};
+
+} // namespace bv
