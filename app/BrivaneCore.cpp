@@ -1,0 +1,87 @@
+#include "app/BrivaneCore.h"
+
+#include "app/BusAddress.h"
+#include "app/ProgramSettings.h"
+#include "control/Scheduler.h"
+#include "devices/PowerMeter.h"
+#include "link/Frame.h"
+#include "platform/Logging.h"
+
+namespace bv {
+namespace {
+
+const log::Logger& logger()
+{
+    static const log::Logger l("CBrivaneApp");
+    return l;
+}
+
+} // namespace
+
+BrivaneCore::BrivaneCore(ProgramSettings& settings, CorePlatform platform)
+    : m_settings(settings),
+      m_platform(platform),
+      m_serial(platform.serialPorts, platform.clock, platform.prompt, settings),
+      m_busLog(settings, platform.prompt, kProgramTag)
+{
+}
+
+BrivaneCore::~BrivaneCore() { Shutdown(); }
+
+int BrivaneCore::Startup(const std::string& programDirectory)
+{
+    m_settings.m_ulCommandNo = 0;
+    m_settings.m_ulFileNo = 1;
+    m_settings.m_sProgramDir = programDirectory;
+    m_writeBack = m_settings.Open(kSettingsFile, m_platform.prompt);
+    BV_LOG_DEBUG(logger(), "BV_main", "settings opened, write-back " << m_writeBack);
+    m_busLog.StartBusLog();
+
+    m_scheduler = std::make_unique<CScheduler>(m_platform.clock);
+    m_device = std::make_unique<CPowerMeter>(*m_scheduler, m_platform.prompt, m_settings);
+    m_device->Init(kOwnAddress, addressByte(m_settings.m_sDeviceAddress), "Brivane", &m_serial);
+    if (m_platform.dataSources)
+        m_device->SetDataSourceFactory(m_platform.dataSources);
+
+    m_runFlags.device = m_device.get();
+    m_device->AddListener(&m_runFlags);
+
+    m_links = std::make_unique<LinkSelection>(m_settings, m_serial, m_platform.serialPorts, m_platform.usb,
+                                              *m_device);
+    m_links->usbSinks = {&m_busLog};
+    m_heartbeat = std::make_unique<Heartbeat>(m_settings, m_serial, *m_scheduler, *m_device);
+    m_heartbeat->addObserver(&m_busLog);
+    m_started = true;
+    return m_writeBack;
+}
+
+void BrivaneCore::RunFlags::OnDeviceChanged(int code, long parameter)
+{
+    if (code == kNotifyMeasuringStarted || code == kNotifyMeasuringEnded) {
+        const uint8_t on = code == kNotifyMeasuringStarted ? 1 : 0;
+        if (parameter == 0)
+            device->m_bMeasuringActive = on;
+        else if (parameter == 1)
+            device->m_bEcProtocol = on;
+    }
+}
+
+void BrivaneCore::Shutdown()
+{
+    if (!m_started)
+        return;
+    m_started = false;
+    m_busLog.StopBusLog();
+    if (!m_serial.portName().empty())
+        m_settings.m_sPort = m_serial.portName();
+    if (m_writeBack == 1)
+        m_settings.WriteAll();
+    // The device's programs belong to the scheduler: both go, device first.
+    m_heartbeat.reset();
+    m_links.reset();
+    m_device.reset();
+    m_scheduler.reset();
+    m_serial.Close();
+}
+
+} // namespace bv

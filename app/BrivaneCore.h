@@ -1,0 +1,84 @@
+#pragma once
+#include <memory>
+#include <string>
+
+#include "app/Heartbeat.h"
+#include "app/LinkSelection.h"
+#include "control/Device.h"
+#include "link/BusLog.h"
+#include "link/CSerial.h"
+
+namespace bv {
+
+class CPowerMeter;
+class CScheduler;
+class ID2xx;
+class IClock;
+class IDataSourceFactory;
+class IPrompt;
+class ISerialSystem;
+class ProgramSettings;
+
+// What the core reaches the outside world through.
+struct CorePlatform {
+    IClock& clock;
+    IPrompt& prompt;
+    ISerialSystem& serialPorts;
+    ID2xx& usb;
+    IDataSourceFactory* dataSources = nullptr;
+};
+
+// The program without a window: settings, serial link, bus traffic log,
+// scheduler, the power meter with its store, link selection and heartbeat,
+// started and shut down in a fixed order. The window and the CLI each own one.
+class BrivaneCore {
+public:
+    static constexpr const char* kSettingsFile = "BrivaneSoftware.ini";
+    static constexpr const char* kProgramTag = "BV_2000";
+
+    BrivaneCore(ProgramSettings& settings, CorePlatform platform);
+    ~BrivaneCore();
+    BrivaneCore(const BrivaneCore&) = delete;
+    BrivaneCore& operator=(const BrivaneCore&) = delete;
+
+    // Counters reset, settings opened, bus log started, scheduler and device
+    // built. Returns the write-back flag of the settings.
+    int Startup(const std::string& programDirectory);
+    // Bus log stopped, the port in force stored, settings written back when
+    // allowed, scheduler deleted. Safe to call twice.
+    void Shutdown();
+
+    void heartbeat() { if (m_heartbeat) m_heartbeat->tick(); }
+
+    ProgramSettings& settings() { return m_settings; }
+    CSerial& serial() { return m_serial; }
+    BusLog& busLog() { return m_busLog; }
+    CScheduler* scheduler() { return m_scheduler.get(); }
+    CPowerMeter* device() { return m_device.get(); }
+    LinkSelection* links() { return m_links.get(); }
+    Heartbeat* heartbeatBody() { return m_heartbeat.get(); }
+    int writeBack() const { return m_writeBack; }
+    bool started() const { return m_started; }
+
+private:
+    // Keeps the device's measuring-active and calibration flags in step with
+    // its notifications, for every front end alike.
+    struct RunFlags : IDeviceListener {
+        CPowerMeter* device = nullptr;
+        void OnDeviceChanged(int code, long parameter) override;
+    };
+
+    ProgramSettings& m_settings;
+    CorePlatform m_platform;
+    CSerial m_serial;
+    BusLog m_busLog;
+    std::unique_ptr<CScheduler> m_scheduler;
+    std::unique_ptr<CPowerMeter> m_device;
+    std::unique_ptr<LinkSelection> m_links;
+    std::unique_ptr<Heartbeat> m_heartbeat;
+    RunFlags m_runFlags;
+    int m_writeBack = 0;
+    bool m_started = false;
+};
+
+} // namespace bv

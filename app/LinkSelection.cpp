@@ -1,0 +1,246 @@
+#include "app/LinkSelection.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/ProgramSettings.h"
+#include "devices/PowerMeter.h"
+#include "link/CSerial.h"
+#include "link/UsbListing.h"
+#include "platform/Logging.h"
+#include "platform/SerialPort.h"
+
+namespace bv {
+namespace {
+
+const log::Logger& logger()
+{
+    static const log::Logger l("CFreeComm");
+    return l;
+}
+constexpr const char* kTag = "CFreeComm";
+
+} // namespace
+
+LinkSelection::LinkSelection(ProgramSettings& settings, CSerial& serial, ISerialSystem& ports, ID2xx& usb,
+                             CPowerMeter& device)
+    : m_settings(settings), m_serial(serial), m_system(ports), m_usb(usb), m_device(device)
+{
+}
+
+void LinkSelection::setStart(bool on)
+{
+    if (enableStart)
+        enableStart(on);
+}
+
+int LinkSelection::indexOf(const std::string& name) const
+{
+    auto it = std::find(m_ports.begin(), m_ports.end(), name);
+    return it == m_ports.end() ? -1 : static_cast<int>(it - m_ports.begin());
+}
+
+void LinkSelection::ListPorts()
+{
+    auto link = ListAndCreateUsbLink(m_usb, m_device.UsbLink() != nullptr);
+    if (link) {
+        link->setSinks(usbSinks);
+        m_device.SetUsbLink(std::move(link));
+    }
+    // Ports in use, by this program too, do not open and so are not listed.
+    m_ports = m_system.listPorts();
+    m_selected = -1;
+    BV_LOG_DEBUG(logger(), kTag, "ListPorts: " << m_ports.size() << " serial ports");
+}
+
+bool LinkSelection::ConnectUsb()
+{
+    ZelmorUSBCRC* usb = m_device.UsbLink();
+    if (!usb)
+        return false;
+    usb->Close();
+    return usb->Open() == 0;
+}
+
+bool LinkSelection::Probe()
+{
+    static const char kProbe[] = "PC Ready";
+    return m_serial.SendQuiet(0, 0, reinterpret_cast<const uint8_t*>(kProbe), 0, 0) == 1;
+}
+
+bool LinkSelection::ConnectSerial()
+{
+    const std::string port = m_settings.m_sPort;
+    const int configured = indexOf(port);
+    if (configured >= 0) {
+        if (m_serial.bInitSerial(port) == 1 && Probe()) {
+            m_selected = configured;
+            setStart(true);
+            return true;
+        }
+        setStart(false);
+        m_serial.Close();
+    }
+    for (size_t i = 0; i < m_ports.size(); ++i) {
+        const std::string& name = m_ports[i];
+        if (name == port)
+            continue;
+        if (m_serial.bInitSerial(name) == 1 && Probe()) {
+            m_selected = static_cast<int>(i);
+            setStart(true);
+            return true;
+        }
+        setStart(false);
+        m_serial.Close();
+    }
+    return false;
+}
+
+void LinkSelection::SelectLink()
+{
+    int& mode = m_settings.m_iDataTransferMode;
+    bool connected = false;
+    if (mode == kModeSerial)
+        connected = ConnectSerial();
+    else if (mode == kModeUsb)
+        connected = ConnectUsb();
+    if (!connected) {
+        if (mode != kModeUsb && ConnectUsb())
+            mode = kModeUsb;
+        else if (mode != kModeSerial && ConnectSerial())
+            mode = kModeSerial;
+        else
+            return;
+    }
+    if (mode == kModeSerial) {
+        m_parity = m_settings.m_bSetParity != 0;
+        m_choice = m_settings.m_bUsbToSerialBridge ? kChoiceUsbToSerial : kChoiceSerial;
+    } else if (mode == kModeUsb) {
+        m_choice = kChoiceUsb;
+    }
+}
+
+void LinkSelection::startDevice()
+{
+    m_device.StartIdentification();
+    m_device.StartMeasuring(2, 1);
+}
+
+void LinkSelection::Initialise()
+{
+    ListPorts();
+    SelectLink();
+    startDevice();
+}
+
+void LinkSelection::ShowMembers()
+{
+    switch (m_settings.m_iDataTransferMode) {
+    case kModeUsb: m_choice = kChoiceUsb; break;
+    case kModeSerial: m_choice = m_settings.m_bUsbToSerialBridge ? kChoiceUsbToSerial : kChoiceSerial; break;
+    default: m_choice = kChoiceNone; break;
+    }
+}
+
+void LinkSelection::OnChooseUsb()
+{
+    if (m_choice == kChoiceUsb)
+        return;
+    if (m_choice == kChoiceSerial || m_choice == kChoiceUsbToSerial)
+        m_serial.Close();
+    if (ConnectUsb()) {
+        m_settings.m_iDataTransferMode = kModeUsb;
+        m_choice = kChoiceUsb;
+        m_parity = false;
+        m_parityEnabled = false;
+    } else {
+        m_settings.m_iDataTransferMode = kModeNone;
+        m_choice = kChoiceNone;
+    }
+}
+
+void LinkSelection::OnChooseSerial(bool usbToSerialBridge)
+{
+    const int wanted = usbToSerialBridge ? kChoiceUsbToSerial : kChoiceSerial;
+    if (m_choice == wanted)
+        return;
+    if (m_choice == kChoiceUsb && m_device.UsbLink())
+        m_device.UsbLink()->Close();
+    if (!ConnectSerial()) {
+        m_settings.m_iDataTransferMode = kModeNone;
+        m_choice = kChoiceNone;
+        return;
+    }
+    m_settings.m_iDataTransferMode = kModeSerial;
+    m_choice = wanted;
+    m_parityEnabled = true;
+    m_parity = !usbToSerialBridge;
+    m_settings.m_bSetParity = usbToSerialBridge ? 0 : 1;
+    m_settings.m_bUsbToSerialBridge = usbToSerialBridge ? 1 : 0;
+}
+
+void LinkSelection::OnParity(bool on)
+{
+    m_parity = on;
+    m_settings.m_bSetParity = on ? 1 : 0;
+}
+
+void LinkSelection::OnScan()
+{
+    if (m_choice == kChoiceUsb) {
+        if (m_device.UsbLink())
+            m_device.UsbLink()->Close();
+    } else if (m_choice == kChoiceSerial || m_choice == kChoiceUsbToSerial) {
+        m_serial.Close();
+    }
+    Initialise();
+}
+
+void LinkSelection::OnPortSelected(int index)
+{
+    m_serial.Close();
+    if (index < 0 || index >= static_cast<int>(m_ports.size()))
+        return;
+    m_selected = index;
+    if (m_serial.bInitSerial(m_ports[static_cast<size_t>(index)]) != 1)
+        return;
+    if (Probe()) {
+        setStart(true);
+    } else {
+        setStart(false);
+        m_serial.Close();
+    }
+}
+
+void LinkSelection::OnTest()
+{
+    static const char kProbe[] = "PC Ready";
+    m_serial.SendQuiet(0, 0, reinterpret_cast<const uint8_t*>(kProbe), 0, 1);
+}
+
+int LinkSelection::SendUsbCommand(const std::string& text)
+{
+    ZelmorUSBCRC* usb = m_device.UsbLink();
+    if (!usb)
+        return -1;
+    return usb->SendFrame(text);
+}
+
+int LinkSelection::SendLine(const std::string& from, const std::string& to, const std::string& text)
+{
+    // Command texts are cut at 299 characters, as the window's fields hold.
+    const std::string payload = text.substr(0, 299);
+    const auto source = static_cast<uint8_t>(std::atoi(from.c_str()));
+    const auto destination = static_cast<uint8_t>(std::atoi(to.c_str()));
+    const auto* bytes = reinterpret_cast<const uint8_t*>(payload.data());
+    const auto length = static_cast<uint16_t>(payload.size());
+    ZelmorUSBCRC* usb = m_device.UsbLink();
+    if (m_settings.m_iDataTransferMode == kModeUsb && usb && usb->busConverterPresent())
+        return usb->SendFrame(source, destination, bytes, length);
+    if (payload.empty())
+        return 0;  // an empty text would be read as zero-terminated: nothing to send
+    return m_serial.iOnSendFrame(source, destination, bytes, length);
+}
+
+} // namespace bv

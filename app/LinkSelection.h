@@ -1,0 +1,80 @@
+#pragma once
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "link/FrameSink.h"
+
+namespace bv {
+
+class CPowerMeter;
+class CSerial;
+class ID2xx;
+class ISerialSystem;
+class ProgramSettings;
+
+// Chooses and connects the link to the meter (USB, serial port, or serial
+// port behind a USB-to-serial converter) and carries out what the free
+// communication window's controls ask for. No window code: the dialog shows
+// these members and calls these operations.
+class LinkSelection {
+public:
+    enum Choice { kChoiceNone = -1, kChoiceUsb = 0, kChoiceSerial = 1, kChoiceUsbToSerial = 2 };
+    enum LinkMode { kModeNone = -1, kModeSerial = 0, kModeUsb = 2 };
+
+    LinkSelection(ProgramSettings& settings, CSerial& serial, ISerialSystem& ports, ID2xx& usb,
+                  CPowerMeter& device);
+
+    // Called with true when a port answered the probe, false when none did
+    // (the operator window's start button follows it).
+    std::function<void(bool)> enableStart;
+    // Handed to every USB link created here, for the traffic the PC sends.
+    std::vector<IFrameSink*> usbSinks;
+
+    // The USB listing (creating the link), then the serial ports that open.
+    void ListPorts();
+    bool ConnectUsb();
+    bool ConnectSerial();
+    // "PC Ready" from 0 to 0; answered when the adapter echoed every byte.
+    bool Probe();
+    void SelectLink();
+    // First link selection: list, select, identify, one single reading.
+    void Initialise();
+
+    // Handlers of the free communication window.
+    void OnChooseUsb();
+    void OnChooseSerial(bool usbToSerialBridge);
+    void OnParity(bool on);
+    void OnScan();
+    void OnPortSelected(int index);
+    void OnTest();
+    int SendUsbCommand(const std::string& text);
+    // A command line: decimal source and destination texts, as by atoi.
+    int SendLine(const std::string& from, const std::string& to, const std::string& text);
+
+    const std::vector<std::string>& ports() const { return m_ports; }
+    int selectedPort() const { return m_selected; }
+    int choice() const { return m_choice; }
+    bool parityChecked() const { return m_parity; }
+    bool parityEnabled() const { return m_parityEnabled; }
+    // The choice that matches the link mode now in force.
+    void ShowMembers();
+
+private:
+    int indexOf(const std::string& name) const;
+    void setStart(bool on);
+    void startDevice();
+
+    ProgramSettings& m_settings;
+    CSerial& m_serial;
+    ISerialSystem& m_system;
+    ID2xx& m_usb;
+    CPowerMeter& m_device;
+    std::vector<std::string> m_ports;
+    int m_selected = -1;
+    int m_choice = kChoiceNone;
+    bool m_parity = false;
+    bool m_parityEnabled = true;
+};
+
+} // namespace bv

@@ -1,0 +1,144 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "app/BrivaneCore.h"
+#include "app/ProgramSettings.h"
+#include "control/Scheduler.h"
+#include "devices/PowerMeter.h"
+#include "platform/Clock.h"
+#include "sim/SimWorld.h"
+#include "support/ScriptedPrompt.h"
+#include "support/TempDir.h"
+
+namespace bv {
+namespace {
+
+std::string readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+class CoreTest : public ::testing::Test {
+protected:
+    void start(sim::SimWorldConfig config = {}, const std::string& ini = "")
+    {
+        if (!ini.empty())
+            std::ofstream(dir.file("BrivaneSoftware.ini")) << ini;
+        world = std::make_unique<sim::SimWorld>(clock, config);
+        core = std::make_unique<BrivaneCore>(
+            settings, CorePlatform{clock, prompt, world->serialPorts(), world->usb(), nullptr});
+        core->Startup(dir.path());
+        core->links()->enableStart = [this](bool on) { startEnabled = on; };
+    }
+
+    void run(uint32_t ms)
+    {
+        for (uint32_t t = 0; t < ms; t += 100) {
+            clock.advance(100);
+            core->heartbeat();
+        }
+    }
+
+    ManualClock clock{1000};
+    test::TempDir dir;
+    test::ScriptedPrompt prompt;
+    ProgramSettings settings;
+    std::unique_ptr<sim::SimWorld> world;
+    std::unique_ptr<BrivaneCore> core;
+    int startEnabled = -1;
+};
+
+TEST_F(CoreTest, FirstSelectionTakesUsbIdentifiesAndTakesOneReading)
+{
+    start();
+    EXPECT_EQ(settings.m_iDataTransferMode, 2);  // the initial value of a new settings file
+    core->links()->Initialise();
+    run(3000);
+    CPowerMeter& meter = *core->device();
+    EXPECT_EQ(settings.m_iDataTransferMode, 2);
+    EXPECT_EQ(core->links()->choice(), LinkSelection::kChoiceUsb);
+    EXPECT_EQ(meter.m_bEC, 1);
+    EXPECT_EQ(meter.m_bAnswerSeen, 1);
+    EXPECT_EQ(meter.Store().GetCount(), 1);
+    EXPECT_TRUE(prompt.shown.empty());
+}
+
+TEST_F(CoreTest, FallsBackToTheSerialLinkAndWritesThePortBack)
+{
+    sim::SimWorldConfig config;
+    config.usbAdapter = false;
+    start(config);
+    core->links()->Initialise();
+    run(5000);
+    EXPECT_EQ(settings.m_iDataTransferMode, 0);
+    EXPECT_EQ(core->links()->choice(), LinkSelection::kChoiceSerial);
+    EXPECT_EQ(startEnabled, 1);
+    // "com1" is never found among "COM1", ...: the upper-case name is in force.
+    EXPECT_EQ(core->serial().portName(), "COM1");
+    EXPECT_EQ(core->device()->m_bEC, 1);
+    EXPECT_EQ(core->device()->Store().GetCount(), 1);
+    core->Shutdown();
+    const std::string ini = readFile(dir.file("BrivaneSoftware.ini"));
+    EXPECT_NE(ini.find("Port=COM1"), std::string::npos) << ini;
+    EXPECT_NE(ini.find("Data_Transfer_Mode=0"), std::string::npos);
+}
+
+TEST_F(CoreTest, NoLinkAtAllLeavesTheModeAlone)
+{
+    sim::SimWorldConfig config;
+    config.usbAdapter = false;
+    config.serialPort = false;
+    start(config);
+    core->links()->Initialise();
+    run(3000);
+    EXPECT_EQ(settings.m_iDataTransferMode, 2);
+    EXPECT_EQ(core->links()->choice(), LinkSelection::kChoiceNone);
+    EXPECT_EQ(core->device()->Store().GetCount(), 0);
+}
+
+TEST_F(CoreTest, ContinuousMeasuringOverUsbAndTheBusLog)
+{
+    start({}, "");
+    settings.m_iProtocol = 1;  // switch the bus log on for this run
+    core->busLog().StartBusLog();
+    core->links()->Initialise();
+    run(3000);
+    core->device()->StartMeasuring(0, 1);  // shutter state from "info": closed, no question
+    run(500);
+    EXPECT_EQ(core->device()->m_bMeasuringActive, 1);
+    run(9500);
+    const int points = core->device()->Store().GetCount();
+    EXPECT_GE(points, 10);
+    EXPECT_LE(points, 12);
+    core->device()->StartMeasuring(0, 0);
+    run(3000);
+    EXPECT_EQ(core->device()->m_bMeasuringActive, 0);
+    EXPECT_LE(core->device()->Store().GetCount(), points + 1);
+    const int stopped = core->device()->Store().GetCount();
+    run(5000);
+    EXPECT_EQ(core->device()->Store().GetCount(), stopped);
+    core->Shutdown();
+    const std::string log = readFile(dir.file("BusPro01.Dat"));
+    EXPECT_NE(log.find("***** Programm Neustart"), std::string::npos);
+    EXPECT_NE(log.find("  0->  0: ql"), std::string::npos);  // adapter texts carry no addresses
+    EXPECT_NE(log.find("***** Programm beendet"), std::string::npos);
+    EXPECT_TRUE(std::filesystem::exists(dir.file("BusPro00.Dat")));
+}
+
+TEST_F(CoreTest, StartUpReadsTheDeviceAddressAsOneByteAndTouchesNoLogWhenOff)
+{
+    start({}, "[Version]\nno=15\n[Comm]\nDevice Address=300\n[BusProtocol]\nProtocol=0\n");
+    EXPECT_EQ(core->device()->m_byDevice, 44);
+    core->Shutdown();
+    EXPECT_FALSE(std::filesystem::exists(dir.file("BusPro00.Dat")));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("BusPro01.Dat")));
+}
+
+} // namespace
+} // namespace bv
