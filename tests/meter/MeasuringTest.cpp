@@ -1,0 +1,427 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "MeterBench.h"
+
+namespace bv::test {
+namespace {
+
+const std::string kReading = "al PL=    12.500 Fl=     4.000 Te=    21.000 Td=     2.000 shutter=O";
+
+class Measuring : public MeterBench {
+protected:
+    Measuring() { meter.m_iShutterState = kShutterClosed; }
+
+    bool ended(uint32_t limitMs = 10000)
+    {
+        return heart.runUntil([this] { return !meter.m_Measuring.IsRunning(); }, limitMs);
+    }
+    std::vector<uint32_t> sendTimes(const std::string& payload) const
+    {
+        std::vector<uint32_t> out;
+        for (const auto& [time, text] : sentAt)
+            if (text == payload)
+                out.push_back(time);
+        return out;
+    }
+    // The simulated meter behind the fake link, answering after exactly delayMs.
+    void fakeMeter(sim::SimMeter& device) { useFakeLink([&device](std::string_view t, uint32_t now) { return device.command(t, now); }); }
+};
+
+sim::SimMeterConfig fixedDelay(uint32_t ms, sim::MeterModel model = sim::MeterModel::Plain)
+{
+    sim::SimMeterConfig c = modelConfig(model);
+    c.replyDelayMinMs = c.replyDelayMaxMs = ms;
+    return c;
+}
+
+TEST_F(Measuring, SingleReadingSubtractsTheZeroOffset)
+{
+    ScriptedDevice device(kMeterAddress);
+    device.answer("ql", {kReading});
+    bus.attach(device);
+    useSerialBus();
+    meter.m_dZeroOffset = 0.3;
+
+    meter.StartMeasuring(2, 1);
+    ASSERT_TRUE(ended());
+    ASSERT_EQ(meter.Store().GetCount(), 1);
+    const MeasurePoint& p = *meter.Store().pGetLastMeasureValue();
+    EXPECT_NEAR(p.power, 12.2, 1e-9);
+    EXPECT_DOUBLE_EQ(p.flow, 4.0);
+    EXPECT_DOUBLE_EQ(p.te, 21.0);
+    EXPECT_DOUBLE_EQ(p.td, 2.0);
+    EXPECT_EQ(p.valid, 1);
+    EXPECT_EQ(p.thermalization, -1);
+    EXPECT_EQ(meter.m_iShutterState, kShutterOpen);
+    EXPECT_EQ(notes.seen, (std::vector<Notification>{{kNotifyMeasuringStarted, 2},
+                                                     {kNotifySingleReading, 2},
+                                                     {kNotifyMeasuringEnded, 2}}));
+    EXPECT_EQ(device.heard, (std::vector<std::string>{"ql"}));
+    EXPECT_FALSE(scheduler.SyncBusy(0));
+}
+
+TEST_F(Measuring, ShutterCharacterOfTheMeasuringAnswer)
+{
+    ScriptedDevice device(kMeterAddress);
+    bus.attach(device);
+    useSerialBus();
+    const std::vector<std::pair<std::string, int32_t>> cases = {
+        {"al PL=1 shutter=O", kShutterOpen},    {"al PL=1 shutter=C", kShutterClosed},
+        {"al PL=1 shutter=N", kShutterNone},    {"al PL=1 shutter=U", kShutterUnknown},
+        {"al PL=1 shutter=X", kShutterError},   {"al PL=1", kShutterUnknown},
+        {"al PL=1 shutter=", kShutterError},
+    };
+    for (const auto& [answer, state] : cases) {
+        SCOPED_TRACE(answer);
+        device.answer("ql", {answer});
+        meter.m_iShutterState = kShutterClosed;
+        meter.StartMeasuring(2, 1);
+        ASSERT_TRUE(ended());
+        EXPECT_EQ(meter.m_iShutterState, state);
+    }
+}
+
+TEST_F(Measuring, NextQueryOneIntervalAfterThePrevious)
+{
+    sim::SimMeter device(fixedDelay(300));
+    fakeMeter(device);
+    settings.m_iInterval = 1000;
+    meter.m_iCycleInterval = 1000;
+
+    meter.StartMeasuring(0, 1);
+    heart.runFor(6000);
+    const auto ql = sendTimes("ql");
+    ASSERT_GE(ql.size(), 5u);
+    // The first beat after cycle start + interval, not interval after the answer.
+    for (size_t i = 1; i < ql.size(); ++i) {
+        EXPECT_GE(ql[i] - ql[i - 1], 1000u);
+        EXPECT_LE(ql[i] - ql[i - 1], 1100u);
+    }
+    EXPECT_GE(meter.Store().GetCount(), static_cast<int>(ql.size()) - 1);
+
+    // Beats of 10 ms show it closer.
+    sentAt.clear();
+    heart.runFor(5000, 10);
+    const auto fine = sendTimes("ql");
+    ASSERT_GE(fine.size(), 4u);
+    for (size_t i = 1; i < fine.size(); ++i) {
+        EXPECT_GE(fine[i] - fine[i - 1], 1000u);
+        EXPECT_LE(fine[i] - fine[i - 1], 1010u);
+    }
+}
+
+TEST_F(Measuring, CycleLongerThanTheIntervalStartsTheNextAtOnce)
+{
+    sim::SimMeter device(fixedDelay(700));
+    fakeMeter(device);
+    meter.m_iCycleInterval = 500;
+
+    meter.StartMeasuring(0, 1);
+    heart.runFor(5000);
+    const auto ql = sendTimes("ql");
+    ASSERT_GE(ql.size(), 4u);
+    for (size_t i = 1; i < ql.size(); ++i)
+        EXPECT_EQ(ql[i] - ql[i - 1], 700u);  // the beat that brings the answer sends again
+}
+
+TEST_F(Measuring, LateAnswerJustBeforeTheTimeoutStillCounts)
+{
+    // Interval 1000 ms and the answer after 1050 ms: the beat that brings it
+    // is also the one at which the wait would run out; the answer wins and the
+    // next query goes out in the same beat.
+    sim::SimMeter device(fixedDelay(1050));
+    fakeMeter(device);
+    meter.m_iCycleInterval = 1000;
+
+    meter.StartMeasuring(0, 1);
+    heart.runFor(5000);
+    const auto ql = sendTimes("ql");
+    ASSERT_GE(ql.size(), 3u);
+    for (size_t i = 1; i < ql.size(); ++i)
+        EXPECT_EQ(ql[i] - ql[i - 1], 1100u);
+    EXPECT_EQ(meter.Store().GetCount(), static_cast<int>(ql.size()) - 1);
+}
+
+TEST_F(Measuring, ZeroOrNegativeIntervalPollsBackToBack)
+{
+    sim::SimMeter device(fixedDelay(250));
+    fakeMeter(device);
+    for (int interval : {0, -500}) {
+        SCOPED_TRACE(interval);
+        sentAt.clear();
+        meter.m_iCycleInterval = interval;
+        meter.StartMeasuring(0, 1);
+        heart.runFor(2000);
+        const auto ql = sendTimes("ql");
+        ASSERT_GE(ql.size(), 5u);
+        for (size_t i = 1; i < ql.size(); ++i)
+            EXPECT_EQ(ql[i] - ql[i - 1], 300u);
+        meter.StartMeasuring(0, 0);
+        ASSERT_TRUE(ended());
+    }
+}
+
+TEST_F(Measuring, StopWhileWaitingLetsTheCycleFinish)
+{
+    sim::SimMeter device(fixedDelay(300));
+    fakeMeter(device);
+
+    meter.StartMeasuring(0, 1);
+    ASSERT_TRUE(heart.runUntil([&] { return !sendTimes("ql").empty(); }, 1000));
+    meter.StartMeasuring(0, 0);
+    ASSERT_TRUE(ended(5000));
+    EXPECT_EQ(meter.Store().GetCount(), 1);
+    EXPECT_EQ(sendTimes("ql").size(), 1u);
+    EXPECT_EQ(notes.count(kNotifyMeasuringEnded), 1);
+    EXPECT_EQ(meter.m_Measuring.Status(), kEndFailed);  // every end passes state 30
+    heart.runFor(3000);
+    EXPECT_EQ(meter.Store().GetCount(), 1);
+}
+
+TEST_F(Measuring, MissingAnswerRepeatsTheQueryEverySecond)
+{
+    sim::SimMeter device;
+    device.silenceUntilCleared();
+    fakeMeter(device);
+
+    meter.StartMeasuring(0, 1);
+    heart.runFor(4500);
+    EXPECT_EQ(sendTimes("ql").size(), 4u);
+    EXPECT_EQ(meter.Store().GetCount(), 0);
+    EXPECT_TRUE(meter.m_Measuring.IsRunning());
+}
+
+TEST_F(Measuring, UnknownShutterAsksBeforeContinuousMeasuring)
+{
+    sim::SimMeter device;
+    fakeMeter(device);
+    meter.m_iShutterState = kShutterUnknown;
+
+    prompt.script(PromptResult::Cancel);
+    meter.StartMeasuring(0, 1);
+    EXPECT_EQ(prompt.texts(), (std::vector<std::string>{"Shutter state unknown! Continue anyway?"}));
+    EXPECT_EQ(prompt.shown[0].buttons, PromptButtons::OkCancel);
+    heart.runFor(500);
+    EXPECT_FALSE(meter.m_Measuring.IsRunning());
+    EXPECT_TRUE(notes.seen.empty());
+    EXPECT_EQ(meter.m_bUnknownShutterConfirmed, 0);
+
+    meter.StartMeasuring(0, 1);  // Ok
+    EXPECT_EQ(meter.m_bUnknownShutterConfirmed, 1);
+    EXPECT_TRUE(meter.m_Measuring.IsRunning());
+    meter.StartMeasuring(0, 0);
+    EXPECT_EQ(meter.m_bUnknownShutterConfirmed, 0);
+    ASSERT_TRUE(ended());
+
+    // Only continuous measuring asks.
+    meter.m_iShutterState = kShutterUnknown;
+    meter.StartMeasuring(2, 1);
+    ASSERT_TRUE(ended());
+    EXPECT_EQ(prompt.shown.size(), 2u);
+}
+
+TEST_F(Measuring, StartWithRunPreparesTheCycle)
+{
+    settings.m_iThermalizationTime = 7;
+    settings.m_iAveragePeriod = 30;
+    settings.m_iInterval = 2000;
+    meter.m_iCycleInterval = 2000;
+    meter.m_Measuring.m_point.power = 99;
+
+    meter.StartMeasuring(0, 1);
+    EXPECT_EQ(meter.m_Measuring.m_point.power, 0);
+    EXPECT_EQ(meter.m_Measuring.m_point.heaterState, -1);
+    EXPECT_EQ(meter.m_Measuring.m_iThermalization, -1);
+    EXPECT_EQ(settings.m_iAveragePeriod, 10);
+    EXPECT_EQ(meter.m_iCycleInterval, 2000);
+
+    settings.m_iAveragePeriod = 30;
+    meter.StartMeasuring(1, 1);  // running: takes effect at the next cycle
+    EXPECT_EQ(meter.m_Measuring.m_iMode, 1);
+    EXPECT_EQ(meter.m_Measuring.m_iThermalization, 7);
+    EXPECT_EQ(meter.m_Measuring.m_iCalibration, 37);
+    EXPECT_EQ(meter.m_iCycleInterval, 1000);
+    EXPECT_EQ(settings.m_iAveragePeriod, 10);
+}
+
+TEST_F(Measuring, BusLockNotObtainedEndsTheProgram)
+{
+    sim::SimMeter device;
+    fakeMeter(device);
+    LockHolder holder(scheduler);
+    ASSERT_TRUE(takeLock(holder));
+
+    meter.StartMeasuring(0, 1);
+    heart.runFor(29900);
+    EXPECT_TRUE(meter.m_Measuring.IsRunning());
+    ASSERT_TRUE(ended(500));
+    EXPECT_EQ(meter.m_Measuring.Status(), kEndFailed);
+    EXPECT_TRUE(sentAt.empty());
+    EXPECT_EQ(notes.count(kNotifyMeasuringEnded), 1);
+    EXPECT_EQ(scheduler.SyncHolder(0), &holder);
+
+    // And it can be started again once the bus is free.
+    holder.release();
+    meter.StartMeasuring(0, 1);
+    ASSERT_TRUE(heart.runUntil([&] { return meter.Store().GetCount() == 1; }, 2000));
+}
+
+TEST_F(Measuring, RefusedSendEndsTheProgram)
+{
+    sim::SimMeter device;
+    fakeMeter(device);
+    fake.sendResult = 0;
+    meter.StartMeasuring(0, 1);
+    ASSERT_TRUE(ended(1000));
+    EXPECT_EQ(sendTimes("ql").size(), 1u);
+    EXPECT_FALSE(scheduler.SyncBusy(0));
+
+    settings.m_iDataTransferMode = -1;
+    meter.StartMeasuring(0, 1);
+    ASSERT_TRUE(ended(1000));
+    EXPECT_EQ(sendTimes("ql").size(), 1u);
+}
+
+TEST_F(Measuring, UsbRoadTakesNoBusLock)
+{
+    sim::SimMeter device(modelConfig(sim::MeterModel::Plain));
+    UsbStandIn& usb = useUsb([&](std::string_view text, uint32_t now) { return device.command(text, now); });
+    LockHolder holder(scheduler);
+    ASSERT_TRUE(takeLock(holder));
+
+    meter.StartMeasuring(0, 1);
+    ASSERT_TRUE(heart.runUntil([&] { return meter.Store().GetCount() == 3; }, 5000));
+    EXPECT_EQ(usb.texts, (std::vector<std::string>{"ql", "ql", "ql"}));
+    EXPECT_NEAR(meter.Store().pGetLastMeasureValue()->flow, 4.5, 0.2);
+}
+
+// ---------------------------------------------------------------------------
+// Electronic calibration on the simulated EC meter.
+
+class Calibration : public Measuring {
+protected:
+    Calibration()
+    {
+        sim::SimMeterConfig c = modelConfig(sim::MeterModel::EC);
+        c.heaterSettleMs = 1500;
+        c.laserPower = 0;
+        device = std::make_unique<sim::SimMeter>(c);
+        bus.attach(*device);
+        useSerialBus();
+        settings.m_iThermalizationTime = 3;
+        settings.m_iAveragePeriod = 2;
+        settings.m_iInterval = 2000;
+        meter.m_iCycleInterval = 2000;
+    }
+
+    std::vector<MeasurePoint> points() const
+    {
+        std::vector<MeasurePoint> out;
+        for (int i = 0; i < meter.Store().GetCount(); ++i)
+            out.push_back(*meter.Store().pGetMeaureValue(i));
+        return out;
+    }
+
+    std::unique_ptr<sim::SimMeter> device;
+};
+
+TEST_F(Calibration, FullRunSwitchesTheHeaterOnAndOff)
+{
+    meter.StartMeasuring(1, 1);
+    heart.runFor(1000);
+    EXPECT_TRUE(device->heaterOn());
+    ASSERT_TRUE(ended(20000));
+
+    ASSERT_EQ(sentOnBus("elp 1").size(), 1u);
+    ASSERT_EQ(sentOnBus("elp 0").size(), 1u);
+    EXPECT_FALSE(device->heaterOn());
+    EXPECT_EQ(meter.m_iCycleInterval, 1000);
+
+    // Calibration countdown 3 + 2: four cycles with points, the fifth ends it.
+    const auto p = points();
+    ASSERT_EQ(p.size(), 4u);
+    EXPECT_EQ(sentOnBus("ql").size(), 5u);
+    const int expectedThermalization[] = {2, 1, 0, -1};
+    for (size_t i = 0; i < p.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(p[i].valid, 1);
+        EXPECT_EQ(p[i].thermalization, expectedThermalization[i]);
+        EXPECT_EQ(p[i].heaterState, 1);
+        EXPECT_NEAR(p[i].ecPower, 1000, 5);
+        EXPECT_NEAR(p[i].ecVoltage, 230, 1);
+        EXPECT_NEAR(p[i].ecCurrent, 1000.0 / 230.0, 0.02);
+    }
+    // The heater needs time to settle: the first point does not count for EC.
+    EXPECT_EQ(p[0].heaterValue, 4);
+    EXPECT_EQ(p[0].ecValid, 0);
+    EXPECT_EQ(p[3].heaterValue, 0);
+    EXPECT_EQ(p[3].ecValid, 1);
+
+    EXPECT_EQ(notes.seen.front(), (Notification{kNotifyMeasuringStarted, 1}));
+    EXPECT_EQ(notes.seen.back(), (Notification{kNotifyMeasuringEnded, 1}));
+    // "elp 0" goes last, after the fifth query.
+    EXPECT_GT(sentOnBus("elp 0")[0].time, sentOnBus("ql").back().time);
+}
+
+TEST_F(Calibration, HeaterDroppingOutEndsWithAMarker)
+{
+    settings.m_iThermalizationTime = 20;
+    meter.StartMeasuring(1, 1);
+    ASSERT_TRUE(heart.runUntil([&] { return meter.Store().GetCount() == 2; }, 10000));
+    device->failHeater(0);
+    ASSERT_TRUE(ended(5000));
+
+    const auto p = points();
+    ASSERT_EQ(p.size(), 3u);
+    EXPECT_EQ(p[2].valid, 0);  // stored as given
+    EXPECT_EQ(p[2].heaterState, 0);
+    EXPECT_EQ(sentOnBus("elp 0").size(), 1u);
+    EXPECT_FALSE(device->heaterOn());
+}
+
+TEST_F(Calibration, HeaterThatDoesNotComeOnIsMarked)
+{
+    device->failHeater(2);
+    meter.StartMeasuring(1, 1);
+    ASSERT_TRUE(ended(5000));
+
+    const auto p = points();
+    ASSERT_EQ(p.size(), 1u);
+    EXPECT_EQ(p[0].valid, 0);
+    EXPECT_EQ(p[0].heaterState, 0);
+    EXPECT_EQ(p[0].heaterValue, 2);
+    EXPECT_TRUE(sentOnBus("ql").empty());
+    EXPECT_EQ(sentOnBus("elp 0").size(), 1u);
+}
+
+TEST_F(Calibration, UnconfirmedSwitchOnEndsWithoutSwitchOff)
+{
+    device->silenceUntilCleared();
+    meter.StartMeasuring(1, 1);
+    heart.runFor(1800);
+    EXPECT_TRUE(meter.m_Measuring.IsRunning());
+    ASSERT_TRUE(ended(1000));
+    EXPECT_EQ(sentOnBus("elp 1").size(), 1u);
+    EXPECT_TRUE(sentOnBus("elp 0").empty());
+    EXPECT_EQ(meter.Store().GetCount(), 0);
+}
+
+TEST_F(Calibration, MissingPelFrameSkipsToTheNextCycle)
+{
+    ScriptedDevice scripted(kMeterAddress + 1);
+    scripted.answer("elp 1", {"elcal_enabled=1 heater: 1 000"});
+    scripted.answer("ql", {kReading});
+    bus.attach(scripted);
+    meter.Init(64, kMeterAddress + 1, "Brivane", &serial);
+
+    meter.StartMeasuring(1, 1);
+    heart.runFor(6000);
+    EXPECT_TRUE(meter.m_Measuring.IsRunning());
+    EXPECT_EQ(meter.Store().GetCount(), 0);
+    EXPECT_GE(std::count(scripted.heard.begin(), scripted.heard.end(), "ql"), 3);
+}
+
+} // namespace
+} // namespace bv::test
