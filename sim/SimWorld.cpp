@@ -22,6 +22,7 @@ SimMeterConfig meterConfig(const SimWorldConfig& c)
     m.model = c.model;
     m.address = c.meterAddress;
     m.seed = c.seed;
+    m.shutterStartsOpen = c.shutterOpen;
     return m;
 }
 } // namespace

@@ -41,6 +41,7 @@ struct SimWorldConfig {
     bool usbAdapter = true;  // a USB adapter whose description holds "Zelmor"
     SimUsbKind usbKind = SimUsbKind::DirectMeter;
     uint8_t plcAddress = kDefaultPlcAddress;  // on the same bus, wired to the meter's shutter
+    bool shutterOpen = true;  // the laser already reaches the absorber
 };
 
 // The built-in simulated installation: one meter reachable over the simulated

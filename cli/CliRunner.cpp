@@ -1,0 +1,335 @@
+#include "cli/CliRunner.h"
+
+#include <ctime>
+#include <memory>
+#include <ostream>
+
+#include "app/BrivaneCore.h"
+#include "app/BusAddress.h"
+#include "app/ProgramSettings.h"
+#include "control/Scheduler.h"
+#include "devices/PowerMeter.h"
+#include "devices/ProtocolLine.h"
+#include "platform/Clock.h"
+#include "platform/D2xx.h"
+#include "platform/DataSource.h"
+#include "platform/Prompt.h"
+#include "platform/SerialPort.h"
+#include "sim/SimWorld.h"
+
+namespace bv::cli {
+
+std::atomic<bool> g_stopRequested{false};
+
+namespace {
+
+constexpr uint32_t kTickMs = 100;
+
+// Prints every new point as it arrives.
+class PointPrinter final : public IDocListener {
+public:
+    PointPrinter(CPowerMeter& device, Format format, std::ostream& out)
+        : m_device(device), m_format(format), m_out(out)
+    {
+    }
+    void OnDocChanged(int hint, CDeviceDoc*) override
+    {
+        if (hint != 1)
+            return;
+        const MeasurePoint* p = m_device.Store().pGetLastMeasureValue();
+        if (!p)
+            return;
+        const std::time_t now = std::time(nullptr);
+        if (m_format == Format::Json) {
+            std::string stamp = ProtocolTimeStamp(now);
+            m_out << jsonLine(*p, stamp, m_device.m_iShutterState) << '\n';
+        } else {
+            // The protocol line as the file gets it, with a plain line end on stdout.
+            std::string line = FormatProtocolLine(*p, m_device.m_bEcProtocol != 0, now);
+            m_out << line;
+        }
+        m_out.flush();
+        if (p->valid)
+            ++m_valid;
+        ++m_points;
+    }
+    long points() const { return m_points; }
+    long validPoints() const { return m_valid; }
+
+private:
+    CPowerMeter& m_device;
+    Format m_format;
+    std::ostream& m_out;
+    long m_points = 0;
+    long m_valid = 0;
+};
+
+// Waits for the device's notifications the session cares about.
+class EndWatcher final : public IDeviceListener {
+public:
+    void OnDeviceChanged(int code, long parameter) override
+    {
+        if (code == kNotifyMeasuringEnded) {
+            measuringEnded = true;
+            endedMode = parameter;
+        }
+    }
+    bool measuringEnded = false;
+    long endedMode = -1;
+};
+
+std::string modelName(const CPowerMeter& d)
+{
+    if (d.m_bCompact)
+        return "CompactBrivane";
+    if (d.m_bEC)
+        return "EC-Brivane";
+    return "Brivane";
+}
+
+class Session {
+public:
+    Session(const Options& o, std::ostream& out, std::ostream& err) : m_o(o), m_out(out), m_err(err) {}
+
+    int run(const std::string& settingsDir)
+    {
+        if (m_o.link == LinkChoice::Simulate) {
+            sim::SimWorldConfig config;
+            config.model = *sim::meterModelFromKey(m_o.simulateModel);
+            m_world = std::make_unique<sim::SimWorld>(m_clock, config);
+        } else {
+            m_usb = makeFtdiD2xx();
+        }
+        ISerialSystem& ports = m_world ? m_world->serialPorts() : m_posix;
+        ID2xx& usb = m_world ? m_world->usb() : *m_usb;
+        ProgramSettings& settings = ProgramSettings::Instance();
+        m_core = std::make_unique<BrivaneCore>(settings, CorePlatform{m_clock, m_prompt, ports, usb, &m_odbc});
+        m_core->Startup(settingsDir);
+        remember(settings);
+        applyOptions(settings);
+        if (m_world)
+            m_world->meter().setAddress(m_core->device()->m_byDevice);  // the meter sits where the settings say
+
+        CPowerMeter& device = *m_core->device();
+        device.AddListener(&m_watch);
+        PointPrinter printer(device, m_o.format, m_out);
+        device.Store().AddListener(&printer);
+
+        int status = connect(settings);
+        if (status == 0)
+            status = identify(device);
+        if (status == 0 && m_o.shutter != ShutterMove::None)
+            status = moveShutter(device);
+        if (status == 0)
+            status = measure(device, printer);
+
+        device.Store().RemoveListener(&printer);
+        device.RemoveListener(&m_watch);
+        restore(settings);
+        m_core->Shutdown();
+        return status;
+    }
+
+private:
+    void tick()
+    {
+        m_clock.wait(kTickMs);
+        m_core->heartbeat();
+    }
+
+    // Runs heartbeats until done() or the time is up; false on time-out.
+    template <class Done>
+    bool runUntil(Done done, uint32_t timeoutMs, bool stopOnSignal = false)
+    {
+        const uint32_t start = m_clock.now();
+        while (!done()) {
+            if (m_clock.now() - start > timeoutMs)
+                return false;
+            if (stopOnSignal && g_stopRequested)
+                return true;
+            tick();
+        }
+        return true;
+    }
+
+    void remember(const ProgramSettings& s)
+    {
+        m_saved = {s.m_sPort, s.m_sDeviceAddress, s.m_bSetParity, s.m_iInterval, s.m_iDataTransferMode};
+    }
+
+    // Options hold for this run only: the settings file keeps the operator's values.
+    void restore(ProgramSettings& s)
+    {
+        if (m_o.address)
+            s.m_sDeviceAddress = m_saved.address;
+        if (m_o.parity)
+            s.m_bSetParity = m_saved.parity;
+        if (m_o.interval)
+            s.m_iInterval = m_saved.interval;
+        if (m_o.link != LinkChoice::Settings) {
+            s.m_iDataTransferMode = m_saved.mode;
+            if (m_o.link != LinkChoice::Port)
+                m_keepPort = m_saved.port;
+        }
+        if (!m_keepPort.empty()) {
+            // Shutdown stores the port in force; a simulated or USB run must not.
+            m_core->serial().Close();
+            s.m_sPort = m_keepPort;
+        }
+    }
+
+    void applyOptions(ProgramSettings& s)
+    {
+        CPowerMeter& device = *m_core->device();
+        if (m_o.address) {
+            s.m_sDeviceAddress = std::to_string(*m_o.address);
+            device.m_byDevice = static_cast<uint8_t>(*m_o.address);
+        }
+        if (m_o.parity)
+            s.m_bSetParity = *m_o.parity ? 1 : 0;
+        if (m_o.interval) {
+            s.m_iInterval = *m_o.interval;
+            device.m_iCycleInterval = *m_o.interval;
+        }
+        if (!m_o.protocolFile.empty()) {
+            device.m_bProtocolToFile = 1;
+            device.m_sProtocolPath = m_o.protocolFile;
+        }
+    }
+
+    int connect(ProgramSettings& s)
+    {
+        LinkSelection& links = *m_core->links();
+        switch (m_o.link) {
+        case LinkChoice::Port:
+            s.m_iDataTransferMode = 0;
+            if (m_core->serial().bInitSerial(m_o.port) != 1)
+                return fail("cannot open the serial port " + m_o.port);
+            if (!links.Probe())
+                return fail("no echo from the bus adapter on " + m_o.port);
+            return 0;
+        case LinkChoice::Usb:
+            s.m_iDataTransferMode = 2;
+            links.ListPorts();
+            if (!links.ConnectUsb())
+                return fail("no USB adapter found or it cannot be opened");
+            return 0;
+        case LinkChoice::Settings:
+        case LinkChoice::Simulate:
+            links.ListPorts();
+            links.SelectLink();
+            if (links.choice() == LinkSelection::kChoiceNone)
+                return fail("no port: neither a USB adapter nor a serial port answered");
+            return 0;
+        }
+        return 1;
+    }
+
+    int identify(CPowerMeter& device)
+    {
+        device.StartIdentification();
+        // The bus lock may take 30 s, then three one-second answers.
+        // 1125 also comes mid-way when the model is recognised: wait for the end.
+        if (!runUntil([&] { return !device.m_Identification.IsRunning(); }, 40000))
+            return fail("identification did not finish");
+        if (device.m_Identification.Status() != kEndOk || !device.m_bAnswerSeen)
+            return fail("no answer from the meter at address " + std::to_string(device.m_byDevice));
+        const char* road = m_core->settings().m_iDataTransferMode == 2 ? "USB" : "serial port";
+        m_err << "brivane-cli: " << modelName(device) << " at address " << int(device.m_byDevice) << " ("
+              << road << (m_core->settings().m_iDataTransferMode == 0 ? " " + m_core->serial().portName() : "")
+              << ")\n";
+        return 0;
+    }
+
+    int moveShutter(CPowerMeter& device)
+    {
+        if (m_o.shutter == ShutterMove::Open)
+            device.OpenShutter();
+        else
+            device.CloseShutter();
+        if (!runUntil([&] { return !device.m_ShutterProgram.IsRunning(); }, 60000))
+            return fail("the shutter did not answer");
+        const int wanted = m_o.shutter == ShutterMove::Open ? kShutterOpen : kShutterClosed;
+        if (device.m_iShutterState != wanted)
+            return fail("the shutter did not reach its position");
+        return 0;
+    }
+
+    int measure(CPowerMeter& device, PointPrinter& printer)
+    {
+        int mode = 0;
+        if (m_o.single)
+            mode = 2;
+        else if (m_o.calibrate)
+            mode = 1;
+        m_watch.measuringEnded = false;
+        device.StartMeasuring(mode, 1);
+        // A meter that stops answering leaves the program polling; give up
+        // after ten cycles without a point.
+        const uint32_t interval = device.m_iCycleInterval > 0 ? static_cast<uint32_t>(device.m_iCycleInterval) : 1000;
+        const uint32_t silence = std::max<uint32_t>(10000, 10 * interval);
+        long lastCount = printer.points();
+        uint32_t lastPoint = m_clock.now();
+        bool stopSent = false;
+        while (!m_watch.measuringEnded) {
+            if (printer.points() != lastCount) {
+                lastCount = printer.points();
+                lastPoint = m_clock.now();
+            }
+            const bool enough = mode == 0 && m_o.count > 0 && printer.points() >= m_o.count;
+            if (!stopSent && (enough || g_stopRequested)) {
+                device.StartMeasuring(mode, 0);
+                stopSent = true;
+                lastPoint = m_clock.now();
+            }
+            if (m_clock.now() - lastPoint > silence) {
+                device.StartMeasuring(mode, 0);
+                return fail("no reading from the meter for " + std::to_string(silence / 1000) + " s");
+            }
+            tick();
+        }
+        if (mode == 0 && m_o.count > 0 && printer.points() < m_o.count && !g_stopRequested)
+            return fail("measuring ended after " + std::to_string(printer.points()) + " readings");
+        if (mode == 2 && printer.points() == 0)
+            return fail("no reading from the meter");
+        return 0;
+    }
+
+    int fail(const std::string& reason)
+    {
+        m_err << "brivane-cli: " << reason << '\n';
+        return 1;
+    }
+
+    const Options& m_o;
+    std::ostream& m_out;
+    std::ostream& m_err;
+    SystemClock m_clock;
+    StderrPrompt m_prompt;
+    PosixSerialSystem m_posix;
+    std::unique_ptr<ID2xx> m_usb;
+    OdbcDataSourceFactory m_odbc;
+    std::unique_ptr<sim::SimWorld> m_world;
+    std::unique_ptr<BrivaneCore> m_core;
+    EndWatcher m_watch;
+    struct {
+        std::string port, address;
+        int parity = 1, interval = 1000, mode = 2;
+    } m_saved;
+    std::string m_keepPort;
+};
+
+} // namespace
+
+int run(const Options& options, const std::string& executableDir, std::ostream& out, std::ostream& err)
+{
+    if (options.help) {
+        out << usage();
+        return 0;
+    }
+    const std::string dir = options.settingsDir.empty() ? executableDir : options.settingsDir;
+    Session session(options, out, err);
+    return session.run(dir);
+}
+
+} // namespace bv::cli

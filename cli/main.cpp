@@ -1,0 +1,27 @@
+#include <csignal>
+#include <filesystem>
+#include <iostream>
+
+#include "cli/CliOptions.h"
+#include "cli/CliRunner.h"
+#include "platform/Logging.h"
+
+namespace {
+void onSignal(int) { bv::cli::g_stopRequested = true; }
+} // namespace
+
+int main(int argc, char** argv)
+{
+    auto parsed = bv::cli::parse(argc, argv);
+    if (!parsed.error.empty()) {
+        std::cerr << "brivane-cli: " << parsed.error << "\n\n" << bv::cli::usage();
+        return 2;
+    }
+    bv::log::configure("log4j.properties");
+    std::signal(SIGINT, onSignal);
+    std::signal(SIGTERM, onSignal);
+    std::error_code ec;
+    auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    const std::string dir = ec ? std::string(".") : exe.parent_path().string();
+    return bv::cli::run(parsed.options, dir, std::cout, std::cerr);
+}

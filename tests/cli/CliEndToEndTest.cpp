@@ -1,0 +1,141 @@
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#include "support/TempDir.h"
+
+namespace bv {
+namespace {
+
+const std::string kCli = std::string(BRIVANE_BINARY_DIR) + "/cli/brivane-cli";
+const std::string kSim = std::string(BRIVANE_BINARY_DIR) + "/sim/tool/brivane-sim";
+
+struct Result {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs the program with stdout captured and stderr in a file.
+Result runCli(const std::string& args, const test::TempDir& dir)
+{
+    const std::string errFile = dir.file("stderr.txt");
+    const std::string cmd = "cd " + dir.path() + " && timeout 60 " + kCli + " --settings-dir " + dir.path() +
+                            " " + args + " 2>" + errFile;
+    Result r;
+    FILE* pipe = popen(cmd.c_str(), "r");
+    if (!pipe)
+        return r;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, pipe)) > 0)
+        r.out.append(buf, n);
+    const int raw = pclose(pipe);
+    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    std::ifstream err(errFile);
+    std::ostringstream s;
+    s << err.rdbuf();
+    r.err = s.str();
+    return r;
+}
+
+std::vector<std::string> lines(const std::string& text)
+{
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        out.push_back(line);
+    return out;
+}
+
+TEST(CliEndToEnd, SimulatedEcMeterGivesFiveJsonLines)
+{
+    test::TempDir dir;
+    Result r = runCli("--simulate=ec --count 5 --format json --interval 500", dir);
+    ASSERT_EQ(r.status, 0) << r.err;
+    auto got = lines(r.out);
+    ASSERT_EQ(got.size(), 5u) << r.out;
+    for (const auto& line : got) {
+        EXPECT_EQ(line.front(), '{');
+        EXPECT_EQ(line.back(), '}');
+        for (const char* key : {"\"time\":", "\"power\":", "\"flow\":", "\"te\":", "\"td\":", "\"shutter\":",
+                                "\"valid\":true"})
+            EXPECT_NE(line.find(key), std::string::npos) << key << " in " << line;
+    }
+    EXPECT_NE(r.err.find("EC-Brivane at address 113"), std::string::npos) << r.err;
+    // The options held for this run only; the settings file was written back.
+    std::ifstream ini(dir.file("BrivaneSoftware.ini"));
+    std::ostringstream s;
+    s << ini.rdbuf();
+    EXPECT_NE(s.str().find("Interval=1000"), std::string::npos);
+    EXPECT_NE(s.str().find("Port=com1"), std::string::npos);
+}
+
+TEST(CliEndToEnd, ProtocolFileAndBusLog)
+{
+    test::TempDir dir;
+    std::ofstream(dir.file("BrivaneSoftware.ini")) << "[Version]\nno=15\n[BusProtocol]\nProtocol=1\n";
+    Result r = runCli("--simulate=plain --count 2 --interval 500 --protocol " + dir.file("p.txt"), dir);
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::ifstream p(dir.file("p.txt"), std::ios::binary);
+    std::ostringstream protocol;
+    protocol << p.rdbuf();
+    EXPECT_EQ(lines(protocol.str()).size(), 2u);
+    EXPECT_NE(protocol.str().find("\r\n"), std::string::npos);
+    std::ifstream log(dir.file("BusPro01.Dat"), std::ios::binary);
+    std::ostringstream traffic;
+    traffic << log.rdbuf();
+    EXPECT_NE(traffic.str().find("Programm Neustart"), std::string::npos);
+    EXPECT_NE(traffic.str().find(": ql"), std::string::npos);
+    EXPECT_NE(traffic.str().find("Programm beendet"), std::string::npos);
+}
+
+TEST(CliEndToEnd, FailuresGiveStatusOneOrTwo)
+{
+    test::TempDir dir;
+    Result usage = runCli("--count 0", dir);
+    EXPECT_EQ(usage.status, 2);
+    Result noPort = runCli("--port /dev/does-not-exist --count 1", dir);
+    EXPECT_EQ(noPort.status, 1);
+    EXPECT_NE(noPort.err.find("cannot open the serial port"), std::string::npos) << noPort.err;
+}
+
+// The real termios path: brivane-sim plays adapter and meter on a pseudo-terminal.
+TEST(CliEndToEnd, ThreeReadingsThroughARealPseudoTerminal)
+{
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    const pid_t sim = fork();
+    ASSERT_GE(sim, 0);
+    if (sim == 0) {
+        dup2(fds[1], STDOUT_FILENO);
+        close(fds[0]);
+        execl(kSim.c_str(), kSim.c_str(), "--model", "plain", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(fds[1]);
+    std::string path;
+    char c;
+    while (read(fds[0], &c, 1) == 1 && c != '\n')
+        path += c;
+    ASSERT_FALSE(path.empty());
+
+    test::TempDir dir;
+    Result r = runCli("--port " + path + " --count 3 --interval 500", dir);
+    kill(sim, SIGTERM);
+    waitpid(sim, nullptr, 0);
+    close(fds[0]);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(lines(r.out).size(), 3u) << r.out;
+    EXPECT_NE(r.err.find("Brivane at address 113 (serial port " + path), std::string::npos) << r.err;
+}
+
+} // namespace
+} // namespace bv
