@@ -142,3 +142,32 @@ TEST_F(CoreTest, StartUpReadsTheDeviceAddressAsOneByteAndTouchesNoLogWhenOff)
 
 } // namespace
 } // namespace bv
+
+namespace bv {
+namespace {
+
+TEST_F(CoreTest, ReadyCheckOverTheSimulatedBus)
+{
+    sim::SimWorldConfig config;
+    config.usbAdapter = false;
+    start(config);
+    settings.m_iDataTransferMode = 0;
+    ASSERT_EQ(core->serial().bInitSerial("COM1"), 1);
+    CPowerMeter& meter = *core->device();
+    meter.StartReadyCheck();
+    run(1500);
+    EXPECT_FALSE(meter.m_ReadyCheck.IsRunning());
+    EXPECT_EQ(meter.m_ReadyCheck.Status(), "OK");
+
+    // A silent meter: three tries of a second each, then "FEHLER1".
+    world->meter().silenceUntilCleared();
+    meter.StartReadyCheck();
+    run(2500);
+    EXPECT_TRUE(meter.m_ReadyCheck.IsRunning());
+    run(1500);
+    EXPECT_FALSE(meter.m_ReadyCheck.IsRunning());
+    EXPECT_EQ(meter.m_ReadyCheck.Status(), "FEHLER1");
+}
+
+} // namespace
+} // namespace bv

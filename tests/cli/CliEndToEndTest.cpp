@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
+#include <fcntl.h>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -135,6 +137,53 @@ TEST(CliEndToEnd, ThreeReadingsThroughARealPseudoTerminal)
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(lines(r.out).size(), 3u) << r.out;
     EXPECT_NE(r.err.find("Brivane at address 113 (serial port " + path), std::string::npos) << r.err;
+}
+
+} // namespace
+} // namespace bv
+
+namespace bv {
+namespace {
+
+TEST(CliEndToEnd, InterruptStopsCleanlyAfterTheCurrentCycle)
+{
+    test::TempDir dir;
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    const pid_t cli = fork();
+    ASSERT_GE(cli, 0);
+    if (cli == 0) {
+        dup2(out[1], STDOUT_FILENO);
+        close(out[0]);
+        const int devnull = open("/dev/null", O_WRONLY);
+        dup2(devnull, STDERR_FILENO);
+        chdir(dir.path().c_str());
+        execl(kCli.c_str(), kCli.c_str(), "--simulate=plain", "--interval", "500", "--settings-dir",
+              dir.path().c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(out[1]);
+    // Wait for the second point, then interrupt.
+    std::string text;
+    char buf[512];
+    while (std::count(text.begin(), text.end(), '\n') < 2) {
+        const ssize_t n = read(out[0], buf, sizeof buf);
+        ASSERT_GT(n, 0);
+        text.append(buf, static_cast<size_t>(n));
+    }
+    kill(cli, SIGINT);
+    ssize_t n;
+    while ((n = read(out[0], buf, sizeof buf)) > 0)
+        text.append(buf, static_cast<size_t>(n));
+    int status = 0;
+    waitpid(cli, &status, 0);
+    close(out[0]);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    // Every line complete; the settings were written back at the end.
+    EXPECT_EQ(text.back(), '\n');
+    std::ifstream ini(dir.file("BrivaneSoftware.ini"));
+    EXPECT_TRUE(ini.good());
 }
 
 } // namespace

@@ -1,0 +1,59 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
+
+#include "platform/Logging.h"
+#include "support/TempDir.h"
+
+namespace bv {
+namespace {
+
+// Runs a body with the working directory in a fresh temp dir, then restores
+// both the directory and the quiet test logging.
+template <class Body>
+void inTempDir(Body body)
+{
+    test::TempDir dir;
+    const auto before = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    body(dir);
+    std::filesystem::current_path(before);
+    log::configureForTests();
+}
+
+TEST(Logging, ShippedConfigurationWritesRecordsWithTheFileTag)
+{
+    inTempDir([](const test::TempDir& dir) {
+        std::filesystem::copy_file(std::string(BRIVANE_SOURCE_DIR) + "/res/log4j.properties",
+                                   dir.file("log4j.properties"));
+        log::configure("log4j.properties");
+        log::Logger logger("CSerial");
+        BV_LOG(logger, log::Level::Error, "C_Serial", "port " << 3 << " failed");
+        std::ifstream in(dir.file("BrivaneSoftware.log"));
+        std::ostringstream s;
+        s << in.rdbuf();
+        EXPECT_NE(s.str().find("CSerial [C_Serial:"), std::string::npos) << s.str();
+        EXPECT_NE(s.str().find("port 3 failed"), std::string::npos);
+    });
+}
+
+TEST(Logging, MissingOrBrokenFileFallsBackAndGoesOn)
+{
+    inTempDir([](const test::TempDir& dir) {
+        log::configure("no-such-file.properties");
+        log::Logger logger("CBrivaneApp");
+        BV_LOG_ERROR(logger, "BV_main", "still logging");
+        EXPECT_TRUE(logger.isErrorEnabled());
+
+        std::ofstream(dir.file("broken.properties")) << "log4j.rootLogger=\x01\x02 nonsense,,,\n";
+        log::configure(dir.file("broken.properties"));
+        BV_LOG_ERROR(logger, "BV_main", "still logging");
+        EXPECT_TRUE(logger.isErrorEnabled());
+    });
+}
+
+} // namespace
+} // namespace bv
