@@ -21,19 +21,13 @@ bool WriteTextMode(std::FILE* file, std::string_view text)
     return std::fwrite(out.data(), 1, out.size(), file) == out.size();
 }
 
-bool PrintTextMode(std::FILE* file, const char* format, ...)
+std::string VFormatC(const char* format, va_list args)
 {
-    if (!file || !format)
-        return false;
     static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
     const locale_t previous = cLocale ? uselocale(cLocale) : static_cast<locale_t>(0);
-
-    va_list args;
-    va_start(args, format);
     va_list again;
     va_copy(again, args);
     const int length = std::vsnprintf(nullptr, 0, format, args);
-    va_end(args);
     std::string text;
     if (length > 0) {
         text.resize(static_cast<size_t>(length) + 1);
@@ -41,10 +35,29 @@ bool PrintTextMode(std::FILE* file, const char* format, ...)
         text.resize(static_cast<size_t>(length));
     }
     va_end(again);
-
     if (cLocale)
         uselocale(previous);
-    return length >= 0 && WriteTextMode(file, text);
+    return text;
+}
+
+std::string FormatC(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    std::string text = VFormatC(format, args);
+    va_end(args);
+    return text;
+}
+
+bool PrintTextMode(std::FILE* file, const char* format, ...)
+{
+    if (!file || !format)
+        return false;
+    va_list args;
+    va_start(args, format);
+    const std::string text = VFormatC(format, args);
+    va_end(args);
+    return WriteTextMode(file, text);
 }
 
 } // namespace bv
