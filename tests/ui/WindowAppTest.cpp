@@ -1,0 +1,258 @@
+#include <QImage>
+#include <QSettings>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "data/CBrivaneDoc.h"
+#include "link/CSerial.h"
+#include "settings/ProfileFilesDouble.h"
+#include "ui/BrivaneApp.h"
+#include "ui/CNTGraph.h"
+#include "ui/StatusList.h"
+#include "ui/ValueArea.h"
+#include "WindowFixture.h"
+
+namespace bv {
+namespace {
+
+namespace fs = std::filesystem;
+using W = CBrivaneMain;
+
+std::string readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// The program with a window on the simulator and a manual clock; the test
+// runs the heartbeat.
+class WindowAppTest : public ::testing::Test {
+protected:
+    WindowAppTest() { test::windowApp(); }
+
+    void writeIni(const std::string& content) { std::ofstream(dir.file("BrivaneSoftware.ini")) << content; }
+
+    BrivaneApp& start()
+    {
+        AppOptions options;
+        options.simulate = true;
+        options.settingsDir = dir.path();
+        AppEnvironment env;
+        env.settings = &settings;
+        env.clock = &clock;
+        env.prompt = &prompt;
+        env.configureLogging = false;
+        env.heartbeatTimer = false;
+        env.windowProfile = false;
+        app = std::make_unique<BrivaneApp>(options, env);
+        app->Startup("/nonexistent/bin");
+        app->CreateWindow();
+        return *app;
+    }
+    void run(uint32_t ms)
+    {
+        for (uint32_t t = 0; t < ms; t += 100) {
+            clock.advance(100);
+            app->window()->OnTimerWeiter();
+        }
+    }
+
+    ManualClock clock{1000};
+    test::TempDir dir;
+    test::HookPrompt prompt;
+    ProgramSettings settings;
+    std::unique_ptr<BrivaneApp> app;
+};
+
+TEST_F(WindowAppTest, StartsInTheSettingsDirectoryAndShutsDownInOrder)
+{
+    writeIni("[Version]\nno=15\n[Comm]\nDevice Address=300\n[BusProtocol]\nProtocol=0\n");
+    start();
+    EXPECT_EQ(app->programDirectory(), dir.path());
+    // One byte of 300; the simulated meter sits there too.
+    EXPECT_EQ(app->core().device()->m_byDevice, 44);
+    run(4000);
+    EXPECT_EQ(app->window()->windowTitle(), "BrivaneSoftware - EC-BV");
+    app->window()->OnStartstop();
+    run(3000);
+    EXPECT_GT(app->core().device()->Store().GetCount(), 2);
+    EXPECT_EQ(app->Shutdown(), 0);
+    EXPECT_EQ(app->window(), nullptr);
+    EXPECT_EQ(app->core().scheduler(), nullptr);
+    // Protocol 0: no bus-log file or index, at start or at end.
+    for (const auto& entry : fs::directory_iterator(dir.path()))
+        EXPECT_EQ(entry.path().filename().string().rfind("BusPro", 0), std::string::npos) << entry.path();
+}
+
+TEST_F(WindowAppTest, ThePortInForceIsWrittenBack)
+{
+    writeIni("[Version]\nno=15\n[Comm]\nData_Transfer_Mode=0\nPort=com1\n");
+    start();
+    run(5000);
+    EXPECT_EQ(app->core().serial().portName(), "COM1");
+    EXPECT_EQ(app->window()->windowTitle(), "BrivaneSoftware - EC-BV");
+    app->Shutdown();
+    EXPECT_NE(readFile(dir.file("BrivaneSoftware.ini")).find("Port=COM1"), std::string::npos);
+}
+
+TEST_F(WindowAppTest, UndeletableOldVersionWritesNothingAtShutdown)
+{
+    const std::string old = "[Version]\nno=3\n[Comm]\nPort=com7\n";
+    writeIni(old);
+    test::WriteProtectedFiles files;
+    settings.setProfileFiles(files);
+    start();
+    EXPECT_EQ(app->core().writeBack(), 0);
+    EXPECT_FALSE(prompt.texts.empty());
+    run(4000);
+    app->Shutdown();
+    EXPECT_EQ(files.replaces, 0);
+    EXPECT_EQ(readFile(dir.file("BrivaneSoftware.ini")), old);
+}
+
+TEST_F(WindowAppTest, WindowSizeIsKeptUnderTheTemplateGroup)
+{
+    const QString profile = QString::fromStdString(dir.file("window.ini"));
+    auto make = [&] {
+        start();
+        app->window()->setProfileFile(profile);
+        app->window()->setProfileEnabled(true);
+    };
+    make();
+    CBrivaneMain& w = *app->window();
+    w.show();
+    QCoreApplication::processEvents();
+    w.resize(1333, 911);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(w.layoutHappened());
+    app->Shutdown();
+    app.reset();
+    {
+        QSettings s(profile, QSettings::IniFormat);
+        EXPECT_EQ(s.value("88/CX").toInt(), 1333);
+        EXPECT_EQ(s.value("88/CY").toInt(), 911);
+    }
+    make();
+    EXPECT_TRUE(app->window()->RestoreWindowSize());
+    EXPECT_EQ(app->window()->size(), QSize(1333, 911));
+    app->Shutdown();
+    app.reset();
+
+    // Both keys must be non-zero.
+    {
+        QSettings s(profile, QSettings::IniFormat);
+        s.setValue("88/CY", 0);
+    }
+    make();
+    EXPECT_FALSE(app->window()->RestoreWindowSize());
+}
+
+TEST_F(WindowAppTest, ControlsStretchAndMoveAsTheirAnchorsSay)
+{
+    start();
+    CBrivaneMain& w = *app->window();
+    w.resize(1200, 860);
+    w.show();
+    QCoreApplication::processEvents();
+    auto mapped = [&](int id) {
+        QWidget* c = w.control(id);
+        return QRect(c->mapTo(&w, QPoint(0, 0)), c->size());
+    };
+    const QRect value = mapped(W::kIdValueArea), graph = mapped(W::kIdPowerGraph),
+                extra = mapped(W::kIdAdditionalGraph), list = mapped(W::kIdStatusList),
+                start = mapped(W::kIdStartStop);
+    w.resize(1400, 1010);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(mapped(W::kIdValueArea).width(), value.width() + 200);
+    EXPECT_EQ(mapped(W::kIdValueArea).height(), value.height());
+    EXPECT_EQ(mapped(W::kIdPowerGraph).width(), graph.width() + 200);
+    EXPECT_EQ(mapped(W::kIdPowerGraph).height(), graph.height() + 150);
+    EXPECT_EQ(mapped(W::kIdAdditionalGraph).width(), extra.width() + 200);
+    EXPECT_EQ(mapped(W::kIdAdditionalGraph).height(), extra.height());
+    EXPECT_EQ(mapped(W::kIdAdditionalGraph).top(), extra.top() + 150);
+    EXPECT_EQ(mapped(W::kIdStatusList).height(), list.height() + 150);
+    EXPECT_EQ(mapped(W::kIdStatusList).width(), list.width());
+    EXPECT_EQ(mapped(W::kIdStatusList).left(), list.left() + 200);
+    EXPECT_EQ(mapped(W::kIdStartStop).topLeft(), start.topLeft() + QPoint(200, 0));
+    EXPECT_EQ(mapped(W::kIdStartStop).size(), start.size());
+    EXPECT_EQ(w.anchorOf(W::kIdPowerGraph), 14u);
+    EXPECT_EQ(w.anchorOf(W::kIdStatusList), 9u);
+    EXPECT_EQ(w.anchorOf(W::kIdAdditionalGraph), 6u);
+    EXPECT_EQ(w.profileGroup(), "88");
+}
+
+TEST(WindowArguments, CommandLine)
+{
+    auto parse = [](std::vector<std::string> a) {
+        a.insert(a.begin(), "brivane");
+        return parseArguments(a);
+    };
+    ParsedArguments none = parse({});
+    EXPECT_TRUE(none.error.empty());
+    EXPECT_FALSE(none.options.simulate);
+
+    ParsedArguments sim = parse({"--simulate=compact", "--screenshot", "a.png", "--settings-dir=/tmp/x"});
+    EXPECT_TRUE(sim.error.empty()) << sim.error;
+    EXPECT_TRUE(sim.options.simulate);
+    EXPECT_EQ(sim.options.model, "compact");
+    EXPECT_EQ(sim.options.screenshot, "a.png");
+    EXPECT_EQ(sim.options.settingsDir, "/tmp/x");
+
+    EXPECT_EQ(parse({"--simulate"}).options.model, "ec");
+    EXPECT_FALSE(parse({"--simulate=laser"}).error.empty());
+    EXPECT_FALSE(parse({"--screenshot"}).error.empty());
+    EXPECT_FALSE(parse({"--bogus"}).error.empty());
+    EXPECT_FALSE(parse({"--scene", "nowater"}).error.empty());  // a scene is only for a picture
+    EXPECT_FALSE(parse({"--scene=party", "--screenshot", "a.png"}).error.empty());
+    EXPECT_TRUE(parse({"--help"}).help);
+}
+
+// The built program, as scripts/run starts it without a display.
+class BinaryTest : public ::testing::Test {
+protected:
+    static std::string binary() { return std::string(BRIVANE_BINARY_DIR) + "/ui/brivane"; }
+    int runBinary(const std::string& args)
+    {
+        const std::string line = "cd '" + dir.path() + "' && QT_QPA_PLATFORM=offscreen '" + binary() + "' " + args +
+                                 " --settings-dir '" + dir.path() + "' >'" + dir.file("out.txt") + "' 2>&1";
+        return std::system(line.c_str());
+    }
+    test::TempDir dir;
+};
+
+TEST_F(BinaryTest, ScreenshotOfTheSimulatedEcMeter)
+{
+    ASSERT_TRUE(fs::exists(binary()));
+    const std::string png = dir.file("out.png");
+    ASSERT_EQ(runBinary("--simulate=ec --screenshot '" + png + "'"), 0) << readFile(dir.file("out.txt"));
+    ASSERT_TRUE(fs::exists(png));
+    EXPECT_GT(fs::file_size(png), 10000u);
+    EXPECT_EQ(readFile(png).substr(0, 8), "\x89PNG\r\n\x1a\n");
+    const QImage image(QString::fromStdString(png));
+    EXPECT_GE(image.width(), 1000);
+    // The settings file was made in the settings directory, not beside the binary.
+    EXPECT_TRUE(fs::exists(dir.file("BrivaneSoftware.ini")));
+}
+
+TEST_F(BinaryTest, NoWaterSceneShowsTheAlarm)
+{
+    const std::string png = dir.file("nowater.png");
+    ASSERT_EQ(runBinary("--scene nowater --screenshot '" + png + "'"), 0) << readFile(dir.file("out.txt"));
+    const QImage image(QString::fromStdString(png));
+    ASSERT_FALSE(image.isNull());
+    int red = 0;
+    for (int y = 0; y < image.height() / 2; ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            red += c.red() > 200 && c.green() < 60 && c.blue() < 60;
+        }
+    EXPECT_GT(red, 3000);
+    EXPECT_NE(runBinary("--bogus"), 0);
+}
+
+} // namespace
+} // namespace bv

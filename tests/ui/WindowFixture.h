@@ -1,0 +1,132 @@
+#pragma once
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QCoreApplication>
+#include <deque>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/BrivaneCore.h"
+#include "app/ProgramSettings.h"
+#include "control/Scheduler.h"
+#include "devices/PowerMeter.h"
+#include "platform/Clock.h"
+#include "platform/Prompt.h"
+#include "sim/SimWorld.h"
+#include "support/TempDir.h"
+#include "ui/CBrivaneMain.h"
+
+namespace bv::test {
+
+inline QApplication& windowApp()
+{
+    if (auto* existing = qobject_cast<QApplication*>(QCoreApplication::instance()))
+        return *existing;
+    static int argc = 1;
+    static char name[] = "test_ui";
+    static char* argv[] = {name, nullptr};
+    static QApplication instance(argc, argv);
+    return instance;
+}
+
+// Records every box; a hook may run while the box is "open" (inside the
+// state handler that asked for it), as the box's own event loop would.
+class HookPrompt final : public IPrompt {
+public:
+    PromptResult show(const std::string& text, PromptButtons, PromptIcon) override
+    {
+        texts.push_back(text);
+        if (hook)
+            hook(text);
+        if (answers.empty())
+            return PromptResult::Ok;
+        const PromptResult a = answers.front();
+        answers.pop_front();
+        return a;
+    }
+    std::vector<std::string> texts;
+    std::deque<PromptResult> answers;
+    std::function<void(const std::string&)> hook;
+};
+
+// The real window against the simulated installation on a manual clock; the
+// tests run the heartbeat themselves.
+class WindowFixture : public ::testing::Test {
+protected:
+    WindowFixture() { windowApp(); }
+    ~WindowFixture() override
+    {
+        window.reset();
+        core.reset();
+    }
+
+    void writeIni(const std::string& content) { std::ofstream(dir.file("BrivaneSoftware.ini")) << content; }
+
+    // Start-up of the core, then the window's initialisation.
+    void start(sim::SimWorldConfig config = {})
+    {
+        world = std::make_unique<sim::SimWorld>(clock, config);
+        core = std::make_unique<BrivaneCore>(
+            settings, CorePlatform{clock, prompt, world->serialPorts(), world->usb(), nullptr});
+        core->Startup(dir.path());
+        world->meter().setAddress(core->device()->m_byDevice);
+        CBrivaneMain::Options options;
+        options.heartbeatTimer = false;
+        window = std::make_unique<CBrivaneMain>(*core, prompt, world->serialPorts(), options);
+        window->setProfileEnabled(false);
+        window->OnInitDialog();
+    }
+
+    // Heartbeats of 100 ms, as the timer would run them.
+    void run(uint32_t ms)
+    {
+        for (uint32_t t = 0; t < ms; t += 100) {
+            clock.advance(100);
+            window->OnTimerWeiter();
+        }
+    }
+    template <class Done>
+    bool runUntil(Done done, uint32_t limitMs)
+    {
+        for (uint32_t t = 0; t < limitMs; t += 100) {
+            if (done())
+                return true;
+            clock.advance(100);
+            window->OnTimerWeiter();
+        }
+        return done();
+    }
+
+    CPowerMeter& device() { return *core->device(); }
+    CBrivaneDoc& store() { return core->device()->Store(); }
+    QString text(int id) const
+    {
+        QWidget* w = window->control(id);
+        if (auto* b = qobject_cast<QAbstractButton*>(w))
+            return b->text();
+        if (auto* l = qobject_cast<QLabel*>(w))
+            return l->text();
+        if (auto* e = qobject_cast<QLineEdit*>(w))
+            return e->text();
+        return QString();
+    }
+    bool shown(int id) const { return window->control(id)->isVisibleTo(window.get()); }
+    bool enabled(int id) const { return window->control(id)->isEnabled(); }
+
+    ManualClock clock{1000};
+    TempDir dir;
+    HookPrompt prompt;
+    ProgramSettings settings;
+    std::unique_ptr<sim::SimWorld> world;
+    std::unique_ptr<BrivaneCore> core;
+    std::unique_ptr<CBrivaneMain> window;
+};
+
+} // namespace bv::test

@@ -1,0 +1,493 @@
+#include <QButtonGroup>
+#include <QComboBox>
+#include <QImage>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <stdexcept>
+
+#include "data/CBrivaneDoc.h"
+#include "res/StringTable.h"
+#include "support/LogCapture.h"
+#include "ui/CNTGraph.h"
+#include "ui/StatusList.h"
+#include "ui/ValueArea.h"
+#include "WindowFixture.h"
+
+namespace bv {
+namespace {
+
+using test::WindowFixture;
+using W = CBrivaneMain;
+
+
+bool checked(const CBrivaneMain& w, int id)
+{
+    auto* r = qobject_cast<QRadioButton*>(w.control(id));
+    return r && r->isChecked();
+}
+
+void choose(QComboBox* list, int index)
+{
+    list->setCurrentIndex(index);
+    emit list->activated(index);
+}
+
+MeasurePoint point(double power, double flow = 5.0)
+{
+    MeasurePoint p;
+    p.power = power;
+    p.flow = flow;
+    p.te = 21;
+    p.td = 2;
+    return p;
+}
+
+// ---------------------------------------------------------------------------
+// Initialisation and caption
+
+struct ModelCase {
+    sim::MeterModel model;
+    const char* caption;
+    bool ecControls;
+};
+
+class WindowModelTest : public WindowFixture, public ::testing::WithParamInterface<ModelCase> {};
+
+TEST_P(WindowModelTest, InitialisationSelectsUsbIdentifiesAndTitlesByModel)
+{
+    sim::SimWorldConfig config;
+    config.model = GetParam().model;
+    start(config);
+    // Until the meter has told its model the caption is the device's name.
+    EXPECT_EQ(window->windowTitle(), "Brivane");
+    EXPECT_EQ(text(W::kIdStartStop), "Start power measurement");
+    run(4000);
+    EXPECT_EQ(settings.m_iDataTransferMode, 2);
+    EXPECT_EQ(core->links()->choice(), LinkSelection::kChoiceUsb);
+    EXPECT_EQ(window->windowTitle(), GetParam().caption);
+    EXPECT_EQ(shown(W::kIdCalibration), GetParam().ecControls);
+    EXPECT_EQ(shown(W::kIdEcPowerRadio), GetParam().ecControls);
+    EXPECT_EQ(shown(W::kIdEcPowerText), GetParam().ecControls);
+    // The single reading after the identification reached the texts and the list.
+    ASSERT_EQ(store().GetCount(), 1);
+    EXPECT_TRUE(text(W::kIdFlowText).endsWith(" l/min"));
+    EXPECT_NE(text(W::kIdFlowText), "0.00 l/min");
+    // Each end of the identification repeats the newest point's status.
+    ASSERT_GE(window->statusList()->lineCount(), 1);
+    EXPECT_TRUE(prompt.texts.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Models, WindowModelTest,
+                         ::testing::Values(ModelCase{sim::MeterModel::EC, "BrivaneSoftware - EC-BV", true},
+                                           ModelCase{sim::MeterModel::Plain, "BrivaneSoftware - BV", false},
+                                           ModelCase{sim::MeterModel::Compact, "BrivaneSoftware - CBV", false}));
+
+TEST_F(WindowFixture, InitialisationSetsListsScalesAndTheNinetySecondPlot)
+{
+    writeIni("[Version]\nno=15\n[Setup]\nInterval=5000\n");
+    start();
+    EXPECT_EQ(window->periodList()->count(), 6);
+    EXPECT_EQ(window->periodList()->currentText(), "90s : 1s");
+    // Every run starts with the 90 s plot whatever the file held.
+    EXPECT_EQ(settings.m_iInterval, 1000);
+    EXPECT_EQ(device().m_iCycleInterval, 1000);
+    EXPECT_EQ(store().GetPeriod(), 90);
+    EXPECT_EQ(window->averagingList()->count(), 5);
+    EXPECT_TRUE(checked(*window, W::kIdModeCurrent));
+    EXPECT_TRUE(checked(*window, W::kIdScale500));
+    EXPECT_TRUE(checked(*window, W::kIdPowerRadio));
+    EXPECT_EQ(window->zeroEdit()->text(), "-450");
+    EXPECT_EQ(window->powerGraph()->xLabel(), "s");
+    EXPECT_EQ(window->powerGraph()->yLabel(), "W");
+    EXPECT_EQ(window->additionalGraph()->lineStyle(), 2);
+    // Empty store: time axis 0 to -dt, power axis from the 500 W scale.
+    EXPECT_DOUBLE_EQ(window->timeMax(), -1);
+    EXPECT_DOUBLE_EQ(window->powerMin(), -450);
+    EXPECT_DOUBLE_EQ(window->powerMax(), 50);
+    EXPECT_NEAR(window->additionalMin(), -0.1, 1e-9);
+    EXPECT_NEAR(window->additionalMax(), 0.1, 1e-9);
+    EXPECT_TRUE(window->startStopButton()->isDefault());
+}
+
+// ---------------------------------------------------------------------------
+// Start, stop and calibration
+
+TEST_F(WindowFixture, StartStopRelabelsOnlyWhenTheDeviceNotifies)
+{
+    start();
+    run(4000);
+    window->OnStartstop();
+    // Nothing has run on the bus yet: the button keeps its text.
+    EXPECT_EQ(text(W::kIdStartStop), "Start power measurement");
+    run(200);
+    EXPECT_EQ(device().m_bMeasuringActive, 1);
+    EXPECT_EQ(text(W::kIdStartStop), "Stop");
+    EXPECT_FALSE(enabled(W::kIdCalibration));
+    run(5000);
+    EXPECT_GE(store().GetCount(), 5);
+
+    window->OnStartstop();
+    EXPECT_EQ(text(W::kIdStartStop), "Stop");
+    ASSERT_TRUE(runUntil([&] { return device().m_bMeasuringActive == 0; }, 3000));
+    EXPECT_EQ(text(W::kIdStartStop), "Start power measurement");
+    EXPECT_TRUE(enabled(W::kIdStartStop));
+    EXPECT_TRUE(enabled(W::kIdCalibration));
+    EXPECT_FALSE(window->calibrationLayout());
+}
+
+TEST_F(WindowFixture, CalibrationWarnsSetsAverageAndRunsModeOne)
+{
+    start();
+    run(4000);
+    world->meter().setLaserPower(0);
+    window->OnCalibration();
+    ASSERT_EQ(prompt.texts.size(), 1u);
+    EXPECT_EQ(prompt.texts[0], "Shutdown LASER before electric calibration!");
+    EXPECT_EQ(window->displayMode(), 3);
+    EXPECT_TRUE(checked(*window, W::kIdModeAverage));
+    EXPECT_TRUE(window->calibrationLayout());
+    EXPECT_EQ(device().m_Measuring.m_iMode, 1);
+    run(300);
+    EXPECT_EQ(device().m_bEcProtocol, 1);
+    // The additional graph switches to the calibration power.
+    EXPECT_EQ(window->additionalQuantity(), 3);
+    EXPECT_TRUE(checked(*window, W::kIdEcPowerRadio));
+    EXPECT_FALSE(enabled(W::kIdStartStop));
+    EXPECT_EQ(text(W::kIdCalibration), "Stop");
+    run(5000);
+    EXPECT_GE(window->thermalizationShown(), 0);
+
+    // A second press stops the calibration, without a box.
+    window->OnCalibration();
+    EXPECT_EQ(prompt.texts.size(), 1u);
+    ASSERT_TRUE(runUntil([&] { return device().m_bEcProtocol == 0; }, 5000));
+    EXPECT_EQ(text(W::kIdCalibration), "Start electronic calibration");
+    EXPECT_TRUE(enabled(W::kIdStartStop));
+
+    // A measuring start afterwards clears the EC power choice: no radio selected.
+    window->OnStartstop();
+    run(300);
+    EXPECT_EQ(window->additionalQuantity(), -1);
+    for (int id : {W::kIdFlowRadio, W::kIdTeRadio, W::kIdTdRadio, W::kIdEcPowerRadio})
+        EXPECT_FALSE(checked(*window, id)) << id;
+    EXPECT_FALSE(window->calibrationLayout());
+}
+
+// ---------------------------------------------------------------------------
+// Heartbeat and notifications
+
+TEST_F(WindowFixture, TimerTickPostsOneContinuationOutsideADispatch)
+{
+    start();
+    const int before = window->heartbeatsRun();
+    window->OnTimer();
+    window->OnTimer();
+    QCoreApplication::sendPostedEvents(window.get(), kTimerContinueEvent);
+    EXPECT_EQ(window->heartbeatsRun(), before + 2);
+    EXPECT_EQ(static_cast<int>(kTimerContinueEvent), QEvent::User + 100);
+}
+
+TEST_F(WindowFixture, BoxOpenInsideADispatchKeepsTheHeartbeatOut)
+{
+    start();
+    run(4000);
+    int boxes = 0;
+    bool busyInBox = false;
+    int beatsAtBox = -1;
+    prompt.hook = [&](const std::string&) {
+        ++boxes;
+        busyInBox = core->scheduler()->IsDispatchBusy();
+        beatsAtBox = window->heartbeatsRun();
+        // What the box's event loop does meanwhile: timer ticks, and the
+        // delivery of a continuation that was posted before the box opened.
+        QCoreApplication::postEvent(window.get(), new QEvent(kTimerContinueEvent));
+        window->OnTimer();
+        window->OnTimer();
+        QCoreApplication::sendPostedEvents(window.get(), kTimerContinueEvent);
+        EXPECT_EQ(window->heartbeatsRun(), beatsAtBox);
+    };
+    world->meter().failShutterMoves(3);
+    device().CloseShutter();
+    ASSERT_TRUE(runUntil([&] { return boxes > 0; }, 60000));
+    EXPECT_TRUE(busyInBox);
+    // Nothing was left posted for later either.
+    const int after = window->heartbeatsRun();
+    QCoreApplication::sendPostedEvents(window.get(), kTimerContinueEvent);
+    EXPECT_EQ(window->heartbeatsRun(), after);
+    EXPECT_EQ(device().m_iShutterState, kShutterError);
+}
+
+TEST_F(WindowFixture, SingleReadingFinishedChangesNothing)
+{
+    start();
+    run(4000);
+    auto snapshot = [&] {
+        QStringList s;
+        for (int id : {W::kIdStartStop, W::kIdCalibration, W::kIdShutterButton, W::kIdPowerText, W::kIdFlowText,
+                       W::kIdZeroEdit})
+            s << text(id) << QString::number(enabled(id));
+        s << window->windowTitle() << QString::number(window->statusList()->lineCount())
+          << QString::number(window->additionalQuantity()) << QString::number(window->valueArea()->paintCount());
+        return s;
+    };
+    const QStringList before = snapshot();
+    window->OnDeviceChanged(kNotifySingleReading, 2);
+    window->OnDeviceChanged(4711, 0);
+    EXPECT_EQ(snapshot(), before);
+}
+
+TEST_F(WindowFixture, ListenersComeAndGoWithTheWindow)
+{
+    start();
+    auto has = [](const auto& list, const void* what) {
+        for (auto* l : list)
+            if (static_cast<const void*>(l) == what)
+                return true;
+        return false;
+    };
+    const void* asDevice = static_cast<IDeviceListener*>(window.get());
+    const void* asDoc = static_cast<IDocListener*>(window.get());
+    EXPECT_TRUE(has(device().Listeners(), asDevice));
+    EXPECT_TRUE(has(store().Listeners(), asDoc));
+    window.reset();
+    EXPECT_FALSE(has(device().Listeners(), asDevice));
+    EXPECT_FALSE(has(store().Listeners(), asDoc));
+    // The link selection no longer calls into the window.
+    EXPECT_FALSE(core->links()->enableStart);
+}
+
+TEST_F(WindowFixture, HandlerFailuresAreLoggedAndTheWindowGoesOn)
+{
+    start();
+    {
+        test::LogCapture log({"CBrivaneMain"});
+        prompt.hook = [](const std::string&) { throw std::runtime_error("box failed"); };
+        window->OnCalibration();
+        EXPECT_TRUE(log.has("OnCalibration box failed", "ERROR"));
+        prompt.hook = [](const std::string&) { throw 42; };
+        window->OnCalibration();
+        EXPECT_TRUE(log.has("OnCalibration unknown error", "ERROR"));
+        prompt.hook = nullptr;
+    }
+    run(4000);
+    EXPECT_EQ(window->windowTitle(), "BrivaneSoftware - EC-BV");
+}
+
+// ---------------------------------------------------------------------------
+// Averaging list
+
+struct AveragingCase {
+    const char* file;
+    const char* shown;
+};
+
+class WindowAveragingTest : public WindowFixture, public ::testing::WithParamInterface<AveragingCase> {};
+
+TEST_P(WindowAveragingTest, SettingPicksTheItem)
+{
+    writeIni(std::string("[Version]\nno=15\n[Setup]\nAverage period=") + GetParam().file + "\n");
+    start();
+    EXPECT_EQ(window->averagingList()->currentText(), GetParam().shown);
+}
+
+INSTANTIATE_TEST_SUITE_P(Settings, WindowAveragingTest,
+                         ::testing::Values(AveragingCase{"9999", "Max"}, AveragingCase{"25", "Max"},
+                                           AveragingCase{"20", "20s"}, AveragingCase{"10", "10s"}));
+
+TEST_F(WindowFixture, ChoosingAnAveragingTimeSetsTheSetting)
+{
+    start();
+    choose(window->averagingList(), 4);
+    EXPECT_EQ(settings.m_iAveragePeriod, 1000000);
+    choose(window->averagingList(), 3);
+    EXPECT_EQ(settings.m_iAveragePeriod, 50);
+    // A measuring start sets 10 s; the list keeps the operator's choice.
+    run(4000);
+    window->OnStartstop();
+    EXPECT_EQ(settings.m_iAveragePeriod, 10);
+    EXPECT_EQ(window->averagingList()->currentText(), "50s");
+}
+
+// ---------------------------------------------------------------------------
+// Plots and scales
+
+TEST_F(WindowFixture, PlotsFollowTheStoreAndThePeriod)
+{
+    start();
+    window->OnClear();
+    for (int i = 0; i < 20; ++i)
+        store().AddMesswert(point(100 + i, 3.96 + 0.004 * i), 0);
+    EXPECT_EQ(window->powerGraph()->pointCount(), 20);
+    EXPECT_EQ(window->additionalGraph()->pointCount(), 20);
+    EXPECT_DOUBLE_EQ(window->timeMin(), 0);
+    EXPECT_DOUBLE_EQ(window->timeMax(), 19);
+    EXPECT_DOUBLE_EQ(window->powerGraph()->xMax(), 19);
+    // Flow from 3.96 to 4.036: 3.9 to 4.1; 500 W scale hangs from the peak.
+    EXPECT_NEAR(window->additionalMin(), 3.9, 1e-9);
+    EXPECT_NEAR(window->additionalMax(), 4.1, 1e-9);
+    EXPECT_EQ(window->additionalGraph()->yLabel(), "l/min");
+    EXPECT_EQ(window->additionalGraph()->lineColor(), 0xFF3232u);
+    EXPECT_DOUBLE_EQ(window->powerMax(), 169);
+    EXPECT_DOUBLE_EQ(window->powerMin(), -331);
+
+    // "10min : 2s": a new interval discards the points and paces the device.
+    choose(window->periodList(), 1);
+    EXPECT_EQ(settings.m_iInterval, 2000);
+    EXPECT_EQ(device().m_iCycleInterval, 2000);
+    EXPECT_EQ(store().GetPeriod(), 600);
+    EXPECT_EQ(store().GetCount(), 0);
+    EXPECT_EQ(window->powerGraph()->pointCount(), 0);
+
+    for (int i = 0; i < 5; ++i)
+        store().AddMesswert(point(50), 0);
+    EXPECT_DOUBLE_EQ(window->timeMax(), 8);  // 2 s apart
+    // "30min : 2s": same interval, the points stay.
+    choose(window->periodList(), 2);
+    EXPECT_EQ(store().GetCount(), 5);
+    EXPECT_EQ(store().GetPeriod(), 1800);
+    EXPECT_EQ(window->powerGraph()->pointCount(), 5);
+}
+
+TEST_F(WindowFixture, ScaleAndQuantityButtons)
+{
+    start();
+    window->OnClear();
+    MeasurePoint p = point(123.4);
+    p.te = 21.3;
+    store().AddMesswert(p, 0);
+    qobject_cast<QRadioButton*>(window->control(W::kIdScale200))->click();
+    EXPECT_EQ(window->powerScale(), 1);
+    EXPECT_DOUBLE_EQ(window->powerMin(), -57);
+    EXPECT_DOUBLE_EQ(window->powerMax(), 143);
+
+    qobject_cast<QRadioButton*>(window->control(W::kIdTeRadio))->click();
+    EXPECT_EQ(window->additionalQuantity(), 1);
+    EXPECT_DOUBLE_EQ(window->additionalMin(), 20);
+    EXPECT_DOUBLE_EQ(window->additionalMax(), 22);
+    EXPECT_EQ(window->additionalGraph()->pointCount(), 1);
+
+    // "Power" leaves the additional graph empty and no quantity selected.
+    qobject_cast<QRadioButton*>(window->control(W::kIdPowerRadio))->click();
+    EXPECT_EQ(window->additionalQuantity(), -1);
+    EXPECT_FALSE(checked(*window, W::kIdTeRadio));
+    EXPECT_TRUE(checked(*window, W::kIdPowerRadio));
+    EXPECT_EQ(window->additionalGraph()->pointCount(), 0);
+    EXPECT_EQ(window->additionalGraph()->yLabel(), "");
+    EXPECT_DOUBLE_EQ(window->additionalMin(), -1);
+    EXPECT_DOUBLE_EQ(window->additionalMax(), 1);
+
+    qobject_cast<QPushButton*>(window->control(W::kIdClear))->click();
+    EXPECT_EQ(store().GetCount(), 0);
+    EXPECT_EQ(window->powerGraph()->pointCount(), 0);
+}
+
+// ---------------------------------------------------------------------------
+// Alarm and status list
+
+TEST_F(WindowFixture, FlowFailureRaisesTheAlarmUntilTheWaterIsBack)
+{
+    start();
+    run(4000);
+    window->OnStartstop();
+    run(5000);
+    StatusList& list = *window->statusList();
+    EXPECT_EQ(list.lineText(list.lineCount() - 1), "O.K.");
+    EXPECT_FALSE(window->alarmShown());
+    const QImage calm = window->valueArea()->render(QSize(700, 300)).toImage();
+
+    world->meter().failFlow(0);
+    run(2000);
+    EXPECT_EQ(list.lineText(list.lineCount() - 1), "Error: NO FLOW RATE, SHUT DOWN LASER IMMEDIATELY!!!");
+    EXPECT_EQ(list.lineKind(list.lineCount() - 1), 0);
+    EXPECT_TRUE(window->alarmShown());
+    EXPECT_NE(window->valueAreaState().alarmText.find("!!!NO water!!!"), std::string::npos);
+    const QImage alarm = window->valueArea()->render(QSize(700, 300)).toImage();
+    auto red = [](const QImage& img) {
+        int n = 0;
+        for (int y = 0; y < img.height(); ++y)
+            for (int x = 0; x < img.width(); ++x) {
+                const QColor c = img.pixelColor(x, y);
+                n += c.red() > 200 && c.green() < 60 && c.blue() < 60;
+            }
+        return n;
+    };
+    EXPECT_EQ(red(calm), 0);
+    EXPECT_GT(red(alarm), 2000);
+
+    world->meter().restoreFlow();
+    run(2000);
+    EXPECT_FALSE(window->alarmShown());
+    EXPECT_EQ(list.lineText(list.lineCount() - 1), "O.K.");
+    // Every point adds a line; the list keeps the last 21.
+    run(30000);
+    EXPECT_EQ(list.lineCount(), 21);
+}
+
+// ---------------------------------------------------------------------------
+// Shutter and zero
+
+TEST_F(WindowFixture, ShutterButtonRefusesAboveFiftyWattsAndClosesAtFifty)
+{
+    start();
+    run(4000);
+    ASSERT_EQ(device().m_iShutterState, kShutterOpen);
+    EXPECT_EQ(text(W::kIdShutterButton), "Close shutter");
+    store().AddMesswert(point(50.5), 0);
+    window->OnShutterButton();
+    ASSERT_EQ(prompt.texts.size(), 1u);
+    EXPECT_EQ(prompt.texts[0], strings::text(29));
+    EXPECT_FALSE(device().m_ShutterProgram.IsRunning());
+    EXPECT_TRUE(enabled(W::kIdShutterButton));
+
+    store().AddMesswert(point(50.0), 0);
+    window->OnShutterButton();
+    EXPECT_EQ(prompt.texts.size(), 1u);
+    EXPECT_TRUE(device().m_ShutterProgram.IsRunning());
+    EXPECT_FALSE(enabled(W::kIdShutterButton));
+    ASSERT_TRUE(runUntil([&] { return !device().m_ShutterProgram.IsRunning(); }, 15000));
+    EXPECT_EQ(device().m_iShutterState, kShutterClosed);
+    EXPECT_EQ(text(W::kIdShutterButton), "Open shutter");
+    EXPECT_TRUE(enabled(W::kIdShutterButton));
+}
+
+TEST_F(WindowFixture, MeterWithoutShutterHidesPictureAndButton)
+{
+    start();
+    run(4000);
+    EXPECT_TRUE(shown(W::kIdShutterPicture));
+    device().m_iShutterState = kShutterNone;
+    window->MyUpdate(W::kPartShutter);
+    EXPECT_FALSE(shown(W::kIdShutterPicture));
+    EXPECT_FALSE(shown(W::kIdShutterButton));
+    // They stay hidden for the run.
+    device().m_iShutterState = kShutterOpen;
+    window->MyUpdate(W::kPartAll);
+    EXPECT_FALSE(shown(W::kIdShutterButton));
+}
+
+TEST_F(WindowFixture, ZeroOffsetFromTheReadingAndFromTheEdit)
+{
+    start();
+    window->OnTakenull();
+    EXPECT_EQ(device().m_dZeroOffset, 0);
+    store().AddMesswert(point(12.6), 0);
+    device().m_dZeroOffset = 1;
+    window->OnTakenull();
+    EXPECT_DOUBLE_EQ(device().m_dZeroOffset, 13.6);
+    EXPECT_EQ(window->zeroEdit()->text(), "14");
+
+    struct {
+        const char* text;
+        double offset;
+    } cases[] = {{"  -3.5", -3.5}, {"12.5 W", 12.5}, {"abc", 0}, {"", 0}, {"nan", 0}, {"inf", 0}};
+    for (const auto& c : cases) {
+        device().m_dZeroOffset = 99;
+        window->zeroEdit()->setText(c.text);
+        window->OnZeroApply();
+        EXPECT_DOUBLE_EQ(device().m_dZeroOffset, c.offset) << c.text;
+    }
+}
+
+} // namespace
+} // namespace bv

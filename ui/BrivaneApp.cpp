@@ -1,0 +1,317 @@
+#include "ui/BrivaneApp.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QPalette>
+#include <QPixmap>
+#include <QTimer>
+#include <sstream>
+
+#include "app/BrivaneCore.h"
+#include "app/ProgramSettings.h"
+#include "data/CBrivaneDoc.h"
+#include "devices/PowerMeter.h"
+#include "platform/Clock.h"
+#include "platform/D2xx.h"
+#include "platform/Logging.h"
+#include "platform/Prompt.h"
+#include "platform/SerialPort.h"
+#include "sim/SimWorld.h"
+#include "ui/QtPrompt.h"
+
+namespace bv {
+namespace {
+
+constexpr const char* kTag = "BV_main";
+
+const log::Logger& logger()
+{
+    static const log::Logger instance("CBrivaneApp");
+    return instance;
+}
+
+bool isScene(const std::string& s)
+{
+    return s == "normal" || s == "nowater" || s == "ec" || s == "thermalizing";
+}
+
+// "--name=value" or "--name value".
+bool takeValue(const std::vector<std::string>& args, size_t& i, const std::string& name, std::string& value,
+               std::string& error)
+{
+    const std::string& a = args[i];
+    if (a == name) {
+        if (i + 1 >= args.size()) {
+            error = name + " needs a value";
+            return true;
+        }
+        value = args[++i];
+        return true;
+    }
+    if (a.rfind(name + "=", 0) == 0) {
+        value = a.substr(name.size() + 1);
+        return true;
+    }
+    return false;
+}
+
+} // namespace
+
+ParsedArguments parseArguments(const std::vector<std::string>& args)
+{
+    ParsedArguments r;
+    AppOptions& o = r.options;
+    for (size_t i = 1; i < args.size() && r.error.empty(); ++i) {
+        const std::string& a = args[i];
+        std::string value;
+        if (a == "-h" || a == "--help") {
+            r.help = true;
+        } else if (a == "--simulate") {
+            o.simulate = true;
+        } else if (a.rfind("--simulate=", 0) == 0) {
+            o.simulate = true;
+            o.model = a.substr(11);
+            if (!sim::meterModelFromKey(o.model))
+                r.error = "unknown model \"" + o.model + "\" (plain, ec or compact)";
+        } else if (takeValue(args, i, "--screenshot", value, r.error)) {
+            o.screenshot = value;
+        } else if (takeValue(args, i, "--settings-dir", value, r.error)) {
+            o.settingsDir = value;
+        } else if (takeValue(args, i, "--scene", value, r.error)) {
+            o.scene = value;
+            o.simulate = true;
+            if (r.error.empty() && !isScene(value))
+                r.error = "unknown scene \"" + value + "\"";
+        } else {
+            r.error = "unknown option \"" + a + "\"";
+        }
+    }
+    if (r.error.empty() && !o.scene.empty() && o.screenshot.empty())
+        r.error = "--scene needs --screenshot FILE";
+    return r;
+}
+
+std::string usage()
+{
+    return "usage: brivane [--simulate[=plain|ec|compact]] [--screenshot FILE] [--settings-dir DIR]\n"
+           "  (no option)       the meter through the serial ports and USB adapters the settings name\n"
+           "  --simulate        the built-in simulated meter (EC model unless named)\n"
+           "  --screenshot FILE write a PNG of the window once the first points are in, then quit\n"
+           "  --settings-dir DIR  BrivaneSoftware.ini and the bus log there instead of beside the program\n";
+}
+
+BrivaneApp::BrivaneApp(AppOptions options, AppEnvironment environment)
+    : m_options(std::move(options)), m_env(environment)
+{
+    m_settings = m_env.settings ? m_env.settings : &ProgramSettings::Instance();
+    if (m_env.clock) {
+        m_clock = m_env.clock;
+    } else if (!m_options.scene.empty()) {
+        // A scene runs minutes of simulated measuring in an instant.
+        auto manual = std::make_unique<ManualClock>(1000);
+        m_manualClock = manual.get();
+        m_ownClock = std::move(manual);
+        m_clock = m_ownClock.get();
+    } else {
+        m_ownClock = std::make_unique<SystemClock>();
+        m_clock = m_ownClock.get();
+    }
+    m_manualClock = m_manualClock ? m_manualClock : dynamic_cast<ManualClock*>(m_clock);
+
+    if (m_env.prompt) {
+        m_prompt = m_env.prompt;
+    } else if (!m_options.screenshot.empty()) {
+        // A picture-taking run must never wait for an operator.
+        m_ownPrompt = std::make_unique<StderrPrompt>(PromptResult::Ok);
+        m_prompt = m_ownPrompt.get();
+    } else {
+        m_qtPrompt = std::make_unique<QtPrompt>();
+        m_prompt = m_qtPrompt.get();
+    }
+}
+
+BrivaneApp::~BrivaneApp()
+{
+    DestroyWindow();
+    if (m_core)
+        Shutdown();
+}
+
+int BrivaneApp::Startup(const std::string& executableDirectory)
+{
+    if (m_env.configureLogging)
+        log::configure("log4j.properties");
+
+    // Light grey dialogs with black text, as the operators know them.
+    if (qobject_cast<QApplication*>(QCoreApplication::instance())) {
+        QPalette palette = QApplication::palette();
+        palette.setColor(QPalette::Window, QColor(192, 192, 192));
+        palette.setColor(QPalette::WindowText, Qt::black);
+        QApplication::setPalette(palette);
+    }
+
+    m_programDir = m_options.settingsDir.empty() ? executableDirectory : m_options.settingsDir;
+
+    ID2xx* usb = nullptr;
+    if (m_options.simulate) {
+        sim::SimWorldConfig config;
+        config.model = sim::meterModelFromKey(m_options.model).value_or(sim::MeterModel::EC);
+        m_world = std::make_unique<sim::SimWorld>(*m_clock, config);
+        m_ports = &m_world->serialPorts();
+        usb = &m_world->usb();
+    } else {
+        m_realPorts = std::make_unique<PosixSerialSystem>();
+        m_realUsb = makeFtdiD2xx();
+        m_ports = m_realPorts.get();
+        usb = m_realUsb.get();
+    }
+    m_core = std::make_unique<BrivaneCore>(*m_settings, CorePlatform{*m_clock, *m_prompt, *m_ports, *usb, nullptr});
+    const int writeBack = m_core->Startup(m_programDir);
+    if (m_world)
+        m_world->meter().setAddress(m_core->device()->m_byDevice);
+    BV_LOG_DEBUG(logger(), kTag, "start-up done, program directory " << m_programDir);
+    return writeBack;
+}
+
+CBrivaneMain& BrivaneApp::CreateWindow()
+{
+    CBrivaneMain::Options options;
+    options.heartbeatTimer = m_env.heartbeatTimer && m_options.scene.empty();
+    m_window = std::make_unique<CBrivaneMain>(*m_core, *m_prompt, *m_ports, options);
+    const bool picture = !m_options.screenshot.empty();
+    m_window->setProfileEnabled(m_env.windowProfile && !picture);
+    if (m_qtPrompt)
+        m_qtPrompt->setParent(m_window.get());
+    m_window->OnInitDialog();
+    if (picture)
+        m_window->resize(1280, 900);
+    return *m_window;
+}
+
+void BrivaneApp::DestroyWindow()
+{
+    if (m_qtPrompt)
+        m_qtPrompt->setParent(nullptr);
+    m_window.reset();
+}
+
+int BrivaneApp::RunWindow()
+{
+    if (!m_window)
+        CreateWindow();
+    int result = 0;
+    if (!m_options.scene.empty()) {
+        m_window->show();
+        QCoreApplication::processEvents();
+        if (!PlayScene(m_options.scene))
+            result = 1;
+        else if (!SaveScreenshot(m_options.screenshot))
+            result = 1;
+    } else if (!m_options.screenshot.empty()) {
+        result = runWithScreenshot();
+    } else {
+        m_window->exec();
+    }
+    DestroyWindow();
+    return result;
+}
+
+int BrivaneApp::runWithScreenshot()
+{
+    QElapsedTimer started;
+    started.start();
+    qint64 firstPointAt = -1;
+    bool saved = false;
+    QTimer poll;
+    poll.setInterval(100);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        const bool havePoints = m_core->device()->Store().GetCount() > 0;
+        if (havePoints && firstPointAt < 0)
+            firstPointAt = started.elapsed();
+        // A moment after the first point, so the plots and texts show it.
+        const bool ready = firstPointAt >= 0 && started.elapsed() - firstPointAt >= 500;
+        if (ready || started.elapsed() >= kScreenshotWaitMs) {
+            poll.stop();
+            saved = SaveScreenshot(m_options.screenshot);
+            m_window->reject();
+        }
+    });
+    poll.start();
+    m_window->exec();
+    return saved ? 0 : 1;
+}
+
+bool BrivaneApp::SaveScreenshot(const std::string& file)
+{
+    if (!m_window)
+        return false;
+    m_window->UpdateTimeArea();
+    for (int i = 0; i < 3; ++i)
+        QCoreApplication::processEvents();
+    const QPixmap picture = m_window->grab();
+    const bool ok = !picture.isNull() && picture.save(QString::fromStdString(file), "PNG");
+    if (!ok)
+        BV_LOG_ERROR(logger(), kTag, "screenshot not written: " << file);
+    return ok;
+}
+
+void BrivaneApp::runFor(uint32_t ms)
+{
+    for (uint32_t t = 0; t < ms; t += CBrivaneMain::kTimerPeriodMs) {
+        m_manualClock->advance(CBrivaneMain::kTimerPeriodMs);
+        m_window->OnTimerWeiter();
+    }
+}
+
+bool BrivaneApp::PlayScene(const std::string& scene)
+{
+    if (!m_manualClock || !m_world || !m_window)
+        return false;
+    sim::SimMeter& meter = m_world->meter();
+    CBrivaneMain& w = *m_window;
+    const bool calibration = scene == "ec" || scene == "thermalizing";
+    // Laser off (for a calibration but for some stray light, so the
+    // calorimeter reads a little more than the heater's electrical power).
+    meter.setLaserPower(calibration ? 25 : 0);
+    runFor(3000);  // identification and the first reading
+    // The simulated absorber starts warm: let it settle, then start afresh.
+    runFor(15000);
+    w.OnClear();
+    if (scene == "normal" || scene == "nowater") {
+        // The laser comes on a little after the start: the rise shows in the plot.
+        w.OnStartstop();
+        runFor(12000);
+        meter.setLaserPower(1500);
+        runFor(60000);
+        if (scene == "nowater") {
+            meter.failFlow(0);
+            runFor(3000);
+        }
+        return true;
+    }
+    if (calibration) {
+        w.OnCalibration();
+        runFor(scene == "ec" ? 75000 : 8000);
+        return true;
+    }
+    return false;
+}
+
+int BrivaneApp::Shutdown()
+{
+    DestroyWindow();
+    if (m_core)
+        m_core->Shutdown();
+    return 0;
+}
+
+int BrivaneApp::Run(const std::string& executableDirectory)
+{
+    Startup(executableDirectory);
+    CreateWindow();
+    const int result = RunWindow();
+    Shutdown();
+    return result;
+}
+
+} // namespace bv

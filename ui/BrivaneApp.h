@@ -1,0 +1,111 @@
+#pragma once
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ui/CBrivaneMain.h"
+
+namespace bv {
+
+class BrivaneCore;
+class ID2xx;
+class IClock;
+class IPrompt;
+class ISerialSystem;
+class ManualClock;
+class ProgramSettings;
+class QtPrompt;
+namespace sim {
+class SimWorld;
+}
+
+// Command line of `brivane`.
+struct AppOptions {
+    bool simulate = false;
+    std::string model = "ec";       // plain, ec, compact
+    std::string screenshot;         // PNG written once the first points are in
+    std::string settingsDir;        // instead of the executable's directory
+    std::string scene;              // hidden: normal, nowater, ec, thermalizing
+};
+
+struct ParsedArguments {
+    AppOptions options;
+    std::string error;  // empty when the line was understood
+    bool help = false;
+};
+ParsedArguments parseArguments(const std::vector<std::string>& args);
+std::string usage();
+
+// What tests put in instead of the real platform.
+struct AppEnvironment {
+    ProgramSettings* settings = nullptr;  // the program's one settings object when null
+    IClock* clock = nullptr;              // the system clock (a manual one for scenes) when null
+    IPrompt* prompt = nullptr;            // message boxes when null
+    bool configureLogging = true;         // reads "log4j.properties" from the working directory
+    bool heartbeatTimer = true;
+    bool windowProfile = true;            // the window size kept in the user's QSettings
+};
+
+// The program with a window: start-up, the operator window run modally,
+// shutdown, in that order.
+class BrivaneApp {
+public:
+    static constexpr int kScreenshotWaitMs = 10000;
+
+    explicit BrivaneApp(AppOptions options, AppEnvironment environment = {});
+    ~BrivaneApp();
+    BrivaneApp(const BrivaneApp&) = delete;
+    BrivaneApp& operator=(const BrivaneApp&) = delete;
+
+    // Logging, language module, dialog colours, program directory and the
+    // core's start-up. Returns the settings' write-back flag.
+    int Startup(const std::string& executableDirectory);
+    // The operator window, initialised (first link selection, timer).
+    CBrivaneMain& CreateWindow();
+    // Runs it modally (or, with a screenshot or scene, until the picture is
+    // taken) and destroys it.
+    int RunWindow();
+    void DestroyWindow();
+    // Bus log stopped, port stored, settings written back when allowed,
+    // scheduler gone, language module unloaded. Returns the exit code 0.
+    int Shutdown();
+    // All of it.
+    int Run(const std::string& executableDirectory);
+
+    BrivaneCore& core() { return *m_core; }
+    ProgramSettings& settings() { return *m_settings; }
+    CBrivaneMain* window() { return m_window.get(); }
+    sim::SimWorld* world() { return m_world.get(); }
+    IClock& clock() { return *m_clock; }
+    const std::string& programDirectory() const { return m_programDir; }
+    bool languageModuleLoaded() const { return m_languageLoaded; }
+
+    // Plays a scene on the simulated meter (manual clock), for screenshots.
+    bool PlayScene(const std::string& scene);
+    // Writes the window's picture; false when it could not be written.
+    bool SaveScreenshot(const std::string& file);
+
+private:
+    void runFor(uint32_t ms);
+    int runWithScreenshot();
+
+    AppOptions m_options;
+    AppEnvironment m_env;
+    ProgramSettings* m_settings;
+    std::unique_ptr<IClock> m_ownClock;
+    IClock* m_clock;
+    ManualClock* m_manualClock = nullptr;
+    std::unique_ptr<QtPrompt> m_qtPrompt;
+    std::unique_ptr<IPrompt> m_ownPrompt;
+    IPrompt* m_prompt;
+    std::unique_ptr<ISerialSystem> m_realPorts;
+    std::unique_ptr<ID2xx> m_realUsb;
+    std::unique_ptr<sim::SimWorld> m_world;
+    ISerialSystem* m_ports = nullptr;
+    std::unique_ptr<BrivaneCore> m_core;
+    std::unique_ptr<CBrivaneMain> m_window;
+    std::string m_programDir;
+    bool m_languageLoaded = false;
+};
+
+} // namespace bv

@@ -1,0 +1,59 @@
+#include "ui/StatusList.h"
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QStyle>
+
+namespace bv {
+
+StatusList::StatusList(QWidget* parent) : QTreeWidget(parent)
+{
+    setColumnCount(1);
+    setHeaderLabels({QStringLiteral("Status")});
+    setRootIsDecorated(false);
+    // The error lines are long: they wrap rather than lose their end.
+    setWordWrap(true);
+    setTextElideMode(Qt::ElideNone);
+    setSelectionMode(QAbstractItemView::NoSelection);
+    setIconSize(QSize(16, 16));
+    header()->setStretchLastSection(true);
+}
+
+QIcon StatusList::iconFor(int kind)
+{
+    QStyle* style = QApplication::style();
+    switch (kind) {
+    case status::kError: return style->standardIcon(QStyle::SP_MessageBoxCritical);
+    case status::kWarning: return style->standardIcon(QStyle::SP_MessageBoxWarning);
+    default: return style->standardIcon(QStyle::SP_MessageBoxInformation);
+    }
+}
+
+void StatusList::AddErrorMessage(const std::string& text, int kind)
+{
+    m_lines.add(text, kind);
+    if (m_lines.droppedOne() && topLevelItemCount() > 0)
+        delete takeTopLevelItem(0);
+    auto* item = new QTreeWidgetItem(QStringList{QString::fromStdString(text)});
+    item->setIcon(0, iconFor(kind));
+    item->setData(0, Qt::UserRole, kind);
+    item->setToolTip(0, item->text(0));
+    if (kind == status::kError)
+        item->setForeground(0, QColor(170, 0, 0));
+    addTopLevelItem(item);
+    scrollToItem(item);
+}
+
+QString StatusList::lineText(int i) const
+{
+    const QTreeWidgetItem* item = topLevelItem(i);
+    return item ? item->text(0) : QString();
+}
+
+int StatusList::lineKind(int i) const
+{
+    const QTreeWidgetItem* item = topLevelItem(i);
+    return item ? item->data(0, Qt::UserRole).toInt() : -1;
+}
+
+} // namespace bv

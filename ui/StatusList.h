@@ -1,0 +1,27 @@
+#pragma once
+#include <QTreeWidget>
+#include <string>
+
+#include "ui/StatusLogic.h"
+
+namespace bv {
+
+// The status list: one column "Status", an icon per line (error, warning,
+// information), the last 21 statuses with the newest in view.
+class StatusList : public QTreeWidget {
+    Q_OBJECT
+public:
+    explicit StatusList(QWidget* parent = nullptr);
+
+    void AddErrorMessage(const std::string& text, int kind);
+    int lineCount() const { return topLevelItemCount(); }
+    QString lineText(int i) const;
+    int lineKind(int i) const;
+
+    static QIcon iconFor(int kind);
+
+private:
+    status::StatusLines m_lines;
+};
+
+} // namespace bv

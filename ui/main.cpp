@@ -1,0 +1,27 @@
+#include <QApplication>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "ui/BrivaneApp.h"
+
+int main(int argc, char** argv)
+{
+    QApplication application(argc, argv);
+    QCoreApplication::setOrganizationName(QStringLiteral("BrivaneSoftware"));
+    QCoreApplication::setApplicationName(QStringLiteral("BrivaneSoftware"));
+
+    // Qt has taken its own options out of argv by now.
+    std::vector<std::string> args(argv, argv + argc);
+    const bv::ParsedArguments parsed = bv::parseArguments(args);
+    if (parsed.help) {
+        std::cout << bv::usage();
+        return 0;
+    }
+    if (!parsed.error.empty()) {
+        std::cerr << "brivane: " << parsed.error << "\n\n" << bv::usage();
+        return 2;
+    }
+    bv::BrivaneApp app(parsed.options);
+    return app.Run(QCoreApplication::applicationDirPath().toStdString());
+}
