@@ -16,6 +16,7 @@
 #include <QRadioButton>
 #include <QTimerEvent>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <exception>
@@ -23,6 +24,8 @@
 #include <stdexcept>
 
 #include "app/BrivaneCore.h"
+#include "app/Heartbeat.h"
+#include "app/LinkSelection.h"
 #include "app/ProgramSettings.h"
 #include "control/Scheduler.h"
 #include "data/CBrivaneDoc.h"
@@ -30,7 +33,9 @@
 #include "link/CSerial.h"
 #include "platform/Logging.h"
 #include "platform/Prompt.h"
+#include "link/ZelmorUSB.h"
 #include "res/StringTable.h"
+#include "ui/CFreeComm.h"
 #include "ui/CNTGraph.h"
 #include "ui/PlotScales.h"
 #include "ui/SettingsDialogs.h"
@@ -107,6 +112,7 @@ CBrivaneMain::~CBrivaneMain()
     if (m_iTimerId)
         killTimer(m_iTimerId);
     m_iTimerId = 0;
+    releaseFreeComm();
     if (LinkSelection* links = m_core.links())
         links->enableStart = nullptr;
     m_pDoc->RemoveListener(this);
@@ -468,10 +474,35 @@ bool CBrivaneMain::OnInitDialog()
 
 void CBrivaneMain::createFreeComm()
 {
-    // The free communication window's own initialisation performs the first
-    // link selection; until that window is part of the program it runs here.
-    if (LinkSelection* links = m_core.links())
-        links->Initialise();
+    LinkSelection* links = m_core.links();
+    if (!links)
+        return;
+    auto* window = new CFreeComm(*links, *m_pDevice, this);
+    window->setObjectName(QStringLiteral("freeCommWindow"));
+    window->hide();
+    m_freeComm = window;
+    // The bus monitor sees what the heartbeat takes from the link and what
+    // the PC sends to the USB device.
+    m_core.heartbeatBody()->addObserver(window);
+    links->usbSinks.push_back(window);
+    // Its initialisation performs the first link selection.
+    window->Initialise();
+}
+
+void CBrivaneMain::releaseFreeComm()
+{
+    auto* window = qobject_cast<CFreeComm*>(m_freeComm.data());
+    if (!window)
+        return;
+    if (Heartbeat* heartbeat = m_core.heartbeatBody())
+        heartbeat->removeObserver(window);
+    if (LinkSelection* links = m_core.links()) {
+        auto& sinks = links->usbSinks;
+        sinks.erase(std::remove(sinks.begin(), sinks.end(), static_cast<IFrameSink*>(window)), sinks.end());
+        if (ZelmorUSBCRC* usb = m_pDevice->UsbLink())
+            usb->setSinks(sinks);
+    }
+    delete window;
 }
 
 void CBrivaneMain::timerEvent(QTimerEvent* e)

@@ -216,6 +216,7 @@ private:
     void statusUpdate(const MeasurePoint& newest);
     void smallValueTexts(const MeasurePoint& newest);
     void createFreeComm();
+    void releaseFreeComm();
     void additionalRange(double a, double b, int quantity);
 
     BrivaneCore& m_core;

@@ -2,6 +2,7 @@
 #include <QComboBox>
 #include <QImage>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
 #include <stdexcept>
@@ -9,6 +10,7 @@
 #include "data/CBrivaneDoc.h"
 #include "res/StringTable.h"
 #include "support/LogCapture.h"
+#include "ui/CFreeComm.h"
 #include "ui/CNTGraph.h"
 #include "ui/StatusList.h"
 #include "ui/ValueArea.h"
@@ -82,6 +84,29 @@ INSTANTIATE_TEST_SUITE_P(Models, WindowModelTest,
                          ::testing::Values(ModelCase{sim::MeterModel::EC, "BrivaneSoftware - EC-BV", true},
                                            ModelCase{sim::MeterModel::Plain, "BrivaneSoftware - BV", false},
                                            ModelCase{sim::MeterModel::Compact, "BrivaneSoftware - CBV", false}));
+
+TEST_F(WindowFixture, FreeCommunicationWindowIsHiddenMonitorsTheBusAndToggles)
+{
+    start();
+    auto* free = qobject_cast<CFreeComm*>(window->freeCommWindow());
+    ASSERT_NE(free, nullptr);
+    EXPECT_FALSE(free->isVisible());
+    run(4000);
+    // The meter's answers and the texts the PC sent to the USB device.
+    EXPECT_GE(free->monitor()->count(), 4);
+    window->ToggleWindow();
+    EXPECT_TRUE(free->isVisible());
+    window->ToggleWindow();
+    EXPECT_FALSE(free->isVisible());
+    // The window goes first; the link must not write into its monitor afterwards.
+    window.reset();
+    device().StartMeasuring(2, 1);
+    for (int i = 0; i < 30; ++i) {
+        clock.advance(100);
+        core->heartbeat();
+    }
+    EXPECT_EQ(core->device()->Store().GetCount(), 2);
+}
 
 TEST_F(WindowFixture, InitialisationSetsListsScalesAndTheNinetySecondPlot)
 {
