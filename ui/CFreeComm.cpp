@@ -173,6 +173,10 @@ CFreeComm::CFreeComm(LinkSelection& links, CPowerMeter& device, QWidget* parent)
     layout->addLayout(hexRow);
     layout->addWidget(monitorBox, 1);
 
+    // Enter in a text field must not fire whichever button happens to be the default.
+    for (QPushButton* b : findChildren<QPushButton*>())
+        b->setAutoDefault(false);
+
     connect(u.usb, &QRadioButton::clicked, this, &CFreeComm::OnUsb);
     connect(u.serial, &QRadioButton::clicked, this, &CFreeComm::OnSerial);
     connect(u.usbToSerial, &QRadioButton::clicked, this, &CFreeComm::OnUsbToSerial);

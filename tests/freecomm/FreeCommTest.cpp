@@ -325,6 +325,28 @@ TEST_F(FreeCommTest, PortSelectionAndTest)
     EXPECT_EQ(prompt.shown[0].text, strings::commErrorText(7));
 }
 
+TEST_F(FreeCommTest, UsbCommandReachesTheMonitorAndScanListsNewPorts)
+{
+    start();
+    core->links()->usbSinks.push_back(dialog.get());
+    dialog->Initialise();
+    run(3000);
+    ASSERT_EQ(settings.m_iDataTransferMode, 2);
+    dialog->monitor()->clear();
+    dialog->commandEdit()->setText("info");
+    dialog->sendUsbButton()->click();
+    ASSERT_GE(dialog->monitor()->count(), 1);
+    EXPECT_EQ(dialog->monitor()->item(0)->text(), "-> info");
+
+    world->ports().addPort("COM7", nullptr);
+    dialog->scanButton()->click();
+    run(3000);
+    EXPECT_EQ(dialog->portCombo()->count(), 2);
+    EXPECT_TRUE(dialog->usbRadio()->isChecked());
+    EXPECT_EQ(settings.m_iDataTransferMode, 2);
+    EXPECT_TRUE(prompt.shown.empty());
+}
+
 class MonitorListTest : public ::testing::Test {
 protected:
     MonitorListTest() { app(); }
