@@ -17,6 +17,7 @@
 #include "platform/Prompt.h"
 #include "platform/SerialPort.h"
 #include "sim/SimWorld.h"
+#include "ui/LanguageModule.h"
 #include "ui/QtPrompt.h"
 
 namespace bv {
@@ -149,6 +150,14 @@ int BrivaneApp::Startup(const std::string& executableDirectory)
         palette.setColor(QPalette::WindowText, Qt::black);
         QApplication::setPalette(palette);
     }
+
+    // A German installation has the module beside the program; without it
+    // the program's own texts stay.
+    m_language = std::make_unique<LanguageModule>();
+    if (m_env.languageModule.empty())
+        m_language->load();
+    else
+        m_language->load(QString::fromStdString(m_env.languageModule));
 
     m_programDir = m_options.settingsDir.empty() ? executableDirectory : m_options.settingsDir;
 
@@ -302,8 +311,12 @@ int BrivaneApp::Shutdown()
     DestroyWindow();
     if (m_core)
         m_core->Shutdown();
+    if (m_language)
+        m_language->unload();
     return 0;
 }
+
+bool BrivaneApp::languageModuleLoaded() const { return m_language && m_language->loaded(); }
 
 int BrivaneApp::Run(const std::string& executableDirectory)
 {

@@ -13,6 +13,7 @@ class IClock;
 class IPrompt;
 class ISerialSystem;
 class ManualClock;
+class LanguageModule;
 class ProgramSettings;
 class QtPrompt;
 namespace sim {
@@ -44,6 +45,7 @@ struct AppEnvironment {
     bool configureLogging = true;         // reads "log4j.properties" from the working directory
     bool heartbeatTimer = true;
     bool windowProfile = true;            // the window size kept in the user's QSettings
+    std::string languageModule;           // file or directory; the usual search when empty
 };
 
 // The program with a window: start-up, the operator window run modally,
@@ -78,7 +80,7 @@ public:
     sim::SimWorld* world() { return m_world.get(); }
     IClock& clock() { return *m_clock; }
     const std::string& programDirectory() const { return m_programDir; }
-    bool languageModuleLoaded() const { return m_languageLoaded; }
+    bool languageModuleLoaded() const;
 
     // Plays a scene on the simulated meter (manual clock), for screenshots.
     bool PlayScene(const std::string& scene);
@@ -105,7 +107,7 @@ private:
     std::unique_ptr<BrivaneCore> m_core;
     std::unique_ptr<CBrivaneMain> m_window;
     std::string m_programDir;
-    bool m_languageLoaded = false;
+    std::unique_ptr<LanguageModule> m_language;
 };
 
 } // namespace bv

@@ -35,9 +35,11 @@
 #include "platform/Prompt.h"
 #include "link/ZelmorUSB.h"
 #include "res/StringTable.h"
+#include "ui/AboutDialog.h"
 #include "ui/CFreeComm.h"
 #include "ui/CNTGraph.h"
 #include "ui/PlotScales.h"
+#include "ui/PortDialog.h"
 #include "ui/SettingsDialogs.h"
 #include "ui/ShutterPicture.h"
 #include "ui/StatusList.h"
@@ -180,7 +182,7 @@ void CBrivaneMain::buildControls()
     m_valueArea->setStateProvider([this] { return valueAreaState(); });
 
     // "Control"
-    m_controlGroup = new QGroupBox(QStringLiteral("Control"));
+    m_controlGroup = new QGroupBox(tr("Control"));
     tag(m_controlGroup, kIdControlGroup, "controlGroup");
     m_shutterPicture = new ShutterPicture;
     tag(m_shutterPicture, kIdShutterPicture, "shutterPicture");
@@ -202,28 +204,28 @@ void CBrivaneMain::buildControls()
         const char* text;
         int id;
         const char* name;
-    } modes[] = {{"Current", kIdModeCurrent, "modeCurrentRadio"},
-                 {"Min", kIdModeMin, "modeMinRadio"},
-                 {"Max", kIdModeMax, "modeMaxRadio"},
-                 {"Average", kIdModeAverage, "modeAverageRadio"}};
+    } modes[] = {{QT_TR_NOOP("Current"), kIdModeCurrent, "modeCurrentRadio"},
+                 {QT_TR_NOOP("Min"), kIdModeMin, "modeMinRadio"},
+                 {QT_TR_NOOP("Max"), kIdModeMax, "modeMaxRadio"},
+                 {QT_TR_NOOP("Average"), kIdModeAverage, "modeAverageRadio"}};
     auto* modeRow = new QGridLayout;
     for (int i = 0; i < 4; ++i) {
-        QRadioButton* r = radio(QString::fromLatin1(modes[i].text), modes[i].id, modes[i].name);
+        QRadioButton* r = radio(tr(modes[i].text), modes[i].id, modes[i].name);
         m_modeGroup->addButton(r, i);
         modeRow->addWidget(r, i / 2, i % 2);
     }
 
-    QLabel* timeLabel = label(QStringLiteral("Time"), kIdTimeLabel, "averagingLabel");
+    QLabel* timeLabel = label(tr("Time"), kIdTimeLabel, "averagingLabel");
     m_averagingList = new QComboBox;
     tag(m_averagingList, kIdAveragingList, "averagingList");
-    QLabel* zeroLabel = label(QStringLiteral("Zero level"), kIdZeroLabel, "zeroLabel");
+    QLabel* zeroLabel = label(tr("Zero level"), kIdZeroLabel, "zeroLabel");
     m_zeroEdit = new QLineEdit;
     tag(m_zeroEdit, kIdZeroEdit, "zeroEdit");
     m_zeroEdit->setMaxLength(kZeroEditMax);
     m_zeroEdit->setAlignment(Qt::AlignRight);
     m_zeroEdit->setMaximumWidth(90);
-    m_zeroApply = button(QStringLiteral("Ok"), kIdZeroApply, "zeroApplyButton");
-    m_zeroTake = button(QStringLiteral("Use current value as offset"), kIdZeroTake, "zeroTakeButton");
+    m_zeroApply = button(tr("Ok"), kIdZeroApply, "zeroApplyButton");
+    m_zeroTake = button(tr("Use current value as offset"), kIdZeroTake, "zeroTakeButton");
 
     auto* control = new QGridLayout(m_controlGroup);
     control->setVerticalSpacing(6);
@@ -240,16 +242,16 @@ void CBrivaneMain::buildControls()
     control->addWidget(m_zeroTake, 6, 0, 1, 3);
 
     // "Scale"
-    m_scaleGroup = new QGroupBox(QStringLiteral("Scale"));
+    m_scaleGroup = new QGroupBox(tr("Scale"));
     tag(m_scaleGroup, kIdScaleGroup, "scaleGroup");
     m_powerRadioGroup = new QButtonGroup(this);
-    QRadioButton* power = radio(QStringLiteral("Power"), kIdPowerRadio, "powerRadio");
+    QRadioButton* power = radio(tr("Power"), kIdPowerRadio, "powerRadio");
     m_powerRadioGroup->addButton(power, 0);
     m_quantityGroup = new QButtonGroup(this);
-    QRadioButton* flow = radio(QStringLiteral("Flow rate"), kIdFlowRadio, "flowRadio");
-    QRadioButton* te = radio(QStringLiteral("Tin"), kIdTeRadio, "teRadio");
-    QRadioButton* td = radio(QStringLiteral("T diff"), kIdTdRadio, "tdRadio");
-    QRadioButton* ec = radio(QStringLiteral("EC Power"), kIdEcPowerRadio, "ecPowerRadio");
+    QRadioButton* flow = radio(tr("Flow rate"), kIdFlowRadio, "flowRadio");
+    QRadioButton* te = radio(tr("Tin"), kIdTeRadio, "teRadio");
+    QRadioButton* td = radio(tr("T diff"), kIdTdRadio, "tdRadio");
+    QRadioButton* ec = radio(tr("EC Power"), kIdEcPowerRadio, "ecPowerRadio");
     m_quantityGroup->addButton(flow, plot::kFlow);
     m_quantityGroup->addButton(te, plot::kTe);
     m_quantityGroup->addButton(td, plot::kTd);
@@ -261,7 +263,7 @@ void CBrivaneMain::buildControls()
     m_tdText = valueText(QString::fromUtf8("0.000\xC2\xB0"), kIdTdText, "tdText");
     m_ecPowerText = valueText(QStringLiteral("0 W"), kIdEcPowerText, "ecPowerText");
     m_ecPowerText->setVisible(false);
-    m_clear = button(QStringLiteral("Clear"), kIdClear, "clearButton");
+    m_clear = button(tr("Clear"), kIdClear, "clearButton");
 
     auto* scale = new QGridLayout(m_scaleGroup);
     scale->setVerticalSpacing(4);
@@ -278,15 +280,15 @@ void CBrivaneMain::buildControls()
     scale->addWidget(m_clear, 5, 0, 1, 2);
 
     // Power scale and plot period.
-    QLabel* scaleLabel = label(QStringLiteral("Power scale"), kIdPowerScaleLabel, "powerScaleLabel");
+    QLabel* scaleLabel = label(tr("Power scale"), kIdPowerScaleLabel, "powerScaleLabel");
     m_scaleGroupButtons = new QButtonGroup(this);
-    QRadioButton* automatic = radio(QStringLiteral("Automatic"), kIdScaleAutomatic, "scaleAutomaticRadio");
+    QRadioButton* automatic = radio(tr("Automatic"), kIdScaleAutomatic, "scaleAutomaticRadio");
     QRadioButton* w200 = radio(QStringLiteral("200 W"), kIdScale200, "scale200Radio");
     QRadioButton* w500 = radio(QStringLiteral("500 W"), kIdScale500, "scale500Radio");
     m_scaleGroupButtons->addButton(automatic, plot::kScaleAutomatic);
     m_scaleGroupButtons->addButton(w200, plot::kScale200W);
     m_scaleGroupButtons->addButton(w500, plot::kScale500W);
-    QLabel* periodLabel = label(QStringLiteral("Time : Frequency"), kIdPeriodLabel, "periodLabel");
+    QLabel* periodLabel = label(tr("Time : Frequency"), kIdPeriodLabel, "periodLabel");
     m_periodList = new QComboBox;
     tag(m_periodList, kIdPeriodList, "periodList");
 
@@ -363,18 +365,18 @@ void CBrivaneMain::buildMenu()
         connect(a, &QAction::triggered, this, handler);
         return a;
     };
-    QMenu* file = m_menuBar->addMenu(QStringLiteral("File"));
+    QMenu* file = m_menuBar->addMenu(tr("File"));
     file->setObjectName(QStringLiteral("fileMenu"));
-    add(file, QStringLiteral("Settings..."), kCmdSettings, "settingsAction", [this] { OnSettings(); });
-    add(file, QStringLiteral("Protocol..."), kCmdProtocol, "protocolAction", [this] { OnFileProtocol(); });
+    add(file, tr("Settings..."), kCmdSettings, "settingsAction", [this] { OnSettings(); });
+    add(file, tr("Protocol..."), kCmdProtocol, "protocolAction", [this] { OnFileProtocol(); });
     file->addSeparator();
-    add(file, QStringLiteral("Quit"), 0, "quitAction", [this] { close(); });
-    QMenu* comm = m_menuBar->addMenu(QStringLiteral("Communication"));
+    add(file, tr("Quit"), 0, "quitAction", [this] { close(); });
+    QMenu* comm = m_menuBar->addMenu(tr("Communication"));
     comm->setObjectName(QStringLiteral("communicationMenu"));
-    add(comm, QStringLiteral("Free communication..."), kCmdFreeComm, "freeCommAction", [this] { ToggleWindow(); });
-    QMenu* info = m_menuBar->addMenu(QStringLiteral("Info"));
+    add(comm, tr("Free communication..."), kCmdFreeComm, "freeCommAction", [this] { ToggleWindow(); });
+    QMenu* info = m_menuBar->addMenu(tr("Info"));
     info->setObjectName(QStringLiteral("infoMenu"));
-    add(info, QStringLiteral("About..."), 0, "aboutAction", [this] { OnAppAbout(); });
+    add(info, tr("About..."), 0, "aboutAction", [this] { OnAppAbout(); });
     layout()->setMenuBar(m_menuBar);
 }
 
@@ -734,6 +736,8 @@ void CBrivaneMain::OnTestComm()
 void CBrivaneMain::OnCommPort()
 {
     guarded("OnCommPort", [&] {
+        PortDialog dialog(m_core.serial(), m_ports, this);
+        dialog.exec();
         m_pDevice->StartIdentification();
         m_pDevice->StartMeasuring(2, 1);
         MyUpdate(kPartButtons);
@@ -793,7 +797,10 @@ void CBrivaneMain::ToggleWindow()
 
 void CBrivaneMain::OnAppAbout()
 {
-    guarded("OnAppAbout", [&] {});
+    guarded("OnAppAbout", [&] {
+        AboutDialog dialog(this);
+        dialog.exec();
+    });
 }
 
 void CBrivaneMain::OnSelchangePeriodCombo()

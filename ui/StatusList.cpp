@@ -3,11 +3,36 @@
 #include <QApplication>
 #include <QHeaderView>
 #include <QStyle>
+#include <QStyledItemDelegate>
+#include <algorithm>
 
 namespace bv {
+namespace {
+
+// Row heights that follow the wrapped text, so an error line is read whole.
+class WrappingDelegate final : public QStyledItemDelegate {
+public:
+    explicit WrappingDelegate(QTreeView* view) : QStyledItemDelegate(view), m_view(view) {}
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        QStyleOptionViewItem o(option);
+        initStyleOption(&o, index);
+        const int iconAndMargins = o.decorationSize.width() + 12;
+        const int width = std::max(40, m_view->columnWidth(index.column()) - iconAndMargins);
+        const QRect text =
+            QFontMetrics(o.font).boundingRect(QRect(0, 0, width, 10000), Qt::TextWordWrap, o.text);
+        return {width + iconAndMargins, std::max(text.height(), o.decorationSize.height()) + 4};
+    }
+
+private:
+    QTreeView* m_view;
+};
+
+} // namespace
 
 StatusList::StatusList(QWidget* parent) : QTreeWidget(parent)
 {
+    setItemDelegate(new WrappingDelegate(this));
     setColumnCount(1);
     setHeaderLabels({QStringLiteral("Status")});
     setRootIsDecorated(false);

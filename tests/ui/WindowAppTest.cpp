@@ -1,4 +1,5 @@
 #include <QImage>
+#include <QPushButton>
 #include <QSettings>
 #include <cstdlib>
 #include <filesystem>
@@ -7,6 +8,7 @@
 
 #include "data/CBrivaneDoc.h"
 #include "link/CSerial.h"
+#include "res/StringTable.h"
 #include "settings/ProfileFilesDouble.h"
 #include "ui/BrivaneApp.h"
 #include "ui/CNTGraph.h"
@@ -48,6 +50,7 @@ protected:
         env.configureLogging = false;
         env.heartbeatTimer = false;
         env.windowProfile = false;
+        env.languageModule = languageModule;
         app = std::make_unique<BrivaneApp>(options, env);
         app->Startup("/nonexistent/bin");
         app->CreateWindow();
@@ -65,6 +68,7 @@ protected:
     test::TempDir dir;
     test::HookPrompt prompt;
     ProgramSettings settings;
+    std::string languageModule = "/nonexistent";
     std::unique_ptr<BrivaneApp> app;
 };
 
@@ -86,6 +90,22 @@ TEST_F(WindowAppTest, StartsInTheSettingsDirectoryAndShutsDownInOrder)
     // Protocol 0: no bus-log file or index, at start or at end.
     for (const auto& entry : fs::directory_iterator(dir.path()))
         EXPECT_EQ(entry.path().filename().string().rfind("BusPro", 0), std::string::npos) << entry.path();
+}
+
+TEST_F(WindowAppTest, LanguageModuleLivesFromStartUpToShutdown)
+{
+    const std::string module = std::string(BRIVANE_BINARY_DIR) + "/ui";
+    if (!fs::exists(module + "/libBVSGerman.so"))
+        GTEST_SKIP() << "the German module is not built here";
+    languageModule = module;
+    start();
+    EXPECT_TRUE(app->languageModuleLoaded());
+    // The window took its texts from the module's string table.
+    EXPECT_EQ(app->window()->startStopButton()->text(), QString::fromStdString(strings::text(4003)));
+    EXPECT_NE(strings::text(4003), "Start power measurement");
+    app->Shutdown();
+    EXPECT_FALSE(app->languageModuleLoaded());
+    EXPECT_EQ(strings::text(4003), "Start power measurement");
 }
 
 TEST_F(WindowAppTest, ThePortInForceIsWrittenBack)
