@@ -1,4 +1,7 @@
+#include <QApplication>
 #include <QButtonGroup>
+#include <QDialog>
+#include <QTimer>
 #include <QComboBox>
 #include <QImage>
 #include <QLineEdit>
@@ -197,6 +200,51 @@ TEST_F(WindowFixture, CalibrationWarnsSetsAverageAndRunsModeOne)
     for (int id : {W::kIdFlowRadio, W::kIdTeRadio, W::kIdTdRadio, W::kIdEcPowerRadio})
         EXPECT_FALSE(checked(*window, id)) << id;
     EXPECT_FALSE(window->calibrationLayout());
+}
+
+// Ends the next modal dialog from inside its own event loop.
+void closeNextModal(int* opened)
+{
+    QTimer::singleShot(0, [opened] {
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+            ++*opened;
+            if (auto* dialog = qobject_cast<QDialog*>(modal))
+                dialog->reject();
+        }
+    });
+}
+
+TEST_F(WindowFixture, CommandsThroughDialogsAndTheLinkReset)
+{
+    start();
+    run(4000);
+    int opened = 0;
+    closeNextModal(&opened);
+    window->OnCommPort();
+    EXPECT_EQ(opened, 1);
+    // Identification and a single reading follow the port choice.
+    EXPECT_TRUE(device().m_Identification.IsRunning());
+    run(4000);
+    EXPECT_EQ(window->windowTitle(), "BrivaneSoftware - EC-BV");
+
+    const int points = store().GetCount();
+    ASSERT_GT(points, 0);
+    closeNextModal(&opened);
+    window->OnSettings();
+    EXPECT_EQ(opened, 2);
+    // "Interval" unchanged: the points stay.
+    EXPECT_EQ(store().GetCount(), points);
+
+    closeNextModal(&opened);
+    window->OnAppAbout();
+    EXPECT_EQ(opened, 3);
+
+    window->OnStartstop();
+    run(2000);
+    ASSERT_EQ(device().m_bMeasuringActive, 1);
+    window->OnLinkReset();
+    ASSERT_TRUE(runUntil([&] { return device().m_bMeasuringActive == 0; }, 3000));
+    EXPECT_EQ(text(W::kIdStartStop), "Start power measurement");
 }
 
 // ---------------------------------------------------------------------------
