@@ -1,5 +1,7 @@
+#include <QAction>
 #include <QApplication>
 #include <QButtonGroup>
+#include <QMenuBar>
 #include <QDialog>
 #include <QTimer>
 #include <QComboBox>
@@ -245,6 +247,22 @@ TEST_F(WindowFixture, CommandsThroughDialogsAndTheLinkReset)
     window->OnLinkReset();
     ASSERT_TRUE(runUntil([&] { return device().m_bMeasuringActive == 0; }, 3000));
     EXPECT_EQ(text(W::kIdStartStop), "Start power measurement");
+}
+
+TEST_F(WindowFixture, MenuHasTheCommandsAndQuitClosesTheWindow)
+{
+    start();
+    QStringList titles;
+    for (QAction* a : window->menuBar()->actions())
+        titles << a->text();
+    EXPECT_EQ(titles, QStringList({"File", "Communication", "Info"}));
+    auto* settingsAction = window->findChild<QAction*>("settingsAction");
+    ASSERT_NE(settingsAction, nullptr);
+    EXPECT_EQ(settingsAction->property("controlId").toInt(), W::kCmdSettings);
+    window->show();
+    window->findChild<QAction*>("quitAction")->trigger();
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_EQ(window->result(), QDialog::Rejected);
 }
 
 // ---------------------------------------------------------------------------
