@@ -65,6 +65,9 @@ void SimUsbAdapter::queueMessage(std::vector<uint8_t> message, uint64_t at)
         message.back() ^= 0xFF;
         m_corruptTrailer = false;
     }
+    // The device sends one message after the other: a later message never
+    // overtakes the pieces of an earlier one still on their way.
+    at = std::max(at, m_piecesUntil);
     if (m_pieceSize == 0 || message.size() <= m_pieceSize) {
         m_pending.push_back({at, m_order++, std::move(message)});
         return;
@@ -74,6 +77,7 @@ void SimUsbAdapter::queueMessage(std::vector<uint8_t> message, uint64_t at)
         const size_t n = std::min(m_pieceSize, message.size() - offset);
         m_pending.push_back({when, m_order++, {message.begin() + static_cast<std::ptrdiff_t>(offset),
                                                message.begin() + static_cast<std::ptrdiff_t>(offset + n)}});
+        m_piecesUntil = when;
     }
 }
 

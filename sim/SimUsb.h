@@ -86,6 +86,12 @@ public:
         std::string payload;
     };
     const std::vector<TextFromPc>& textsFromPc() const { return m_texts; }
+    // Forgets what the PC sent: long runs keep their memory flat.
+    void clearRecords()
+    {
+        m_texts.clear();
+        m_relays.clear();
+    }
     const std::vector<RelayFromPc>& relaysFromPc() const { return m_relays; }
     size_t badHeaderBytes() const { return m_badHeaderBytes; }
     size_t badTrailers() const { return m_badTrailers; }
@@ -131,6 +137,7 @@ private:
 
     size_t m_pieceSize = 0;
     uint32_t m_pieceGapMs = 0;
+    uint64_t m_piecesUntil = 0;  // time of the last piece queued
     bool m_hold = false;
     bool m_corruptHeader = false;
     bool m_corruptTrailer = false;
