@@ -25,6 +25,117 @@
     </message>
 </context>
 <context>
+    <name>bv::CBrivaneMain</name>
+    <message>
+        <source>Control</source>
+        <translation>Steuerung</translation>
+    </message>
+    <message>
+        <source>Current</source>
+        <translation>Aktuell</translation>
+    </message>
+    <message>
+        <source>Min</source>
+        <translation>Min</translation>
+    </message>
+    <message>
+        <source>Max</source>
+        <translation>Max</translation>
+    </message>
+    <message>
+        <source>Average</source>
+        <translation>Mittelwert</translation>
+    </message>
+    <message>
+        <source>Time</source>
+        <translation>Zeit</translation>
+    </message>
+    <message>
+        <source>Zero level</source>
+        <translation>Nullpunkt</translation>
+    </message>
+    <message>
+        <source>Ok</source>
+        <translation>Ok</translation>
+    </message>
+    <message>
+        <source>Use current value as offset</source>
+        <translation>Aktuellen Wert als Offset übernehmen</translation>
+    </message>
+    <message>
+        <source>Scale</source>
+        <translation>Skala</translation>
+    </message>
+    <message>
+        <source>Power</source>
+        <translation>Leistung</translation>
+    </message>
+    <message>
+        <source>Flow rate</source>
+        <translation>Durchfluss</translation>
+    </message>
+    <message>
+        <source>Tin</source>
+        <translation>Tein</translation>
+    </message>
+    <message>
+        <source>T diff</source>
+        <translation>T Diff</translation>
+    </message>
+    <message>
+        <source>EC Power</source>
+        <translation>EC-Leistung</translation>
+    </message>
+    <message>
+        <source>Clear</source>
+        <translation>Löschen</translation>
+    </message>
+    <message>
+        <source>Power scale</source>
+        <translation>Leistungsskala</translation>
+    </message>
+    <message>
+        <source>Automatic</source>
+        <translation>Automatisch</translation>
+    </message>
+    <message>
+        <source>Time : Frequency</source>
+        <translation>Zeit : Frequenz</translation>
+    </message>
+    <message>
+        <source>File</source>
+        <translation>Datei</translation>
+    </message>
+    <message>
+        <source>Settings...</source>
+        <translation>Einstellungen...</translation>
+    </message>
+    <message>
+        <source>Protocol...</source>
+        <translation>Protokoll...</translation>
+    </message>
+    <message>
+        <source>Quit</source>
+        <translation>Beenden</translation>
+    </message>
+    <message>
+        <source>Communication</source>
+        <translation>Kommunikation</translation>
+    </message>
+    <message>
+        <source>Free communication...</source>
+        <translation>Freie Kommunikation...</translation>
+    </message>
+    <message>
+        <source>Info</source>
+        <translation>Info</translation>
+    </message>
+    <message>
+        <source>About...</source>
+        <translation>Über...</translation>
+    </message>
+</context>
+<context>
     <name>bv::CFreeComm</name>
     <message>
         <source>Free Communication</source>

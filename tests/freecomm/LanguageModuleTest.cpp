@@ -126,14 +126,14 @@ TEST(LanguageModuleTable, GermanTableCoversEveryText)
         EXPECT_TRUE(strings::has(id)) << "German text for an unknown number " << id;
 }
 
-// Every tr() text of the window code has a finished German translation.
+// Every tr() or QT_TR_NOOP text of the window code has a finished German translation.
 TEST(LanguageModuleTable, EveryWindowTextIsTranslated)
 {
     QFile ts(QStringLiteral(BRIVANE_SOURCE_DIR "/lang/BVSGerman.ts"));
     ASSERT_TRUE(ts.open(QIODevice::ReadOnly));
     const QString catalogue = QString::fromUtf8(ts.readAll());
     EXPECT_FALSE(catalogue.contains(QStringLiteral("type=\"unfinished\"")));
-    const QRegularExpression call(QStringLiteral("\\btr\\(\"((?:[^\"\\\\]|\\\\.)*)\""));
+    const QRegularExpression call(QStringLiteral("\\b(?:tr|QT_TR_NOOP)\\(\"((?:[^\"\\\\]|\\\\.)*)\""));
     const QDir ui(QStringLiteral(BRIVANE_SOURCE_DIR "/ui"));
     int calls = 0;
     for (const QString& name : ui.entryList({QStringLiteral("*.cpp"), QStringLiteral("*.h")})) {
