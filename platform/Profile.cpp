@@ -261,7 +261,8 @@ void ProfileDocument::parse(std::string_view content)
         if (end == std::string_view::npos)
             end = content.size();
         std::string_view line = content.substr(start, end - start);
-        if (m_eol == "\r\n" && !line.empty() && line.back() == '\r')
+        // Only a line break ends in "\r\n": a last line without one keeps its '\r'.
+        if (m_eol == "\r\n" && end < content.size() && !line.empty() && line.back() == '\r')
             line.remove_suffix(1);
         m_lines.emplace_back(line);
         start = end + 1;
