@@ -14,9 +14,11 @@ uint32_t SystemClock::now()
 
 void SystemClock::wait(uint32_t ms)
 {
+    // One sleep for what is left: waking every millisecond cost the headless
+    // program about 2 % of a core just to wait out its 100 ms ticks.
     const uint32_t start = now();
-    while (now() - start < ms)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    for (uint32_t elapsed = 0; elapsed < ms; elapsed = now() - start)
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms - elapsed));
 }
 
 void SystemClock::yield()
