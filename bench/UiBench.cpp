@@ -1,0 +1,204 @@
+// Speed of the operator window's drawing: the two time plots at 18001 points,
+// the time area rebuilt from the store, and a whole heartbeat that brings a
+// new point, under the offscreen platform.
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QVBoxLayout>
+#include <qcustomplot.h>
+
+#include <cmath>
+#include <fstream>
+#include <memory>
+#include <random>
+
+#include "app/BrivaneCore.h"
+#include "app/ProgramSettings.h"
+#include "bench/BenchSupport.h"
+#include "control/Scheduler.h"
+#include "devices/PowerMeter.h"
+#include "platform/Clock.h"
+#include "platform/Logging.h"
+#include "sim/SimWorld.h"
+#include "tests/support/TempDir.h"
+#include "ui/CBrivaneMain.h"
+#include "ui/CNTGraph.h"
+
+namespace bv::bench {
+namespace {
+
+constexpr int kPoints = 18001;
+constexpr int kLongestPeriod = 5;  // "50h : 10s": 18001 points
+
+void processEvents()
+{
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents();
+}
+
+void BM_ReplotBothGraphs18001(benchmark::State& state)
+{
+    QWidget host;
+    auto* layout = new QVBoxLayout(&host);
+    auto* power = new CNTGraph(&host);
+    auto* additional = new CNTGraph(&host);
+    layout->addWidget(power);
+    layout->addWidget(additional);
+    // The window's pens: the power line in red, the flow line in blue.
+    power->SetElementLineColor(0x000000FF);
+    additional->SetElementLineColor(0x00FF0000);
+    host.resize(1100, 620);
+    host.show();
+    processEvents();
+    std::mt19937 random(4);
+    std::normal_distribution<double> noise(0, 1);
+    std::vector<double> p(kPoints), f(kPoints);
+    for (int i = 0; i < kPoints; ++i) {
+        p[i] = 1500 + 5 * std::sin(i / 300.0) + noise(random);
+        f[i] = 4.5 + 0.01 * noise(random);
+    }
+    for (auto _ : state) {
+        for (CNTGraph* g : {power, additional}) {
+            const std::vector<double>& v = g == power ? p : f;
+            g->ClearGraph();
+            for (int i = 0; i < kPoints; ++i)
+                g->PlotXY(i * 10.0, v[i], 0);
+            g->SetRange(0, 180000, g == power ? 1450 : 4.4, g == power ? 1550 : 4.6);
+            g->plot()->replot(QCustomPlot::rpImmediateRefresh);
+        }
+    }
+}
+BENCHMARK(BM_ReplotBothGraphs18001)->Unit(benchmark::kMillisecond);
+
+// The window over the simulated EC meter on the manual clock, USB link, the
+// longest period chosen and the store filled to its 18001 points.
+struct WindowAt18001 {
+    WindowAt18001()
+    {
+        std::ofstream(dir.file("BrivaneSoftware.ini")) << "[Version]\nno=15\n[Comm]\nData_Transfer_Mode=2\n";
+        world = std::make_unique<sim::SimWorld>(clock, sim::SimWorldConfig{});
+        core = std::make_unique<BrivaneCore>(
+            settings, CorePlatform{clock, prompt, world->serialPorts(), world->usb(), nullptr});
+        core->Startup(dir.path());
+        CBrivaneMain::Options options;
+        options.heartbeatTimer = false;
+        window = std::make_unique<CBrivaneMain>(*core, prompt, world->serialPorts(), options);
+        window->setProfileEnabled(false);
+        window->OnInitDialog();
+        window->show();
+        run(5000);
+        window->periodList()->setCurrentIndex(kLongestPeriod);
+        window->OnSelchangeScalePeriodeCombo();
+
+        CBrivaneDoc& store = core->device()->Store();
+        store.RemoveListener(window.get());
+        MeasurePoint point;
+        std::mt19937 random(5);
+        std::normal_distribution<double> noise(0, 1);
+        while (store.GetCount() < kPoints) {
+            point.power = 1500 + noise(random);
+            point.flow = 4.5 + 0.01 * noise(random);
+            point.te = 21 + 0.01 * noise(random);
+            point.td = 4.7 + 0.01 * noise(random);
+            store.AddMesswert(point, 0);
+        }
+        store.AddListener(window.get());
+        window->UpdateTimeArea();
+        processEvents();
+    }
+
+    void run(uint32_t ms)
+    {
+        for (uint32_t t = 0; t < ms; t += 100) {
+            clock.advance(100);
+            window->OnTimerWeiter();
+        }
+        processEvents();
+    }
+
+    // The adapter holds an answer that the next heartbeat will take.
+    bool answerWaiting()
+    {
+        uint32_t rx = 0, tx = 0, events = 0;
+        sim::SimUsbAdapter* usb = world->usbAdapter();
+        return usb->getStatus(usb, rx, tx, events) == kD2xxOk && rx > 0;
+    }
+
+    ManualClock clock{1000};
+    test::TempDir dir;
+    OkPrompt prompt;
+    ProgramSettings settings;
+    std::unique_ptr<sim::SimWorld> world;
+    std::unique_ptr<BrivaneCore> core;
+    std::unique_ptr<CBrivaneMain> window;
+};
+
+void BM_UpdateTimeArea18001(benchmark::State& state)
+{
+    WindowAt18001 w;
+    if (w.core->device()->Store().GetCount() != kPoints)
+        state.SkipWithError("the store is not at 18001 points");
+    for (auto _ : state) {
+        w.window->UpdateTimeArea();
+        processEvents();  // the queued replots: the plots are drawn here
+    }
+}
+BENCHMARK(BM_UpdateTimeArea18001)->Unit(benchmark::kMillisecond);
+
+void BM_HeartbeatNewPoint18001(benchmark::State& state)
+{
+    WindowAt18001 w;
+    CPowerMeter& device = *w.core->device();
+    device.StartMeasuring(0, 1);
+    w.run(500);
+    long points = 0, missed = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        // Heartbeats as usual until the next one has an answer to take.
+        w.clock.advance(100);
+        for (int i = 0; i < 300 && !w.answerWaiting(); ++i) {
+            w.window->OnTimerWeiter();
+            processEvents();
+            w.clock.advance(100);
+        }
+        const MeasurePoint* before = device.Store().pGetLastMeasureValue();
+        const MeasurePoint copy = before ? *before : MeasurePoint{};
+        state.ResumeTiming();
+        w.window->OnTimerWeiter();
+        processEvents();
+        w.window->repaint();
+        state.PauseTiming();
+        const MeasurePoint* after = device.Store().pGetLastMeasureValue();
+        if (after && (after->power != copy.power || after->td != copy.td))
+            ++points;
+        else
+            ++missed;
+        state.ResumeTiming();
+    }
+    state.counters["points"] = double(points);
+    if (missed > 0)
+        state.SkipWithError("a timed heartbeat brought no new point");
+    if (device.Store().GetCount() != kPoints)
+        state.SkipWithError("the store is not at 18001 points");
+}
+BENCHMARK(BM_HeartbeatNewPoint18001)->Unit(benchmark::kMillisecond);
+
+} // namespace
+} // namespace bv::bench
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    int qtArgc = 1;
+    char* qtArgv[] = {argv[0], nullptr};
+    QApplication app(qtArgc, qtArgv);
+    bv::log::configureForTests();
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
