@@ -257,7 +257,9 @@ public:
             tick();
     }
 
-    void countPolls()
+    // Counts the serial polls the bus saw, then lets the simulator forget
+    // what it recorded: a day of records would grow the test's memory.
+    void takeSimulatorRecords()
     {
         if (m_usb) {
             world->usbAdapter()->clearRecords();
@@ -377,11 +379,11 @@ public:
     Faults faults;
     long serialPolls = 0;
     long ticks = 0;
-    uint32_t m_flowUntil = 0, m_piecesUntil = 0, m_reopenAt = 0;
 
 private:
     bool m_usb;
     std::mt19937 m_random;
+    uint32_t m_flowUntil = 0, m_piecesUntil = 0, m_reopenAt = 0;  // elapsed ms; 0: none
 };
 
 // The bus log's files after the run: every file holds one unbroken run of line
@@ -479,13 +481,13 @@ void soak(bool usb, uint32_t seed)
             s.resetLink();
         }
         if (elapsed % 60000 < 1000)
-            s.countPolls();
+            s.takeSimulatorRecords();
         if (peakHour1 < 0 && elapsed >= kHour)
             peakHour1 = peakResidentKb();
     }
     ASSERT_GE(s.clock.now() - start, kSoakMs) << "the soak stopped after " << loops << " heartbeats";
     const long peakHour24 = peakResidentKb();
-    s.countPolls();
+    s.takeSimulatorRecords();
     ASSERT_TRUE(replugged);
     const int storedAtEnd = device.Store().GetCount();
     const int storeLimit = device.Store().GetMaxCount();
