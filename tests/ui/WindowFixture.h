@@ -32,8 +32,10 @@ inline QApplication& windowApp()
     static int argc = 1;
     static char name[] = "test_ui";
     static char* argv[] = {name, nullptr};
-    static QApplication instance(argc, argv);
-    return instance;
+    // Never destroyed: run among the exit handlers, its destructor would meet
+    // Qt's own statics (the input device registry) already gone and crash.
+    static QApplication* instance = new QApplication(argc, argv);
+    return *instance;
 }
 
 // Records every box; a hook may run while the box is "open" (inside the
