@@ -15,8 +15,9 @@ QApplication& app()
     static int argc = 1;
     static char name[] = "test_freecomm";
     static char* argv[] = {name, nullptr};
-    static QApplication instance(argc, argv);
-    return instance;
+    // Never destroyed: a QApplication torn down among the exit handlers crashes.
+    static QApplication* instance = new QApplication(argc, argv);
+    return *instance;
 }
 
 TEST(AboutDialog, TextsAndButton)

@@ -27,8 +27,9 @@ QApplication& app()
     static int argc = 1;
     static char name[] = "test_freecomm";
     static char* argv[] = {name, nullptr};
-    static QApplication instance(argc, argv);
-    return instance;
+    // Never destroyed: a QApplication torn down among the exit handlers crashes.
+    static QApplication* instance = new QApplication(argc, argv);
+    return *instance;
 }
 
 FRAME record(uint8_t kind, uint8_t source, uint8_t destination, const std::string& payload)

@@ -23,8 +23,9 @@ QApplication& app()
     static int argc = 1;
     static char name[] = "test_freecomm";
     static char* argv[] = {name, nullptr};
-    static QApplication instance(argc, argv);
-    return instance;
+    // Never destroyed: a QApplication torn down among the exit handlers crashes.
+    static QApplication* instance = new QApplication(argc, argv);
+    return *instance;
 }
 
 const QString kModuleDir = QStringLiteral(BRIVANE_BINARY_DIR "/ui");
