@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes the seed corpora in fuzz/corpus/<target>/: valid traffic and files,
+"""Writes seed corpora in fuzz/corpus/<target>/: valid traffic and files,
 laid out the way each target's FuzzedDataProvider reads its input (numbers
 from the end, bytes and strings from the front)."""
 import os

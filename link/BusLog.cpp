@@ -35,18 +35,18 @@ std::string formatWithNumber(const std::string& text, unsigned long n)
             continue;
         }
         size_t j = i + 1;
-        std::string spec = "%";
+        std::string conversion = "%";
         while (j < text.size() && std::strchr("-0 +#", text[j]))
-            spec += text[j++];
+            conversion += text[j++];
         size_t widthDigits = 0;
         while (j < text.size() && text[j] >= '0' && text[j] <= '9' && widthDigits < 3) {
-            spec += text[j++];
+            conversion += text[j++];
             ++widthDigits;
         }
         while (j < text.size() && text[j] == 'l')
             ++j;
         if (!done && j < text.size() && std::strchr("udi", text[j])) {
-            out += printf1((spec + "lu").c_str(), n);
+            out += printf1((conversion + "lu").c_str(), n);
             done = true;
             i = j;
         } else {
