@@ -1,5 +1,7 @@
 #include "app/ProgramSettings.h"
 
+#include <functional>
+
 #include "platform/Logging.h"
 #include "platform/Profile.h"
 #include "platform/Prompt.h"
@@ -199,12 +201,7 @@ int ProgramSettings::Open(const std::string& fileName, IPrompt& prompt)
 
 int ProgramSettings::WriteAll()
 {
-    Profile profile(files());
-    ProfileDocument document;
-    // A file that exists but cannot be read is left alone: rewriting it
-    // would throw away everything this program does not know.
-    bool written = profile.load(m_strPath, document);
-    if (written) {
+    rewrite("WriteAll", [this](ProfileDocument& document) {
         Writer w(document);
         w.integer("Version", "no", Version());
         w.integer("Window", "left", m_rcWindow.left);
@@ -212,10 +209,7 @@ int ProgramSettings::WriteAll()
         w.integer("Window", "right", m_rcWindow.right);
         w.integer("Window", "bottom", m_rcWindow.bottom);
         saveTo(document);
-        written = profile.store(m_strPath, document);
-    }
-    if (!written)
-        BV_LOG_ERROR(logger(), kTag, "WriteAll: cannot write " << m_strPath);
+    });
     return 1;
 }
 
@@ -229,16 +223,24 @@ int ProgramSettings::Load()
 
 int ProgramSettings::Save()
 {
+    rewrite("Save", [this](ProfileDocument& document) { saveTo(document); });
+    return 1;
+}
+
+bool ProgramSettings::rewrite(const char* operation, const std::function<void(ProfileDocument&)>& fill)
+{
     Profile profile(files());
     ProfileDocument document;
+    // A file that exists but cannot be read is left alone: rewriting it
+    // would throw away everything this program does not know.
     bool written = profile.load(m_strPath, document);
     if (written) {
-        saveTo(document);
+        fill(document);
         written = profile.store(m_strPath, document);
     }
     if (!written)
-        BV_LOG_ERROR(logger(), kTag, "Save: cannot write " << m_strPath);
-    return 1;
+        BV_LOG_ERROR(logger(), kTag, operation << ": cannot write " << m_strPath);
+    return written;
 }
 
 void ProgramSettings::loadFrom(const ProfileDocument& document)

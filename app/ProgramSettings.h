@@ -1,5 +1,6 @@
 #pragma once
 #include <array>
+#include <functional>
 #include <cstdint>
 #include <string>
 
@@ -72,6 +73,8 @@ private:
     IProfileFiles& files() const;
     void loadFrom(const ProfileDocument& document);
     void saveTo(ProfileDocument& document) const;
+    // Reads the file, lets fill change it, writes it back; false when it could not.
+    bool rewrite(const char* operation, const std::function<void(ProfileDocument&)>& fill);
 
     IProfileFiles* m_pFiles = nullptr;
 
