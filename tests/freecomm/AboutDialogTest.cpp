@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "support/QtApp.h"
+
 #include <QApplication>
 #include <QDate>
 #include <QLabel>
@@ -10,19 +12,9 @@
 namespace bv {
 namespace {
 
-QApplication& app()
-{
-    static int argc = 1;
-    static char name[] = "test_freecomm";
-    static char* argv[] = {name, nullptr};
-    // Never destroyed: a QApplication torn down among the exit handlers crashes.
-    static QApplication* instance = new QApplication(argc, argv);
-    return *instance;
-}
-
 TEST(AboutDialog, TextsAndButton)
 {
-    app();
+    test::qtApp();
     AboutDialog d;
     EXPECT_TRUE(d.findChild<QLabel*>("programNameLabel")->text().contains("BrivaneSoftware"));
     EXPECT_EQ(d.findChild<QLabel*>("createdLabel")->text(), "Created :");
@@ -38,7 +30,7 @@ TEST(AboutDialog, TextsAndButton)
 
 TEST(AboutDialog, PictureIsTopLeftAndClippedToTheControl)
 {
-    app();
+    test::qtApp();
     AboutPicture picture;
     const QImage bitmap = picture.bitmap().toImage().convertToFormat(QImage::Format_ARGB32);
     ASSERT_FALSE(bitmap.isNull());

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "support/QtApp.h"
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -21,16 +23,6 @@
 
 namespace bv {
 namespace {
-
-QApplication& app()
-{
-    static int argc = 1;
-    static char name[] = "test_freecomm";
-    static char* argv[] = {name, nullptr};
-    // Never destroyed: a QApplication torn down among the exit handlers crashes.
-    static QApplication* instance = new QApplication(argc, argv);
-    return *instance;
-}
 
 FRAME record(uint8_t kind, uint8_t source, uint8_t destination, const std::string& payload)
 {
@@ -65,7 +57,7 @@ TEST(MonitorLine, ControlBytesShowAsDots)
 
 class FreeCommTest : public ::testing::Test {
 protected:
-    FreeCommTest() { app(); }
+    FreeCommTest() { test::qtApp(); }
 
     void start(sim::SimWorldConfig config = {})
     {
@@ -350,7 +342,7 @@ TEST_F(FreeCommTest, UsbCommandReachesTheMonitorAndScanListsNewPorts)
 
 class MonitorListTest : public ::testing::Test {
 protected:
-    MonitorListTest() { app(); }
+    MonitorListTest() { test::qtApp(); }
     ManualClock clock{1000};
     test::ScriptedPrompt prompt;
     ProgramSettings settings;

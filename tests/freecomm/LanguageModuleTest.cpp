@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "support/QtApp.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -18,21 +20,11 @@
 namespace bv {
 namespace {
 
-QApplication& app()
-{
-    static int argc = 1;
-    static char name[] = "test_freecomm";
-    static char* argv[] = {name, nullptr};
-    // Never destroyed: a QApplication torn down among the exit handlers crashes.
-    static QApplication* instance = new QApplication(argc, argv);
-    return *instance;
-}
-
 const QString kModuleDir = QStringLiteral(BRIVANE_BINARY_DIR "/ui");
 
 class LanguageModuleTest : public ::testing::Test {
 protected:
-    LanguageModuleTest() { app(); }
+    LanguageModuleTest() { test::qtApp(); }
     ~LanguageModuleTest() override { module.unload(); }
     LanguageModule module;
 };

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "support/QtApp.h"
+
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QPushButton>
@@ -16,19 +18,9 @@
 namespace bv {
 namespace {
 
-QApplication& app()
-{
-    static int argc = 1;
-    static char name[] = "test_freecomm";
-    static char* argv[] = {name, nullptr};
-    // Never destroyed: a QApplication torn down among the exit handlers crashes.
-    static QApplication* instance = new QApplication(argc, argv);
-    return *instance;
-}
-
 class PortDialogTest : public ::testing::Test {
 protected:
-    PortDialogTest() { app(); }
+    PortDialogTest() { test::qtApp(); }
 
     // Enabled state of Com 1 .. Com 4 as "1010".
     static std::string enabled(const PortDialog& d)

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "support/QtApp.h"
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QLineEdit>
@@ -14,19 +16,9 @@
 namespace bv {
 namespace {
 
-QApplication& app()
-{
-    static int argc = 1;
-    static char name[] = "test_ui";
-    static char* argv[] = {name, nullptr};
-    // Never destroyed: a QApplication torn down among the exit handlers crashes.
-    static QApplication* instance = new QApplication(argc, argv);
-    return *instance;
-}
-
 class DialogTest : public ::testing::Test {
 protected:
-    DialogTest() { app(); }
+    DialogTest() { test::qtApp(); }
     ManualClock clock;
     CScheduler scheduler{clock};
     test::ScriptedPrompt prompt;

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "support/QtApp.h"
+
 #include <QApplication>
 #include <QImage>
 
@@ -8,16 +10,6 @@
 
 namespace bv {
 namespace {
-
-QApplication& app()
-{
-    static int argc = 1;
-    static char name[] = "test_ui";
-    static char* argv[] = {name, nullptr};
-    // Never destroyed: a QApplication torn down among the exit handlers crashes.
-    static QApplication* instance = new QApplication(argc, argv);
-    return *instance;
-}
 
 int countPixels(const QImage& img, bool (*pred)(QColor))
 {
@@ -51,7 +43,7 @@ ValueAreaState measuring()
 
 TEST(ValueArea, AlarmIsDrawnInRedAndReplacesTheValues)
 {
-    app();
+    test::qtApp();
     ValueArea area;
     ValueAreaState s = measuring();
     area.setStateProvider([&] { return s; });
@@ -74,7 +66,7 @@ TEST(ValueArea, AlarmIsDrawnInRedAndReplacesTheValues)
 
 TEST(ValueArea, CalibrationSplitShowsTheBluePanelAndRedDeviation)
 {
-    app();
+    test::qtApp();
     ValueArea area;
     ValueAreaState s = measuring();
     s.calibrationLayout = true;

@@ -3,6 +3,8 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+
+#include "support/QtApp.h"
 #include <QLabel>
 #include <QLineEdit>
 #include <QCoreApplication>
@@ -25,18 +27,7 @@
 
 namespace bv::test {
 
-inline QApplication& windowApp()
-{
-    if (auto* existing = qobject_cast<QApplication*>(QCoreApplication::instance()))
-        return *existing;
-    static int argc = 1;
-    static char name[] = "test_ui";
-    static char* argv[] = {name, nullptr};
-    // Never destroyed: run among the exit handlers, its destructor would meet
-    // Qt's own statics (the input device registry) already gone and crash.
-    static QApplication* instance = new QApplication(argc, argv);
-    return *instance;
-}
+inline QApplication& windowApp() { return qtApp(); }
 
 // Records every box; a hook may run while the box is "open" (inside the
 // state handler that asked for it), as the box's own event loop would.
