@@ -1,7 +1,7 @@
 #include "app/BrivaneCore.h"
 
 #include "app/BusAddress.h"
-#include "app/ProgramSettings.h"
+#include "settings/ProgramSettings.h"
 #include "control/Scheduler.h"
 #include "devices/PowerMeter.h"
 #include "link/Frame.h"

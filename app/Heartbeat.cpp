@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/ProgramSettings.h"
+#include "settings/ProgramSettings.h"
 #include "control/BusMessage.h"
 #include "control/Scheduler.h"
 #include "devices/PowerMeter.h"
@@ -38,7 +38,7 @@ int Heartbeat::tick()
 {
     int frames = 0;
     ZelmorUSBCRC* usb = m_device.UsbLink();
-    if (m_settings.m_iDataTransferMode == 2 && usb) {
+    if (m_settings.m_iDataTransferMode == kLinkUsb && usb) {
         usb->ReadUSBDriverBuffer();
         usb->GetFrame();
         // Records taken from the USB link are ours and freed after dispatch.

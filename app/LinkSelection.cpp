@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/ProgramSettings.h"
+#include "settings/ProgramSettings.h"
 #include "devices/PowerMeter.h"
 #include "link/CSerial.h"
 #include "link/UsbListing.h"
@@ -101,22 +101,22 @@ void LinkSelection::SelectLink()
 {
     int& mode = m_settings.m_iDataTransferMode;
     bool connected = false;
-    if (mode == kModeSerial)
+    if (mode == kLinkSerial)
         connected = ConnectSerial();
-    else if (mode == kModeUsb)
+    else if (mode == kLinkUsb)
         connected = ConnectUsb();
     if (!connected) {
-        if (mode != kModeUsb && ConnectUsb())
-            mode = kModeUsb;
-        else if (mode != kModeSerial && ConnectSerial())
-            mode = kModeSerial;
+        if (mode != kLinkUsb && ConnectUsb())
+            mode = kLinkUsb;
+        else if (mode != kLinkSerial && ConnectSerial())
+            mode = kLinkSerial;
         else
             return;
     }
-    if (mode == kModeSerial) {
+    if (mode == kLinkSerial) {
         m_parity = m_settings.m_bSetParity != 0;
         m_choice = m_settings.m_bUsbToSerialBridge ? kChoiceUsbToSerial : kChoiceSerial;
-    } else if (mode == kModeUsb) {
+    } else if (mode == kLinkUsb) {
         m_choice = kChoiceUsb;
     }
 }
@@ -137,8 +137,8 @@ void LinkSelection::Initialise()
 void LinkSelection::ShowMembers()
 {
     switch (m_settings.m_iDataTransferMode) {
-    case kModeUsb: m_choice = kChoiceUsb; break;
-    case kModeSerial: m_choice = m_settings.m_bUsbToSerialBridge ? kChoiceUsbToSerial : kChoiceSerial; break;
+    case kLinkUsb: m_choice = kChoiceUsb; break;
+    case kLinkSerial: m_choice = m_settings.m_bUsbToSerialBridge ? kChoiceUsbToSerial : kChoiceSerial; break;
     default: m_choice = kChoiceNone; break;
     }
 }
@@ -150,12 +150,12 @@ void LinkSelection::OnChooseUsb()
     if (m_choice == kChoiceSerial || m_choice == kChoiceUsbToSerial)
         m_serial.Close();
     if (ConnectUsb()) {
-        m_settings.m_iDataTransferMode = kModeUsb;
+        m_settings.m_iDataTransferMode = kLinkUsb;
         m_choice = kChoiceUsb;
         m_parity = false;
         m_parityEnabled = false;
     } else {
-        m_settings.m_iDataTransferMode = kModeNone;
+        m_settings.m_iDataTransferMode = kLinkNone;
         m_choice = kChoiceNone;
     }
 }
@@ -168,11 +168,11 @@ void LinkSelection::OnChooseSerial(bool usbToSerialBridge)
     if (m_choice == kChoiceUsb && m_device.UsbLink())
         m_device.UsbLink()->Close();
     if (!ConnectSerial()) {
-        m_settings.m_iDataTransferMode = kModeNone;
+        m_settings.m_iDataTransferMode = kLinkNone;
         m_choice = kChoiceNone;
         return;
     }
-    m_settings.m_iDataTransferMode = kModeSerial;
+    m_settings.m_iDataTransferMode = kLinkSerial;
     m_choice = wanted;
     m_parityEnabled = true;
     m_parity = !usbToSerialBridge;
@@ -236,7 +236,7 @@ int LinkSelection::SendLine(const std::string& from, const std::string& to, cons
     const auto* bytes = reinterpret_cast<const uint8_t*>(payload.data());
     const auto length = static_cast<uint16_t>(payload.size());
     ZelmorUSBCRC* usb = m_device.UsbLink();
-    if (m_settings.m_iDataTransferMode == kModeUsb && usb && usb->busConverterPresent())
+    if (m_settings.m_iDataTransferMode == kLinkUsb && usb && usb->busConverterPresent())
         return usb->SendFrame(source, destination, bytes, length);
     if (payload.empty())
         return 0;  // an empty text would be read as zero-terminated: nothing to send

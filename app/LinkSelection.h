@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "link/FrameSink.h"
+#include "settings/LinkMode.h"
 
 namespace bv {
 
@@ -20,7 +21,6 @@ class ProgramSettings;
 class LinkSelection {
 public:
     enum Choice { kChoiceNone = -1, kChoiceUsb = 0, kChoiceSerial = 1, kChoiceUsbToSerial = 2 };
-    enum LinkMode { kModeNone = -1, kModeSerial = 0, kModeUsb = 2 };
 
     LinkSelection(ProgramSettings& settings, CSerial& serial, ISerialSystem& ports, ID2xx& usb,
                   CPowerMeter& device);

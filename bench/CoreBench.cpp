@@ -3,7 +3,7 @@
 
 #include <random>
 
-#include "app/ProgramSettings.h"
+#include "settings/ProgramSettings.h"
 #include "bench/BenchSupport.h"
 #include "control/Scheduler.h"
 #include "data/CBrivaneDoc.h"

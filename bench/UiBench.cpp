@@ -14,7 +14,7 @@
 #include <random>
 
 #include "app/BrivaneCore.h"
-#include "app/ProgramSettings.h"
+#include "settings/ProgramSettings.h"
 #include "bench/BenchSupport.h"
 #include "control/Scheduler.h"
 #include "devices/PowerMeter.h"

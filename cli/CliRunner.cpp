@@ -6,7 +6,7 @@
 
 #include "app/BrivaneCore.h"
 #include "app/BusAddress.h"
-#include "app/ProgramSettings.h"
+#include "settings/ProgramSettings.h"
 #include "control/Scheduler.h"
 #include "devices/PowerMeter.h"
 #include "devices/ProtocolLine.h"
@@ -202,14 +202,14 @@ private:
         LinkSelection& links = *m_core->links();
         switch (m_o.link) {
         case LinkChoice::Port:
-            s.m_iDataTransferMode = 0;
+            s.m_iDataTransferMode = kLinkSerial;
             if (m_core->serial().bInitSerial(m_o.port) != 1)
                 return fail("cannot open the serial port " + m_o.port);
             if (!links.Probe())
                 return fail("no echo from the bus adapter on " + m_o.port);
             return 0;
         case LinkChoice::Usb:
-            s.m_iDataTransferMode = 2;
+            s.m_iDataTransferMode = kLinkUsb;
             links.ListPorts();
             if (!links.ConnectUsb())
                 return fail("no USB adapter found or it cannot be opened");
@@ -234,9 +234,9 @@ private:
             return fail("identification did not finish");
         if (device.m_Identification.Status() != kEndOk || !device.m_bAnswerSeen)
             return fail("no answer from the meter at address " + std::to_string(device.m_byDevice));
-        const char* road = m_core->settings().m_iDataTransferMode == 2 ? "USB" : "serial port";
+        const char* road = m_core->settings().m_iDataTransferMode == kLinkUsb ? "USB" : "serial port";
         m_err << "brivane-cli: " << modelName(device) << " at address " << int(device.m_byDevice) << " ("
-              << road << (m_core->settings().m_iDataTransferMode == 0 ? " " + m_core->serial().portName() : "")
+              << road << (m_core->settings().m_iDataTransferMode == kLinkSerial ? " " + m_core->serial().portName() : "")
               << ")\n";
         return 0;
     }

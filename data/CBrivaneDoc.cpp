@@ -4,7 +4,7 @@
 #include <cmath>
 #include <exception>
 
-#include "app/ProgramSettings.h"
+#include "settings/ProgramSettings.h"
 #include "control/Messages.h"
 
 namespace bv {

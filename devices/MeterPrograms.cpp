@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/ProgramSettings.h"
+#include "settings/ProgramSettings.h"
 #include "control/Messages.h"
 #include "devices/PowerMeter.h"
 #include "link/BusLink.h"
@@ -127,7 +127,7 @@ void CMeterProgram::WaitAnswerFrom(uint8_t source, std::string_view pattern, int
                                    int timeoutState)
 {
     // Adapter texts carry no bus addresses.
-    if (LinkMode() == 2)
+    if (LinkMode() == kLinkUsb)
         WaitFrame(pattern, 0, 0, timeout, timeoutState);
     else
         WaitFrame(pattern, m_meter.m_byOwn, source, timeout, timeoutState);
@@ -151,7 +151,7 @@ void CIdentification::Run(const BusMessage& message)
         GotoState(10);
         break;
     case 10:
-        if (LinkMode() == 0) {
+        if (LinkMode() == kLinkSerial) {
             m_bAwaitingLock = true;
             WaitSync(kBusLock, 15, kBusLockTimeout, 50);
         } else {
@@ -366,7 +366,7 @@ void CMeasuringProgram::Run(const BusMessage& message)
         break;
     case 10:
         m_meter.Notify(kNotifyMeasuringStarted, m_iMode);
-        if (LinkMode() == 0)
+        if (LinkMode() == kLinkSerial)
             WaitSync(kBusLock, 12, kBusLockTimeout, 50);
         else
             GotoState(12);
@@ -407,7 +407,7 @@ void CMeasuringProgram::Run(const BusMessage& message)
             break;
         }
         const int sent = SendCommand("ql");
-        if (LinkMode() == 0 && sent != 1) {
+        if (LinkMode() == kLinkSerial && sent != 1) {
             BV_LOG_ERROR(logger(), kTag, "Measuring: \"ql\" not sent");
             End(kEndFailed);
             break;
@@ -417,7 +417,7 @@ void CMeasuringProgram::Run(const BusMessage& message)
     }
     case 20:
         ReadMeasurement(frame);
-        if (LinkMode() == 0)
+        if (LinkMode() == kLinkSerial)
             ReleaseSync(kBusLock);
         if (m_iMode == 1)
             WaitAnswer("Pel:25", 1000, 15);  // the device sends it by itself

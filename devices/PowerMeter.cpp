@@ -1,6 +1,6 @@
 #include "devices/PowerMeter.h"
 
-#include "app/ProgramSettings.h"
+#include "settings/ProgramSettings.h"
 #include "control/TextMode.h"
 #include "devices/ProtocolLine.h"
 #include "platform/Logging.h"

@@ -3,7 +3,7 @@
 // measuring cycle in its three modes, over link mode 0 and link mode 2.
 #include "fuzz/FuzzSupport.h"
 
-#include "app/ProgramSettings.h"
+#include "settings/ProgramSettings.h"
 #include "control/Scheduler.h"
 #include "devices/PowerMeter.h"
 #include "link/ZelmorUSB.h"

@@ -2,7 +2,7 @@
 // frame cutter and the record pool, fed in reads of any size.
 #include "fuzz/FuzzSupport.h"
 
-#include "app/ProgramSettings.h"
+#include "settings/ProgramSettings.h"
 #include "link/CSerial.h"
 #include "link/Frame.h"
 #include "platform/Clock.h"

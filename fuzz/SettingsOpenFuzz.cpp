@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/ProgramSettings.h"
+#include "settings/ProgramSettings.h"
 
 using namespace bv;
 

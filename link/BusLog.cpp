@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "app/ProgramSettings.h"
+#include "settings/ProgramSettings.h"
 #include "platform/Prompt.h"
 #include "res/StringTable.h"
 

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/ProgramSettings.h"
+#include "settings/ProgramSettings.h"
 #include "link/FrameCheck.h"
 #include "platform/Clock.h"
 #include "platform/Logging.h"

@@ -8,7 +8,7 @@
 #include <sstream>
 
 #include "app/BrivaneCore.h"
-#include "app/ProgramSettings.h"
+#include "settings/ProgramSettings.h"
 #include "data/CBrivaneDoc.h"
 #include "devices/PowerMeter.h"
 #include "platform/Clock.h"

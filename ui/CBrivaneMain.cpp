@@ -26,7 +26,7 @@
 #include "app/BrivaneCore.h"
 #include "app/Heartbeat.h"
 #include "app/LinkSelection.h"
-#include "app/ProgramSettings.h"
+#include "settings/ProgramSettings.h"
 #include "control/Scheduler.h"
 #include "data/CBrivaneDoc.h"
 #include "devices/PowerMeter.h"

@@ -13,7 +13,7 @@
 #include <cstdio>
 
 #include "app/BusAddress.h"
-#include "app/ProgramSettings.h"
+#include "settings/ProgramSettings.h"
 #include "control/Device.h"
 #include "platform/DataSource.h"
 #include "platform/Prompt.h"

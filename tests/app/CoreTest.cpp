@@ -5,7 +5,7 @@
 #include <sstream>
 
 #include "app/BrivaneCore.h"
-#include "app/ProgramSettings.h"
+#include "settings/ProgramSettings.h"
 #include "control/Scheduler.h"
 #include "devices/PowerMeter.h"
 #include "platform/Clock.h"

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "app/BrivaneCore.h"
-#include "app/ProgramSettings.h"
+#include "settings/ProgramSettings.h"
 #include "devices/PowerMeter.h"
 #include "platform/Clock.h"
 #include "sim/SimWorld.h"

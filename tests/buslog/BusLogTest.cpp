@@ -4,7 +4,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/ProgramSettings.h"
+#include "settings/ProgramSettings.h"
 #include "link/BusLog.h"
 #include "platform/Prompt.h"
 #include "res/StringTable.h"

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/ProgramSettings.h"
+#include "settings/ProgramSettings.h"
 #include "data/CBrivaneDoc.h"
 
 namespace bv {

@@ -12,7 +12,7 @@
 #include <cstring>
 
 #include "app/BrivaneCore.h"
-#include "app/ProgramSettings.h"
+#include "settings/ProgramSettings.h"
 #include "devices/PowerMeter.h"
 #include "platform/Clock.h"
 #include "sim/SimWorld.h"

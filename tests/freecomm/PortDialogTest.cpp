@@ -7,7 +7,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 
-#include "app/ProgramSettings.h"
+#include "settings/ProgramSettings.h"
 #include "link/CSerial.h"
 #include "platform/Clock.h"
 #include "sim/SimBus.h"

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/ProgramSettings.h"
+#include "settings/ProgramSettings.h"
 #include "control/Messages.h"
 #include "control/Scheduler.h"
 #include "devices/PowerMeter.h"

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/ProgramSettings.h"
+#include "settings/ProgramSettings.h"
 #include "link/CSerial.h"
 #include "platform/Clock.h"
 #include "platform/Prompt.h"

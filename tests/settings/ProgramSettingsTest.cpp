@@ -3,7 +3,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/ProgramSettings.h"
+#include "settings/ProgramSettings.h"
 #include "platform/Profile.h"
 #include "res/StringTable.h"
 #include "support/ScriptedPrompt.h"

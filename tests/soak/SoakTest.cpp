@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "app/BrivaneCore.h"
-#include "app/ProgramSettings.h"
+#include "settings/ProgramSettings.h"
 #include "control/Scheduler.h"
 #include "devices/PowerMeter.h"
 #include "link/BusLog.h"

@@ -7,7 +7,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "app/ProgramSettings.h"
+#include "settings/ProgramSettings.h"
 #include "control/Device.h"
 #include "platform/Clock.h"
 #include "support/ScriptedPrompt.h"

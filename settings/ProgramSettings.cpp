@@ -1,4 +1,4 @@
-#include "app/ProgramSettings.h"
+#include "settings/ProgramSettings.h"
 
 #include <functional>
 

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "settings/LinkMode.h"
+
 namespace bv {
 
 class IPrompt;
@@ -88,7 +90,7 @@ public:
     int m_bSetParity = 1;               // any non-zero reads as 1
     int m_bUsbToSerialBridge = 0;
     std::string m_sDeviceAddress = "113";
-    int m_iDataTransferMode = 2;        // the link mode: 0 serial, 2 USB, -1 none
+    int m_iDataTransferMode = kLinkUsb;  // LinkMode
 
     // "Address"
     uint8_t m_byOwn = 64;
