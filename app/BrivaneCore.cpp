@@ -6,6 +6,8 @@
 #include "devices/PowerMeter.h"
 #include "link/Frame.h"
 #include "platform/Logging.h"
+#include "platform/Prompt.h"
+#include "res/StringTable.h"
 
 namespace bv {
 namespace {
@@ -43,6 +45,10 @@ int BrivaneCore::Startup(const std::string& programDirectory)
     if (m_platform.dataSources)
         m_device->SetDataSourceFactory(m_platform.dataSources);
 
+    // First listener of the store: the alarm states are current when the
+    // front ends hear of the point.
+    m_alarms = std::make_unique<AlarmMonitor>(*m_device);
+
     m_runFlags.device = m_device.get();
     m_device->AddListener(&m_runFlags);
 
@@ -74,11 +80,14 @@ void BrivaneCore::Shutdown()
     m_busLog.StopBusLog();
     if (!m_serial.portName().empty())
         m_settings.m_sPort = m_serial.portName();
-    if (m_writeBack == 1)
-        m_settings.WriteAll();
+    if (m_writeBack == 1 && m_settings.WriteAll() != 1) {
+        m_settingsSaved = false;
+        m_platform.prompt.show(strings::text(61248), PromptButtons::Ok, PromptIcon::Exclamation);
+    }
     // The device's programs belong to the scheduler: both go, device first.
     m_heartbeat.reset();
     m_links.reset();
+    m_alarms.reset();
     m_device.reset();
     m_scheduler.reset();
     m_serial.Close();

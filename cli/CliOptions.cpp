@@ -70,11 +70,15 @@ std::string usage()
            "  --format tsv|json      stdout: the protocol line (default) or one JSON object per point\n"
            "  --open-shutter         open the shutter before measuring\n"
            "  --close-shutter        close the shutter before measuring\n"
+           "  --sim-flow-drop AT:SECONDS  simulated meter: the cooling water stops AT s into\n"
+           "                         the measurement for SECONDS s\n"
            "  --help                 this text\n"
            "\n"
            "The identified model and address go to stderr, one line per point to stdout.\n"
            "JSON keys: time, power, flow, te, td, shutter, valid, and for EC points ec_valid,\n"
-           "ec_power, ec_voltage, ec_current, heater_state, heater_value, thermalization.\n"
+           "ec_power, ec_voltage, ec_current, heater_state, heater_value, thermalization;\n"
+           "alarm: the active alarms (\"no flow\", \"low flow\", \"shutter\").\n"
+           "Each alarm raised and cleared is one line on stderr (\"ALARM no flow: ...\", \"cleared no flow\").\n"
            "The settings are written back at the end, as the operator window does.\n"
            "Exit status: 0 success, 1 link or device failure, 2 usage error.\n";
 }
@@ -186,19 +190,34 @@ ParseResult parse(int argc, const char* const* argv)
                 return r;
             }
             o.shutter = arg == "--open-shutter" ? ShutterMove::Open : ShutterMove::Close;
+        } else if (arg == "--sim-flow-drop") {
+            if (!needValue())
+                return r;
+            long at = 0, length = 0;
+            const size_t colon = value.find(':');
+            if (colon == std::string::npos || !parseLong(value.substr(0, colon), 0, 86400, at) ||
+                !parseLong(value.substr(colon + 1), 1, 86400, length)) {
+                r.error = "--sim-flow-drop takes AT:SECONDS, e.g. 3:5";
+                return r;
+            }
+            o.simFlowDropAt = static_cast<int>(at);
+            o.simFlowDropFor = static_cast<int>(length);
         } else {
             r.error = "unknown option " + std::string(argv[i]);
             return r;
         }
     }
-    if (linkOptions > 1)
+    if (o.simFlowDropAt && o.link != LinkChoice::Simulate)
+        r.error = "--sim-flow-drop needs --simulate";
+    else if (linkOptions > 1)
         r.error = "choose one of --port, --usb and --simulate";
     else if ((o.single ? 1 : 0) + (o.calibrate ? 1 : 0) + (o.count >= 0 ? 1 : 0) > 1)
         r.error = "choose one of --count, --single and --calibrate";
     return r;
 }
 
-std::string jsonLine(const MeasurePoint& p, const std::string& time, int shutterState)
+std::string jsonLine(const MeasurePoint& p, const std::string& time, int shutterState,
+                     const std::vector<std::string>& alarms)
 {
     std::string s = "{\"time\":" + quoted(time) + ",\"power\":" + number(p.power) +
                     ",\"flow\":" + number(p.flow) + ",\"te\":" + number(p.te) + ",\"td\":" + number(p.td) +
@@ -210,7 +229,10 @@ std::string jsonLine(const MeasurePoint& p, const std::string& time, int shutter
              ",\"heater_value\":" + std::to_string(p.heaterValue) +
              ",\"thermalization\":" + std::to_string(p.thermalization);
     }
-    return s + "}";
+    s += ",\"alarm\":[";
+    for (size_t i = 0; i < alarms.size(); ++i)
+        s += (i ? "," : "") + quoted(alarms[i]);
+    return s + "]}";
 }
 
 } // namespace bv::cli

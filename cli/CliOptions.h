@@ -1,6 +1,7 @@
 #pragma once
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "data/MeasurePoint.h"
 
@@ -24,6 +25,10 @@ struct Options {
     std::string protocolFile;
     Format format = Format::Tsv;
     ShutterMove shutter = ShutterMove::None;
+    // Simulated meter only: its cooling water stops this many seconds into
+    // the measurement, for this long (to see the alarms without a real fault).
+    std::optional<int> simFlowDropAt;
+    int simFlowDropFor = 0;
     bool help = false;
 };
 
@@ -36,6 +41,8 @@ ParseResult parse(int argc, const char* const* argv);
 std::string usage();
 
 // One JSON object per point, on one line.
-std::string jsonLine(const MeasurePoint& point, const std::string& time, int shutterState);
+// alarms: the names of the alarms active with this point ("alarm" array).
+std::string jsonLine(const MeasurePoint& point, const std::string& time, int shutterState,
+                     const std::vector<std::string>& alarms = {});
 
 } // namespace bv::cli

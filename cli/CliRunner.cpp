@@ -8,6 +8,7 @@
 #include "app/BusAddress.h"
 #include "settings/ProgramSettings.h"
 #include "control/Scheduler.h"
+#include "devices/Alarms.h"
 #include "devices/PowerMeter.h"
 #include "devices/ProtocolLine.h"
 #include "platform/Clock.h"
@@ -28,8 +29,8 @@ constexpr uint32_t kTickMs = 100;
 // Prints every new point as it arrives.
 class PointPrinter final : public IDocListener {
 public:
-    PointPrinter(CPowerMeter& device, Format format, std::ostream& out)
-        : m_device(device), m_format(format), m_out(out)
+    PointPrinter(CPowerMeter& device, const AlarmMonitor& alarms, Format format, std::ostream& out)
+        : m_device(device), m_alarms(alarms), m_format(format), m_out(out)
     {
     }
     void OnDocChanged(int hint, CDeviceDoc*) override
@@ -42,7 +43,7 @@ public:
         const std::time_t now = std::time(nullptr);
         if (m_format == Format::Json) {
             std::string stamp = ProtocolTimeStamp(now);
-            m_out << jsonLine(*p, stamp, m_device.m_iShutterState) << '\n';
+            m_out << jsonLine(*p, stamp, m_device.m_iShutterState, m_alarms.activeNames()) << '\n';
         } else {
             // The protocol line as the file gets it, with a plain line end on stdout.
             std::string line = FormatProtocolLine(*p, m_device.m_bEcProtocol != 0, now);
@@ -58,6 +59,7 @@ public:
 
 private:
     CPowerMeter& m_device;
+    const AlarmMonitor& m_alarms;
     Format m_format;
     std::ostream& m_out;
     long m_points = 0;
@@ -78,14 +80,29 @@ public:
     long endedMode = -1;
 };
 
-std::string modelName(const CPowerMeter& d)
-{
-    if (d.m_bCompact)
-        return "CompactBrivane";
-    if (d.m_bEC)
-        return "EC-Brivane";
-    return "Brivane";
-}
+// Every alarm raised and cleared, one line each.
+class AlarmPrinter final : public IAlarmListener {
+public:
+    explicit AlarmPrinter(std::ostream& err) : m_err(err) {}
+    void OnAlarm(const AlarmChange& change) override
+    {
+        if (change.raised)
+            m_err << "brivane-cli: ALARM " << alarmName(change.kind) << ": " << oneLine(change.text) << '\n';
+        else
+            m_err << "brivane-cli: cleared " << alarmName(change.kind) << '\n';
+        m_err.flush();
+    }
+
+private:
+    static std::string oneLine(std::string text)
+    {
+        for (char& c : text)
+            if (c == '\n' || c == '\r')
+                c = ' ';
+        return text;
+    }
+    std::ostream& m_err;
+};
 
 class Session {
 public:
@@ -112,8 +129,10 @@ public:
 
         CPowerMeter& device = *m_core->device();
         device.AddListener(&m_watch);
-        PointPrinter printer(device, m_o.format, m_out);
+        PointPrinter printer(device, *m_core->alarms(), m_o.format, m_out);
         device.Store().AddListener(&printer);
+        AlarmPrinter alarmPrinter(m_err);
+        m_core->alarms()->addListener(&alarmPrinter);
 
         int status = connect(settings);
         if (status == 0)
@@ -123,10 +142,13 @@ public:
         if (status == 0)
             status = measure(device, printer);
 
+        m_core->alarms()->removeListener(&alarmPrinter);
         device.Store().RemoveListener(&printer);
         device.RemoveListener(&m_watch);
         restore(settings);
         m_core->Shutdown();
+        if (!m_core->settingsSaved() && status == 0)
+            status = fail("the settings could not be written back to " + settings.m_strPath);
         return status;
     }
 
@@ -235,7 +257,7 @@ private:
         if (device.m_Identification.Status() != kEndOk || !device.m_bAnswerSeen)
             return fail("no answer from the meter at address " + std::to_string(device.m_byDevice));
         const char* road = m_core->settings().m_iDataTransferMode == kLinkUsb ? "USB" : "serial port";
-        m_err << "brivane-cli: " << modelName(device) << " at address " << int(device.m_byDevice) << " ("
+        m_err << "brivane-cli: " << device.Model().name << " at address " << int(device.m_byDevice) << " ("
               << road << (m_core->settings().m_iDataTransferMode == kLinkSerial ? " " + m_core->serial().portName() : "")
               << ")\n";
         return 0;
@@ -271,7 +293,9 @@ private:
         long lastCount = printer.points();
         uint32_t lastPoint = m_clock.now();
         bool stopSent = false;
+        const uint32_t started = m_clock.now();
         while (!m_watch.measuringEnded) {
+            playFlowDrop(m_clock.now() - started);
             if (printer.points() != lastCount) {
                 lastCount = printer.points();
                 lastPoint = m_clock.now();
@@ -295,6 +319,21 @@ private:
         return 0;
     }
 
+    // The simulated meter's cooling water stops and comes back on the schedule of the options.
+    void playFlowDrop(uint32_t elapsedMs)
+    {
+        if (!m_world || !m_o.simFlowDropAt || m_flowDropState == 2)
+            return;
+        const uint32_t at = static_cast<uint32_t>(*m_o.simFlowDropAt) * 1000;
+        if (m_flowDropState == 0 && elapsedMs >= at) {
+            m_world->meter().failFlow(0);
+            m_flowDropState = 1;
+        } else if (m_flowDropState == 1 && elapsedMs >= at + static_cast<uint32_t>(m_o.simFlowDropFor) * 1000) {
+            m_world->meter().restoreFlow();
+            m_flowDropState = 2;
+        }
+    }
+
     int fail(const std::string& reason)
     {
         m_err << "brivane-cli: " << reason << '\n';
@@ -312,6 +351,7 @@ private:
     std::unique_ptr<sim::SimWorld> m_world;
     std::unique_ptr<BrivaneCore> m_core;
     EndWatcher m_watch;
+    int m_flowDropState = 0;  // 0 before, 1 during, 2 after the simulated drop
     struct {
         std::string port, address;
         int parity = 1, interval = 1000, mode = 2;

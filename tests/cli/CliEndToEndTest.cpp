@@ -99,6 +99,26 @@ TEST(CliEndToEnd, ProtocolFileAndBusLog)
     EXPECT_NE(traffic.str().find("Programm beendet"), std::string::npos);
 }
 
+// The no-water alarm of a headless run: raised and cleared on stderr, active in the JSON between.
+TEST(CliEndToEnd, FlowAlarmRaisedAndCleared)
+{
+    test::TempDir dir;
+    Result r = runCli("--simulate=ec --interval 500 --count 9 --format json --open-shutter --sim-flow-drop 1:2", dir);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const size_t raised = r.err.find("brivane-cli: ALARM no flow: Error: NO FLOW RATE");
+    const size_t cleared = r.err.find("brivane-cli: cleared no flow");
+    ASSERT_NE(raised, std::string::npos) << r.err;
+    ASSERT_NE(cleared, std::string::npos) << r.err;
+    EXPECT_LT(raised, cleared);
+    const auto out = lines(r.out);
+    ASSERT_EQ(out.size(), 9u);
+    EXPECT_NE(out.front().find("\"alarm\":[]"), std::string::npos) << out.front();
+    EXPECT_TRUE(std::any_of(out.begin(), out.end(), [](const std::string& l) {
+        return l.find("\"flow\":0,") != std::string::npos && l.find("\"alarm\":[\"no flow\"]") != std::string::npos;
+    })) << r.out;
+    EXPECT_NE(out.back().find("\"alarm\":[]"), std::string::npos) << out.back();
+}
+
 TEST(CliEndToEnd, FailuresGiveStatusOneOrTwo)
 {
     test::TempDir dir;
