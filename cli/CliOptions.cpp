@@ -67,6 +67,7 @@ std::string usage()
            "  --single               take one single reading\n"
            "  --calibrate            run one electronic calibration (EC model)\n"
            "  --protocol FILE        append a protocol line per reading to FILE\n"
+           "  --csv FILE             write every point to FILE as CSV (header row, ISO 8601 times)\n"
            "  --format tsv|json      stdout: the protocol line (default) or one JSON object per point\n"
            "  --open-shutter         open the shutter before measuring\n"
            "  --close-shutter        close the shutter before measuring\n"
@@ -77,6 +78,7 @@ std::string usage()
            "The identified model and address go to stderr, one line per point to stdout.\n"
            "JSON keys: time, power, flow, te, td, shutter, valid, and for EC points ec_valid,\n"
            "ec_power, ec_voltage, ec_current, heater_state, heater_value, thermalization;\n"
+           "std_dev: the power's standard deviation over the averaging window;\n"
            "alarm: the active alarms (\"no flow\", \"low flow\", \"shutter\").\n"
            "Each alarm raised and cleared is one line on stderr (\"ALARM no flow: ...\", \"cleared no flow\").\n"
            "The settings are written back at the end, as the operator window does.\n"
@@ -173,6 +175,10 @@ ParseResult parse(int argc, const char* const* argv)
             if (!needValue())
                 return r;
             o.protocolFile = value;
+        } else if (arg == "--csv") {
+            if (!needValue())
+                return r;
+            o.csvFile = value;
         } else if (arg == "--format") {
             if (!needValue())
                 return r;
@@ -217,7 +223,7 @@ ParseResult parse(int argc, const char* const* argv)
 }
 
 std::string jsonLine(const MeasurePoint& p, const std::string& time, int shutterState,
-                     const std::vector<std::string>& alarms)
+                     const std::vector<std::string>& alarms, std::optional<double> stdDeviation)
 {
     std::string s = "{\"time\":" + quoted(time) + ",\"power\":" + number(p.power) +
                     ",\"flow\":" + number(p.flow) + ",\"te\":" + number(p.te) + ",\"td\":" + number(p.td) +
@@ -229,6 +235,8 @@ std::string jsonLine(const MeasurePoint& p, const std::string& time, int shutter
              ",\"heater_value\":" + std::to_string(p.heaterValue) +
              ",\"thermalization\":" + std::to_string(p.thermalization);
     }
+    if (stdDeviation)
+        s += ",\"std_dev\":" + number(*stdDeviation);
     s += ",\"alarm\":[";
     for (size_t i = 0; i < alarms.size(); ++i)
         s += (i ? "," : "") + quoted(alarms[i]);

@@ -23,6 +23,7 @@ struct Options {
     bool single = false;
     bool calibrate = false;
     std::string protocolFile;
+    std::string csvFile;  // every point as a CSV row
     Format format = Format::Tsv;
     ShutterMove shutter = ShutterMove::None;
     // Simulated meter only: its cooling water stops this many seconds into
@@ -42,7 +43,8 @@ std::string usage();
 
 // One JSON object per point, on one line.
 // alarms: the names of the alarms active with this point ("alarm" array).
+// stdDeviation: of the power over the averaging window ("std_dev").
 std::string jsonLine(const MeasurePoint& point, const std::string& time, int shutterState,
-                     const std::vector<std::string>& alarms = {});
+                     const std::vector<std::string>& alarms = {}, std::optional<double> stdDeviation = {});
 
 } // namespace bv::cli

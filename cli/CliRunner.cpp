@@ -1,5 +1,8 @@
 #include "cli/CliRunner.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <memory>
 #include <ostream>
@@ -11,6 +14,7 @@
 #include "devices/Alarms.h"
 #include "devices/PowerMeter.h"
 #include "devices/ProtocolLine.h"
+#include "data/PointExport.h"
 #include "platform/Clock.h"
 #include "platform/D2xx.h"
 #include "platform/DataSource.h"
@@ -43,7 +47,9 @@ public:
         const std::time_t now = std::time(nullptr);
         if (m_format == Format::Json) {
             std::string stamp = ProtocolTimeStamp(now);
-            m_out << jsonLine(*p, stamp, m_device.m_iShutterState, m_alarms.activeNames()) << '\n';
+            m_out << jsonLine(*p, stamp, m_device.m_iShutterState, m_alarms.activeNames(),
+                              m_device.Store().dGetStdDeviation(0))
+                  << '\n';
         } else {
             // The protocol line as the file gets it, with a plain line end on stdout.
             std::string line = FormatProtocolLine(*p, m_device.m_bEcProtocol != 0, now);
@@ -78,6 +84,45 @@ public:
     }
     bool measuringEnded = false;
     long endedMode = -1;
+};
+
+// Every new point as a CSV row, flushed at once so that nothing waits in memory.
+class CsvWriter final : public IDocListener {
+public:
+    CsvWriter(CPowerMeter& device, std::ostream& err) : m_device(device), m_err(err) {}
+    ~CsvWriter() override
+    {
+        if (m_file)
+            std::fclose(m_file);
+    }
+    bool open(const std::string& path)
+    {
+        m_path = path;
+        m_file = std::fopen(path.c_str(), "wb");
+        if (!m_file)
+            return false;
+        return write(std::string(csvHeader()) + "\r\n");
+    }
+    void OnDocChanged(int hint, CDeviceDoc*) override
+    {
+        const MeasurePoint* p = m_device.Store().pGetLastMeasureValue();
+        if (hint == 1 && p && m_file && !write(csvRow(*p)) && !m_failed) {
+            m_failed = true;
+            m_err << "brivane-cli: cannot write " << m_path << ": " << std::strerror(errno) << '\n';
+        }
+    }
+    bool failed() const { return m_failed; }
+
+private:
+    bool write(const std::string& text)
+    {
+        return std::fwrite(text.data(), 1, text.size(), m_file) == text.size() && std::fflush(m_file) == 0;
+    }
+    CPowerMeter& m_device;
+    std::ostream& m_err;
+    std::FILE* m_file = nullptr;
+    std::string m_path;
+    bool m_failed = false;
 };
 
 // Every alarm raised and cleared, one line each.
@@ -134,7 +179,16 @@ public:
         AlarmPrinter alarmPrinter(m_err);
         m_core->alarms()->addListener(&alarmPrinter);
 
-        int status = connect(settings);
+        CsvWriter csv(device, m_err);
+        int status = 0;
+        if (!m_o.csvFile.empty()) {
+            if (csv.open(m_o.csvFile))
+                device.Store().AddListener(&csv);
+            else
+                status = fail("cannot write " + m_o.csvFile + ": " + std::strerror(errno));
+        }
+        if (status == 0)
+            status = connect(settings);
         if (status == 0)
             status = identify(device);
         if (status == 0 && m_o.shutter != ShutterMove::None)
@@ -143,6 +197,9 @@ public:
             status = measure(device, printer);
 
         m_core->alarms()->removeListener(&alarmPrinter);
+        device.Store().RemoveListener(&csv);
+        if (csv.failed() && status == 0)
+            status = 1;
         device.Store().RemoveListener(&printer);
         device.RemoveListener(&m_watch);
         restore(settings);

@@ -57,7 +57,12 @@ public:
     ZelmorUSBCRC* UsbLink() const { return m_pUsb.get(); }
 
     // Wall time of the protocol's time stamps (local time is taken from it).
-    void SetWallClock(std::function<std::time_t()> clock) { m_wallClock = std::move(clock); }
+    // The store stamps its points from the same clock.
+    void SetWallClock(std::function<std::time_t()> clock)
+    {
+        m_wallClock = clock;
+        m_Doc.SetWallClock([clock] { return static_cast<int64_t>(clock()) * 1000; });
+    }
 
     // The identified model (plain until the identification tells otherwise).
     MeterKind Kind() const { return m_bCompact ? MeterKind::Compact : m_bEC ? MeterKind::EC : MeterKind::Plain; }
