@@ -8,18 +8,17 @@
 #include "control/DeviceDoc.h"
 #include "control/Messages.h"
 #include "data/MeasurePoint.h"
+#include "ui/ControlPanel.h"
+#include "ui/PlotPanel.h"
 #include "ui/ResizableDialog.h"
+#include "ui/StatusPanel.h"
 #include "ui/ValueArea.h"
+#include "ui/ValuePanel.h"
 
-class QAbstractButton;
-class QButtonGroup;
 class QComboBox;
-class QGroupBox;
-class QLabel;
 class QLineEdit;
 class QMenuBar;
 class QPushButton;
-class QRadioButton;
 
 namespace bv {
 
@@ -39,11 +38,13 @@ constexpr int kFirstUserMessage = 1024;
 constexpr QEvent::Type kTimerContinueEvent =
     static_cast<QEvent::Type>(QEvent::User + (kMsgTimerContinue - kFirstUserMessage));
 
-// The operator window. Its 100 ms timer is the heartbeat of the program: each
-// tick posts the continuation event (unless a dispatch is in progress), whose
-// handler runs the core's heartbeat. The device's and the store's
+// The operator window. The panels (values, plots, controls, status) hold
+// the controls; the window lays them out, routes the notifications to them
+// and keeps them in step with each other. Its 100 ms timer is the heartbeat
+// of the program: each tick posts the continuation event (unless a dispatch
+// is in progress), whose handler runs the core's heartbeat. The device's and the store's
 // notifications arrive synchronously and keep the controls in step.
-class CBrivaneMain : public ResizableDialog, public IDeviceListener, public IDocListener {
+class CBrivaneMain : public ResizableDialog, public IDeviceListener, public IDocListener, private IPanelHost {
     Q_OBJECT
 public:
     enum { kIdd = 136, kIdMenu = 112, kTimerId = 1, kTimerPeriodMs = 100 };
@@ -130,11 +131,11 @@ public:
     // Notifications.
     void OnDeviceChanged(int hint, long argument) override;
     void OnDocChanged(int hint, CDeviceDoc* doc) override;
-    void MyUpdate(int parts);
+    void MyUpdate(int parts) override;
 
     // Commands.
-    void OnStartstop();
-    void OnCalibration();
+    void OnStartstop() { m_control->OnStartstop(); }
+    void OnCalibration() { m_control->OnCalibration(); }
     void OnTestComm();
     void OnCommPort();
     void OnLinkReset();
@@ -143,59 +144,59 @@ public:
     void OnFileProtocol();
     void ToggleWindow();
     void OnAppAbout();
-    void OnSelchangePeriodCombo();
-    void EnableStartButton(uint8_t enable);
+    void OnSelchangePeriodCombo() { m_value->OnSelchangePeriodCombo(); }
+    void EnableStartButton(uint8_t enable) { m_control->EnableStartButton(enable); }
     void OnShutterButton();
-    void OnTakenull();
-    void OnZeroApply();
-    void OnDisplayMode();
+    void OnTakenull() { m_control->OnTakenull(); }
+    void OnZeroApply() { m_control->OnZeroApply(); }
+    void OnDisplayMode() { m_value->OnDisplayMode(); }
 
     // Value area, status list and time plots.
-    void UpdateValueArea();
-    void AddErrorMessage(const std::string& text, int kind);
-    void UpdateTimeArea();
-    void PlotAdditionalScale(const MeasurePoint* point, double x);
-    void CalcXScale();
-    void OnPowerScaleChanged();
-    void ChangePowerScale();
-    void ChangeAdditionalScale();
-    void OnPowerRadio();
-    void OnAdditionalQuantity();
-    void OnClear();
-    void OnSelchangeScalePeriodeCombo();
+    void UpdateValueArea() override { m_value->UpdateValueArea(); }
+    void AddErrorMessage(const std::string& text, int kind) { m_status->AddErrorMessage(text, kind); }
+    void UpdateTimeArea() { m_plot->UpdateTimeArea(); }
+    void PlotAdditionalScale(const MeasurePoint* point, double x) { m_plot->PlotAdditionalScale(point, x); }
+    void CalcXScale() { m_plot->CalcXScale(); }
+    void OnPowerScaleChanged() { m_plot->OnPowerScaleChanged(); }
+    void ChangePowerScale() { m_plot->ChangePowerScale(); }
+    void ChangeAdditionalScale() { m_plot->ChangeAdditionalScale(); }
+    void OnPowerRadio() { m_plot->OnPowerRadio(); }
+    void OnAdditionalQuantity() { m_plot->OnAdditionalQuantity(); }
+    void OnClear() { m_plot->OnClear(); }
+    void OnSelchangeScalePeriodeCombo() { m_plot->OnSelchangeScalePeriodeCombo(); }
 
-    // Radio members and their buttons (true: read the buttons).
-    void UpdateData(bool fromControls);
+    // Radio members and their buttons of all panels (true: read the buttons).
+    void UpdateData(bool fromControls) override;
 
     // What the window holds, for tests and screenshots.
     ValueAreaState valueAreaState() const;
     QWidget* control(int id) const;
-    ValueArea* valueArea() const { return m_valueArea; }
-    CNTGraph* powerGraph() const { return m_powerGraph; }
-    CNTGraph* additionalGraph() const { return m_additionalGraph; }
-    StatusList* statusList() const { return m_statusList; }
-    QComboBox* averagingList() const { return m_averagingList; }
-    QComboBox* periodList() const { return m_periodList; }
-    QPushButton* startStopButton() const { return m_startStop; }
-    QPushButton* calibrationButton() const { return m_calibration; }
-    QPushButton* shutterButton() const { return m_shutterButton; }
-    ShutterPicture* shutterPicture() const { return m_shutterPicture; }
-    QLineEdit* zeroEdit() const { return m_zeroEdit; }
+    ValueArea* valueArea() const { return m_value->valueArea(); }
+    CNTGraph* powerGraph() const { return m_plot->powerGraph(); }
+    CNTGraph* additionalGraph() const { return m_plot->additionalGraph(); }
+    StatusList* statusList() const { return m_status->statusList(); }
+    QComboBox* averagingList() const { return m_value->averagingList(); }
+    QComboBox* periodList() const { return m_plot->periodList(); }
+    QPushButton* startStopButton() const { return m_control->startStopButton(); }
+    QPushButton* calibrationButton() const { return m_control->calibrationButton(); }
+    QPushButton* shutterButton() const { return m_control->shutterButton(); }
+    ShutterPicture* shutterPicture() const { return m_control->shutterPicture(); }
+    QLineEdit* zeroEdit() const { return m_control->zeroEdit(); }
     QMenuBar* menuBar() const { return m_menuBar; }
     QWidget* freeCommWindow() const { return m_freeComm; }
-    int displayMode() const { return m_iDisplayMode; }
-    int additionalQuantity() const { return m_iAdditionalQuantity; }
-    int powerScale() const { return m_iPowerScale; }
-    bool calibrationLayout() const { return m_bCalibrationLayout != 0; }
-    bool alarmShown() const { return m_bAlarmShown != 0; }
-    const std::string& alarmText() const { return m_sAlarmText; }
-    int thermalizationShown() const { return m_iThermalizationShown; }
-    double powerMin() const { return m_dPowerMin; }
-    double powerMax() const { return m_dPowerMax; }
-    double timeMin() const { return m_dTimeMin; }
-    double timeMax() const { return m_dTimeMax; }
-    double additionalMin() const { return m_dAdditionalMin; }
-    double additionalMax() const { return m_dAdditionalMax; }
+    int displayMode() const { return m_value->displayMode(); }
+    int additionalQuantity() const { return m_plot->additionalQuantity(); }
+    int powerScale() const { return m_plot->powerScale(); }
+    bool calibrationLayout() const { return m_control->calibrationLayout(); }
+    bool alarmShown() const { return m_status->alarmShown(); }
+    const std::string& alarmText() const { return m_status->alarmText(); }
+    int thermalizationShown() const { return m_status->thermalizationShown(); }
+    double powerMin() const { return m_plot->powerMin(); }
+    double powerMax() const { return m_plot->powerMax(); }
+    double timeMin() const { return m_plot->timeMin(); }
+    double timeMax() const { return m_plot->timeMax(); }
+    double additionalMin() const { return m_plot->additionalMin(); }
+    double additionalMax() const { return m_plot->additionalMax(); }
     int heartbeatsRun() const { return m_iHeartbeats; }
     bool timerRunning() const { return m_iTimerId != 0; }
 
@@ -210,14 +211,9 @@ private:
     void buildControls();
     void buildMenu();
     void fillAnchors();
-    void tag(QWidget* w, int id, const char* name);
-    void setRadio(QButtonGroup* group, int value);
-    int readRadio(QButtonGroup* group) const;
-    void statusUpdate(const MeasurePoint& newest);
-    void smallValueTexts(const MeasurePoint& newest);
+    void ShowAverageMode() override;
     void createFreeComm();
     void releaseFreeComm();
-    void additionalRange(double a, double b, int quantity);
 
     BrivaneCore& m_core;
     IPrompt& m_prompt;
@@ -230,47 +226,12 @@ private:
     int m_iTimerId = 0;
     bool m_bInitialised = false;
     int m_iHeartbeats = 0;
-    bool m_bShutterHidden = false;
 
-    double m_dPowerMin = -450, m_dPowerMax = 50;
-    double m_dTimeMin = 0, m_dTimeMax = 1;
-    double m_dAdditionalMin = -1, m_dAdditionalMax = 1;
-    uint8_t m_bAlarmShown = 0;
-    std::string m_sAlarmText;
-    int32_t m_iThermalizationShown = -1;
-    uint8_t m_bCalibrationLayout = 0;
-    int32_t m_iDisplayMode = 0;
-    int32_t m_iPowerRadio = 0;
-    // Left open by the template; flow is shown until the operator chooses.
-    int32_t m_iAdditionalQuantity = 0;
-    int32_t m_iPowerScale = 2;
-
+    CValuePanel* m_value = nullptr;
+    CPlotPanel* m_plot = nullptr;
+    CControlPanel* m_control = nullptr;
+    CStatusPanel* m_status = nullptr;
     QMenuBar* m_menuBar = nullptr;
-    ValueArea* m_valueArea = nullptr;
-    QGroupBox* m_controlGroup = nullptr;
-    ShutterPicture* m_shutterPicture = nullptr;
-    QPushButton* m_shutterButton = nullptr;
-    QPushButton* m_startStop = nullptr;
-    QPushButton* m_calibration = nullptr;
-    QButtonGroup* m_modeGroup = nullptr;
-    QComboBox* m_averagingList = nullptr;
-    QLineEdit* m_zeroEdit = nullptr;
-    QPushButton* m_zeroApply = nullptr;
-    QPushButton* m_zeroTake = nullptr;
-    QGroupBox* m_scaleGroup = nullptr;
-    QButtonGroup* m_powerRadioGroup = nullptr;
-    QButtonGroup* m_quantityGroup = nullptr;
-    QLabel* m_powerText = nullptr;
-    QLabel* m_flowText = nullptr;
-    QLabel* m_teText = nullptr;
-    QLabel* m_tdText = nullptr;
-    QLabel* m_ecPowerText = nullptr;
-    QPushButton* m_clear = nullptr;
-    QButtonGroup* m_scaleGroupButtons = nullptr;
-    StatusList* m_statusList = nullptr;
-    CNTGraph* m_powerGraph = nullptr;
-    CNTGraph* m_additionalGraph = nullptr;
-    QComboBox* m_periodList = nullptr;
 };
 
 } // namespace bv

@@ -1,0 +1,186 @@
+#include "ui/ControlPanel.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <cmath>
+#include <cstdlib>
+
+#include "data/CBrivaneDoc.h"
+#include "devices/PowerMeter.h"
+#include "platform/Prompt.h"
+#include "res/StringTable.h"
+#include "ui/CBrivaneMain.h"
+#include "ui/ShutterPicture.h"
+#include "ui/StatusLogic.h"
+#include "ui/ValueLayout.h"
+
+namespace bv {
+namespace {
+
+using panel::guarded;
+using panel::kTag;
+using panel::logger;
+using panel::qs;
+
+constexpr int kZeroEditMax = 40;
+
+} // namespace
+
+CControlPanel::CControlPanel(CPowerMeter& device, CBrivaneDoc& doc, IPrompt& prompt, IPanelHost& host,
+                             QObject* parent)
+    : QObject(parent), m_device(device), m_doc(doc), m_prompt(prompt), m_host(host)
+{
+    using W = CBrivaneMain;
+    m_shutterPicture = new ShutterPicture;
+    panel::tag(m_shutterPicture, W::kIdShutterPicture, "shutterPicture");
+    m_shutterPicture->setPictureProvider([this] {
+        return ShutterPicture::pictureFor(m_device.m_iShutterState, m_device.m_bCompact != 0);
+    });
+    m_shutterButton = panel::makeButton(qs(strings::text(61295)), W::kIdShutterButton, "shutterButton");
+    m_startStop = panel::makeButton(qs(strings::text(4003)), W::kIdStartStop, "startStopButton");
+    m_startStop->setDefault(true);
+    m_startStop->setMinimumHeight(34);
+    QFont strong = m_startStop->font();
+    strong.setBold(true);
+    m_startStop->setFont(strong);
+    m_calibration = panel::makeButton(qs(strings::text(61290)), W::kIdCalibration, "calibrationButton");
+    m_calibration->setVisible(false);
+
+    m_zeroLabel = panel::makeLabel(W::tr("Zero level"), W::kIdZeroLabel, "zeroLabel");
+    m_zeroEdit = new QLineEdit;
+    panel::tag(m_zeroEdit, W::kIdZeroEdit, "zeroEdit");
+    m_zeroEdit->setMaxLength(kZeroEditMax);
+    m_zeroEdit->setAlignment(Qt::AlignRight);
+    m_zeroEdit->setMaximumWidth(90);
+    m_zeroApply = panel::makeButton(W::tr("Ok"), W::kIdZeroApply, "zeroApplyButton");
+    m_zeroTake = panel::makeButton(W::tr("Use current value as offset"), W::kIdZeroTake, "zeroTakeButton");
+
+    connect(m_startStop, &QPushButton::clicked, this, [this] { OnStartstop(); });
+    connect(m_calibration, &QPushButton::clicked, this, [this] { OnCalibration(); });
+    connect(m_zeroTake, &QPushButton::clicked, this, [this] { OnTakenull(); });
+    connect(m_zeroApply, &QPushButton::clicked, this, [this] { OnZeroApply(); });
+}
+
+void CControlPanel::initControls(double zeroShown)
+{
+    m_zeroEdit->setText(qs(value::format("%1.0f", zeroShown)));
+    m_startStop->setText(qs(strings::text(4003)));
+    m_calibration->setText(qs(strings::text(61290)));
+}
+
+void CControlPanel::OnStartstop()
+{
+    guarded("OnStartstop", [&] {
+        m_bCalibrationLayout = 0;
+        if (m_device.m_bMeasuringActive) {
+            m_device.StartMeasuring(0, 0);
+            BV_LOG_DEBUG(logger(), kTag, " Stop measurement");
+        } else {
+            m_device.StartMeasuring(0, 1);
+            BV_LOG_DEBUG(logger(), kTag, " Start measurement");
+        }
+        m_host.UpdateValueArea();
+    });
+}
+
+void CControlPanel::OnCalibration()
+{
+    guarded("OnCalibration", [&] {
+        m_bCalibrationLayout = 1;
+        if (m_device.m_bEcProtocol) {
+            m_device.StartMeasuring(1, 0);
+        } else {
+            m_prompt.show(strings::text(61302), PromptButtons::Ok, PromptIcon::Exclamation);
+            m_host.ShowAverageMode();
+            m_device.StartMeasuring(1, 1);
+        }
+        m_host.UpdateValueArea();
+    });
+}
+
+void CControlPanel::EnableStartButton(uint8_t enable)
+{
+    guarded("EnableStartButton", [&] { m_startStop->setEnabled(enable != 0); });
+}
+
+void CControlPanel::OnShutterButton(status::ShutterAction action)
+{
+    switch (action) {
+    case status::ShutterAction::RefuseLaserOn:
+        m_prompt.show(strings::text(29), PromptButtons::Ok, PromptIcon::None);
+        m_host.MyUpdate(CBrivaneMain::kPartShutter);
+        break;
+    case status::ShutterAction::Close:
+        m_device.CloseShutter();
+        m_shutterButton->setEnabled(false);
+        break;
+    case status::ShutterAction::Open:
+        m_device.OpenShutter();
+        m_shutterButton->setEnabled(false);
+        break;
+    case status::ShutterAction::None:
+        break;
+    }
+}
+
+void CControlPanel::OnTakenull()
+{
+    guarded("OnTakenull", [&] {
+        const MeasurePoint* newest = m_doc.pGetLastMeasureValue();
+        // The point is already net of the old offset: adding it zeroes the reading.
+        m_device.m_dZeroOffset = newest ? m_device.m_dZeroOffset + newest->power : 0.0;
+        m_host.MyUpdate(CBrivaneMain::kPartZero);
+    });
+}
+
+void CControlPanel::OnZeroApply()
+{
+    guarded("OnZeroApply", [&] {
+        const QByteArray text = m_zeroEdit->text().left(kZeroEditMax).toLatin1();
+        char* end = nullptr;
+        double offset = std::strtod(text.constData(), &end);
+        // "nan" or "inf" would spoil every reading from now on.
+        if (end == text.constData() || !std::isfinite(offset))
+            offset = 0;
+        m_device.m_dZeroOffset = offset;
+    });
+}
+
+void CControlPanel::showShutter(const std::string& buttonText, bool buttonEnabled)
+{
+    if (m_device.m_iShutterState == kShutterNone && !m_bShutterHidden) {
+        // A meter without a shutter: picture and button go for the whole run.
+        m_bShutterHidden = true;
+        m_shutterPicture->hide();
+        m_shutterButton->hide();
+    }
+    m_shutterPicture->update();
+    m_shutterButton->setText(qs(buttonText));
+    m_shutterButton->setEnabled(buttonEnabled);
+}
+
+void CControlPanel::showButtons()
+{
+    const CPowerMeter& d = m_device;
+    if (d.m_bMeasuringActive) {
+        m_calibration->setEnabled(false);
+        m_startStop->setText(qs(strings::text(4004)));
+    }
+    if (d.m_bEcProtocol) {
+        m_startStop->setEnabled(false);
+        m_calibration->setText(qs(strings::text(4004)));
+    }
+    if (!d.m_bMeasuringActive && !d.m_bEcProtocol) {
+        m_startStop->setEnabled(true);
+        m_calibration->setEnabled(true);
+        m_startStop->setText(qs(strings::text(4003)));
+        m_calibration->setText(qs(strings::text(61290)));
+    }
+}
+
+void CControlPanel::showZero() { m_zeroEdit->setText(qs(value::format("%1.0f", m_device.m_dZeroOffset))); }
+
+void CControlPanel::setEcVisible(bool ec) { m_calibration->setVisible(ec); }
+
+} // namespace bv

@@ -1,0 +1,93 @@
+#pragma once
+#include <QObject>
+#include <cstdint>
+
+#include "data/MeasurePoint.h"
+#include "ui/MainPanels.h"
+
+class QButtonGroup;
+class QComboBox;
+class QLabel;
+class QPushButton;
+class QRadioButton;
+
+namespace bv {
+
+class CBrivaneDoc;
+class CNTGraph;
+class CPowerMeter;
+class ProgramSettings;
+
+// The time plots: power graph and additional graph, their scales, the plot
+// period, the quantity buttons and Clear.
+class CPlotPanel : public QObject {
+    Q_OBJECT
+public:
+    CPlotPanel(CPowerMeter& device, CBrivaneDoc& doc, ProgramSettings& settings, IPanelHost& host,
+               QObject* parent);
+
+    // Graph labels and styles, the period list, first scales and plot.
+    void initPlots();
+
+    void UpdateTimeArea();
+    void PlotAdditionalScale(const MeasurePoint* point, double x);
+    void CalcXScale();
+    void OnPowerScaleChanged();
+    void ChangePowerScale();
+    void ChangeAdditionalScale();
+    void OnPowerRadio();
+    void OnAdditionalQuantity();
+    void OnClear();
+    void OnSelchangeScalePeriodeCombo();
+    void UpdateData(bool fromControls);
+    void setEcVisible(bool ec);
+
+    int additionalQuantity() const { return m_iAdditionalQuantity; }
+    void setAdditionalQuantity(int quantity) { m_iAdditionalQuantity = quantity; }
+    int powerScale() const { return m_iPowerScale; }
+    double powerMin() const { return m_dPowerMin; }
+    double powerMax() const { return m_dPowerMax; }
+    double timeMin() const { return m_dTimeMin; }
+    double timeMax() const { return m_dTimeMax; }
+    double additionalMin() const { return m_dAdditionalMin; }
+    double additionalMax() const { return m_dAdditionalMax; }
+
+    CNTGraph* powerGraph() const { return m_powerGraph; }
+    CNTGraph* additionalGraph() const { return m_additionalGraph; }
+    QComboBox* periodList() const { return m_periodList; }
+    QButtonGroup* powerRadioGroup() const { return m_powerRadioGroup; }
+    QButtonGroup* quantityGroup() const { return m_quantityGroup; }
+    QButtonGroup* scaleButtons() const { return m_scaleButtons; }
+    QPushButton* clearButton() const { return m_clear; }
+    QLabel* powerScaleLabel() const { return m_powerScaleLabel; }
+    QLabel* periodLabel() const { return m_periodLabel; }
+
+private:
+    void additionalRange(double a, double b, int quantity);
+
+    CPowerMeter& m_device;
+    CBrivaneDoc& m_doc;
+    ProgramSettings& m_settings;
+    IPanelHost& m_host;
+
+    double m_dPowerMin = -450, m_dPowerMax = 50;
+    double m_dTimeMin = 0, m_dTimeMax = 1;
+    double m_dAdditionalMin = -1, m_dAdditionalMax = 1;
+    int32_t m_iPowerRadio = 0;
+    // Left open by the template; flow is shown until the operator chooses.
+    int32_t m_iAdditionalQuantity = 0;
+    int32_t m_iPowerScale = 2;
+
+    QButtonGroup* m_powerRadioGroup = nullptr;
+    QButtonGroup* m_quantityGroup = nullptr;
+    QRadioButton* m_ecPowerRadio = nullptr;
+    QPushButton* m_clear = nullptr;
+    QLabel* m_powerScaleLabel = nullptr;
+    QButtonGroup* m_scaleButtons = nullptr;
+    QLabel* m_periodLabel = nullptr;
+    QComboBox* m_periodList = nullptr;
+    CNTGraph* m_powerGraph = nullptr;
+    CNTGraph* m_additionalGraph = nullptr;
+};
+
+} // namespace bv

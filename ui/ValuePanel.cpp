@@ -1,0 +1,159 @@
+#include "ui/ValuePanel.h"
+
+#include <QComboBox>
+#include <QFont>
+#include <QLabel>
+#include <QPalette>
+#include <cstdlib>
+
+#include "data/CBrivaneDoc.h"
+#include "devices/PowerMeter.h"
+#include "settings/ProgramSettings.h"
+#include "ui/CBrivaneMain.h"
+
+namespace bv {
+namespace {
+
+using panel::logger;
+using panel::kTag;
+using panel::qs;
+
+const char* const kAveragingItems[] = {"10s", "20s", "30s", "50s", "Max"};
+
+QLabel* valueText(const QString& text, int id, const char* name)
+{
+    QLabel* l = panel::makeLabel(text, id, name);
+    l->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    l->setMinimumWidth(92);
+    QFont f = l->font();
+    f.setBold(true);
+    l->setFont(f);
+    return l;
+}
+
+} // namespace
+
+CValuePanel::CValuePanel(CPowerMeter& device, CBrivaneDoc& doc, ProgramSettings& settings, IPanelHost& host,
+                         QObject* parent)
+    : QObject(parent), m_device(device), m_doc(doc), m_settings(settings), m_host(host)
+{
+    using W = CBrivaneMain;
+    // Value area: an instrument face, lighter than the dialog.
+    m_valueArea = new ValueArea;
+    panel::tag(m_valueArea, W::kIdValueArea, "valueArea");
+    QPalette face = m_valueArea->palette();
+    face.setColor(QPalette::Window, QColor(250, 250, 246));
+    m_valueArea->setPalette(face);
+    m_valueArea->setMinimumSize(660, 290);
+
+    m_modeGroup = new QButtonGroup(this);
+    const struct {
+        const char* text;
+        int id;
+        const char* name;
+    } modes[] = {{QT_TR_NOOP("Current"), W::kIdModeCurrent, "modeCurrentRadio"},
+                 {QT_TR_NOOP("Min"), W::kIdModeMin, "modeMinRadio"},
+                 {QT_TR_NOOP("Max"), W::kIdModeMax, "modeMaxRadio"},
+                 {QT_TR_NOOP("Average"), W::kIdModeAverage, "modeAverageRadio"}};
+    for (int i = 0; i < 4; ++i)
+        m_modeGroup->addButton(panel::makeRadio(W::tr(modes[i].text), modes[i].id, modes[i].name), i);
+
+    m_timeLabel = panel::makeLabel(W::tr("Time"), W::kIdTimeLabel, "averagingLabel");
+    m_averagingList = new QComboBox;
+    panel::tag(m_averagingList, W::kIdAveragingList, "averagingList");
+
+    m_powerText = valueText(QStringLiteral("0 W"), W::kIdPowerText, "powerText");
+    m_flowText = valueText(QStringLiteral("0.00 l/min"), W::kIdFlowText, "flowText");
+    m_teText = valueText(QString::fromUtf8("0.000\xC2\xB0"), W::kIdTeText, "teText");
+    m_tdText = valueText(QString::fromUtf8("0.000\xC2\xB0"), W::kIdTdText, "tdText");
+    m_ecPowerText = valueText(QStringLiteral("0 W"), W::kIdEcPowerText, "ecPowerText");
+    m_ecPowerText->setVisible(false);
+
+    connect(m_modeGroup, &QButtonGroup::idClicked, this, [this](int) { OnDisplayMode(); });
+    connect(m_averagingList, &QComboBox::activated, this, [this](int) { OnSelchangePeriodCombo(); });
+}
+
+void CValuePanel::initAveraging(int averagePeriod)
+{
+    m_averagingList->clear();
+    for (const char* item : kAveragingItems)
+        m_averagingList->addItem(QString::fromLatin1(item));
+    int selected = -1;
+    if (averagePeriod == 9999) {
+        selected = m_averagingList->count() - 1;
+    } else {
+        for (int i = 0; i < m_averagingList->count() && selected < 0; ++i)
+            if (std::atoi(m_averagingList->itemText(i).toLatin1().constData()) == averagePeriod)
+                selected = i;
+    }
+    m_averagingList->setCurrentIndex(selected >= 0 ? selected : m_averagingList->count() - 1);
+}
+
+ValueAreaState CValuePanel::state() const
+{
+    ValueAreaState s;
+    const MeasurePoint* newest = m_doc.pGetLastMeasureValue();
+    s.digital.hasPoints = newest != nullptr;
+    if (newest) {
+        MeasurePoint minimum, maximum;
+        m_doc.getExtrema(minimum, maximum);
+        s.digital.current = newest->power;
+        s.digital.minimum = minimum.power;
+        s.digital.maximum = maximum.power;
+        s.ec.ecPower = newest->ecPower;
+        s.ec.ecVoltage = newest->ecVoltage;
+        s.ec.ecCurrent = newest->ecCurrent;
+    }
+    s.digital.average = m_doc.dGetAverage(0);
+    s.digital.decimals = m_device.m_bType34 ? 1 : 0;
+    s.digital.mode = m_iDisplayMode;
+    s.ec.average = s.digital.average;
+    s.ec.ecAverage = m_doc.dGetAverage(4);
+    s.ec.limit = m_settings.m_dDeviationLimit;
+    return s;
+}
+
+void CValuePanel::UpdateValueArea()
+{
+    BV_LOG_DEBUG(logger(), kTag, "UpdateValueArea()");
+    m_valueArea->update();
+}
+
+void CValuePanel::smallValueTexts(const MeasurePoint& p)
+{
+    m_powerText->setText(qs(value::format("%5.0f W", p.power)).trimmed());
+    m_flowText->setText(qs(value::format("%1.2f l/min", p.flow)));
+    m_teText->setText(QString::fromUtf8(value::format("%1.3f\xC2\xB0", p.te).c_str()));
+    m_tdText->setText(QString::fromUtf8(value::format("%1.3f\xC2\xB0", p.td).c_str()));
+    m_ecPowerText->setText(p.ecValid ? qs(value::format("%5.0f W", p.ecPower)).trimmed() : QStringLiteral("0 W"));
+}
+
+void CValuePanel::setEcVisible(bool ec) { m_ecPowerText->setVisible(ec); }
+
+void CValuePanel::OnDisplayMode()
+{
+    panel::guarded("OnDisplayMode", [&] {
+        m_host.UpdateData(true);
+        UpdateValueArea();
+    });
+}
+
+void CValuePanel::OnSelchangePeriodCombo()
+{
+    panel::guarded("OnSelchangePeriodCombo", [&] {
+        const QString text = m_averagingList->currentText();
+        m_settings.m_iAveragePeriod =
+            text == QLatin1String("Max") ? 1000000 : std::atoi(text.toLatin1().constData());
+        UpdateValueArea();
+    });
+}
+
+void CValuePanel::UpdateData(bool fromControls)
+{
+    if (fromControls)
+        m_iDisplayMode = panel::readRadio(m_modeGroup);
+    else
+        panel::setRadio(m_modeGroup, m_iDisplayMode);
+}
+
+} // namespace bv
