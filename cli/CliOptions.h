@@ -24,6 +24,8 @@ struct Options {
     std::string protocolFile;
     Format format = Format::Tsv;
     ShutterMove shutter = ShutterMove::None;
+    std::string mqttBroker;  // HOST[:PORT]; publishing for this run
+    std::string station;
     bool help = false;
 };
 

@@ -115,6 +115,7 @@ public:
         PointPrinter printer(device, m_o.format, m_out);
         device.Store().AddListener(&printer);
 
+        startPlantLink(settings);
         int status = connect(settings);
         if (status == 0)
             status = identify(device);
@@ -195,6 +196,20 @@ private:
             device.m_bProtocolToFile = 1;
             device.m_sProtocolPath = m_o.protocolFile;
         }
+    }
+
+    // The broker's state goes to stderr as it changes; measuring never waits for it.
+    void startPlantLink(const ProgramSettings& s)
+    {
+        MqttConfig mqtt = MqttConfig::fromSettings(s);
+        if (!m_o.mqttBroker.empty()) {
+            mqtt.enabled = true;
+            mqtt.port = 1883;
+            mqtt.setBroker(m_o.mqttBroker);
+        }
+        if (!m_o.station.empty())
+            mqtt.station = m_o.station;
+        m_core->StartPlantLink(mqtt, [this](const std::string& text) { m_err << "brivane-cli: " << text << '\n'; });
     }
 
     int connect(ProgramSettings& s)
