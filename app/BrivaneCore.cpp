@@ -6,6 +6,8 @@
 #include "devices/PowerMeter.h"
 #include "link/Frame.h"
 #include "platform/Logging.h"
+#include "platform/Prompt.h"
+#include "res/StringTable.h"
 
 namespace bv {
 namespace {
@@ -43,6 +45,10 @@ int BrivaneCore::Startup(const std::string& programDirectory)
     if (m_platform.dataSources)
         m_device->SetDataSourceFactory(m_platform.dataSources);
 
+    // First listener of the store: the alarm states are current when the
+    // front ends hear of the point.
+    m_alarms = std::make_unique<AlarmMonitor>(*m_device);
+
     m_runFlags.device = m_device.get();
     m_device->AddListener(&m_runFlags);
 
@@ -60,7 +66,7 @@ bool BrivaneCore::StartPlantLink(const MqttConfig& config, MqttPublisher::Status
     if (!m_started || !config.enabled)
         return false;
     m_plantLink.reset();
-    auto link = std::make_unique<MqttPublisher>(config, *m_device);
+    auto link = std::make_unique<MqttPublisher>(config, *m_device, m_alarms.get());
     link->setStatusHandler(std::move(onStatus));
     link->setLinkDescription([this]() -> std::string {
         switch (m_settings.m_iDataTransferMode) {
@@ -97,13 +103,16 @@ void BrivaneCore::Shutdown()
     m_busLog.StopBusLog();
     if (!m_serial.portName().empty())
         m_settings.m_sPort = m_serial.portName();
-    if (m_writeBack == 1)
-        m_settings.WriteAll();
+    if (m_writeBack == 1 && m_settings.WriteAll() != 1) {
+        m_settingsSaved = false;
+        m_platform.prompt.show(strings::text(61248), PromptButtons::Ok, PromptIcon::Exclamation);
+    }
     // "offline" goes out while the device still answers for the status.
     m_plantLink.reset();
     // The device's programs belong to the scheduler: both go, device first.
     m_heartbeat.reset();
     m_links.reset();
+    m_alarms.reset();
     m_device.reset();
     m_scheduler.reset();
     m_serial.Close();

@@ -5,6 +5,7 @@
 #include "app/Heartbeat.h"
 #include "app/LinkSelection.h"
 #include "control/Device.h"
+#include "devices/Alarms.h"
 #include "link/BusLog.h"
 #include "link/CSerial.h"
 #include "net/MqttPublisher.h"
@@ -70,7 +71,10 @@ public:
     CPowerMeter* device() { return m_device.get(); }
     LinkSelection* links() { return m_links.get(); }
     Heartbeat* heartbeatBody() { return m_heartbeat.get(); }
+    AlarmMonitor* alarms() { return m_alarms.get(); }
     int writeBack() const { return m_writeBack; }
+    // False when the shutdown's write-back of the settings failed.
+    bool settingsSaved() const { return m_settingsSaved; }
     bool started() const { return m_started; }
 
 private:
@@ -87,12 +91,14 @@ private:
     BusLog m_busLog;
     std::unique_ptr<CScheduler> m_scheduler;
     std::unique_ptr<CPowerMeter> m_device;
+    std::unique_ptr<AlarmMonitor> m_alarms;
     std::unique_ptr<LinkSelection> m_links;
     std::unique_ptr<Heartbeat> m_heartbeat;
     std::unique_ptr<MqttPublisher> m_plantLink;
     RunFlags m_runFlags;
     int m_writeBack = 0;
     bool m_started = false;
+    bool m_settingsSaved = true;
 };
 
 } // namespace bv

@@ -69,9 +69,12 @@ std::string usage()
            "  --single               take one single reading\n"
            "  --calibrate            run one electronic calibration (EC model)\n"
            "  --protocol FILE        append a protocol line per reading to FILE\n"
+           "  --csv FILE             write every point to FILE as CSV (header row, ISO 8601 times)\n"
            "  --format tsv|json      stdout: the protocol line (default) or one JSON object per point\n"
            "  --open-shutter         open the shutter before measuring\n"
            "  --close-shutter        close the shutter before measuring\n"
+           "  --sim-flow-drop AT:SECONDS  simulated meter: the cooling water stops AT s into\n"
+           "                         the measurement for SECONDS s\n"
            "  --mqtt HOST[:PORT]     publish readings, alarms and status to this MQTT broker\n"
            "                         (port 1883 unless given; the [MQTT] settings otherwise)\n"
            "  --station NAME         station name in the MQTT topics (default: the host name)\n"
@@ -79,7 +82,10 @@ std::string usage()
            "\n"
            "The identified model and address go to stderr, one line per point to stdout.\n"
            "JSON keys: time, power, flow, te, td, shutter, valid, and for EC points ec_valid,\n"
-           "ec_power, ec_voltage, ec_current, heater_state, heater_value, thermalization.\n"
+           "ec_power, ec_voltage, ec_current, heater_state, heater_value, thermalization;\n"
+           "std_dev: the power's standard deviation over the averaging window;\n"
+           "alarm: the active alarms (\"no flow\", \"low flow\", \"shutter\").\n"
+           "Each alarm raised and cleared is one line on stderr (\"ALARM no flow: ...\", \"cleared no flow\").\n"
            "The settings are written back at the end, as the operator window does.\n"
            "Exit status: 0 success, 1 link or device failure, 2 usage error.\n";
 }
@@ -174,6 +180,10 @@ ParseResult parse(int argc, const char* const* argv)
             if (!needValue())
                 return r;
             o.protocolFile = value;
+        } else if (arg == "--csv") {
+            if (!needValue())
+                return r;
+            o.csvFile = value;
         } else if (arg == "--format") {
             if (!needValue())
                 return r;
@@ -207,19 +217,34 @@ ParseResult parse(int argc, const char* const* argv)
                 return r;
             }
             o.shutter = arg == "--open-shutter" ? ShutterMove::Open : ShutterMove::Close;
+        } else if (arg == "--sim-flow-drop") {
+            if (!needValue())
+                return r;
+            long at = 0, length = 0;
+            const size_t colon = value.find(':');
+            if (colon == std::string::npos || !parseLong(value.substr(0, colon), 0, 86400, at) ||
+                !parseLong(value.substr(colon + 1), 1, 86400, length)) {
+                r.error = "--sim-flow-drop takes AT:SECONDS, e.g. 3:5";
+                return r;
+            }
+            o.simFlowDropAt = static_cast<int>(at);
+            o.simFlowDropFor = static_cast<int>(length);
         } else {
             r.error = "unknown option " + std::string(argv[i]);
             return r;
         }
     }
-    if (linkOptions > 1)
+    if (o.simFlowDropAt && o.link != LinkChoice::Simulate)
+        r.error = "--sim-flow-drop needs --simulate";
+    else if (linkOptions > 1)
         r.error = "choose one of --port, --usb and --simulate";
     else if ((o.single ? 1 : 0) + (o.calibrate ? 1 : 0) + (o.count >= 0 ? 1 : 0) > 1)
         r.error = "choose one of --count, --single and --calibrate";
     return r;
 }
 
-std::string jsonLine(const MeasurePoint& p, const std::string& time, int shutterState)
+std::string jsonLine(const MeasurePoint& p, const std::string& time, int shutterState,
+                     const std::vector<std::string>& alarms, std::optional<double> stdDeviation)
 {
     std::string s = "{\"time\":" + quoted(time) + ",\"power\":" + number(p.power) +
                     ",\"flow\":" + number(p.flow) + ",\"te\":" + number(p.te) + ",\"td\":" + number(p.td) +
@@ -231,7 +256,12 @@ std::string jsonLine(const MeasurePoint& p, const std::string& time, int shutter
              ",\"heater_value\":" + std::to_string(p.heaterValue) +
              ",\"thermalization\":" + std::to_string(p.thermalization);
     }
-    return s + "}";
+    if (stdDeviation)
+        s += ",\"std_dev\":" + number(*stdDeviation);
+    s += ",\"alarm\":[";
+    for (size_t i = 0; i < alarms.size(); ++i)
+        s += (i ? "," : "") + quoted(alarms[i]);
+    return s + "]}";
 }
 
 } // namespace bv::cli

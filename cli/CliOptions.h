@@ -1,6 +1,7 @@
 #pragma once
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "data/MeasurePoint.h"
 
@@ -22,8 +23,13 @@ struct Options {
     bool single = false;
     bool calibrate = false;
     std::string protocolFile;
+    std::string csvFile;  // every point as a CSV row
     Format format = Format::Tsv;
     ShutterMove shutter = ShutterMove::None;
+    // Simulated meter only: its cooling water stops this many seconds into
+    // the measurement, for this long (to see the alarms without a real fault).
+    std::optional<int> simFlowDropAt;
+    int simFlowDropFor = 0;
     std::string mqttBroker;  // HOST[:PORT]; publishing for this run
     std::string station;
     bool help = false;
@@ -38,6 +44,9 @@ ParseResult parse(int argc, const char* const* argv);
 std::string usage();
 
 // One JSON object per point, on one line.
-std::string jsonLine(const MeasurePoint& point, const std::string& time, int shutterState);
+// alarms: the names of the alarms active with this point ("alarm" array).
+// stdDeviation: of the power over the averaging window ("std_dev").
+std::string jsonLine(const MeasurePoint& point, const std::string& time, int shutterState,
+                     const std::vector<std::string>& alarms = {}, std::optional<double> stdDeviation = {});
 
 } // namespace bv::cli

@@ -1,5 +1,8 @@
 #include "cli/CliRunner.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <memory>
 #include <ostream>
@@ -8,8 +11,10 @@
 #include "app/BusAddress.h"
 #include "settings/ProgramSettings.h"
 #include "control/Scheduler.h"
+#include "devices/Alarms.h"
 #include "devices/PowerMeter.h"
 #include "devices/ProtocolLine.h"
+#include "data/PointExport.h"
 #include "platform/Clock.h"
 #include "platform/D2xx.h"
 #include "platform/DataSource.h"
@@ -28,8 +33,8 @@ constexpr uint32_t kTickMs = 100;
 // Prints every new point as it arrives.
 class PointPrinter final : public IDocListener {
 public:
-    PointPrinter(CPowerMeter& device, Format format, std::ostream& out)
-        : m_device(device), m_format(format), m_out(out)
+    PointPrinter(CPowerMeter& device, const AlarmMonitor& alarms, Format format, std::ostream& out)
+        : m_device(device), m_alarms(alarms), m_format(format), m_out(out)
     {
     }
     void OnDocChanged(int hint, CDeviceDoc*) override
@@ -42,7 +47,9 @@ public:
         const std::time_t now = std::time(nullptr);
         if (m_format == Format::Json) {
             std::string stamp = ProtocolTimeStamp(now);
-            m_out << jsonLine(*p, stamp, m_device.m_iShutterState) << '\n';
+            m_out << jsonLine(*p, stamp, m_device.m_iShutterState, m_alarms.activeNames(),
+                              m_device.Store().dGetStdDeviation(0))
+                  << '\n';
         } else {
             // The protocol line as the file gets it, with a plain line end on stdout.
             std::string line = FormatProtocolLine(*p, m_device.m_bEcProtocol != 0, now);
@@ -58,6 +65,7 @@ public:
 
 private:
     CPowerMeter& m_device;
+    const AlarmMonitor& m_alarms;
     Format m_format;
     std::ostream& m_out;
     long m_points = 0;
@@ -78,14 +86,68 @@ public:
     long endedMode = -1;
 };
 
-std::string modelName(const CPowerMeter& d)
-{
-    if (d.m_bCompact)
-        return "CompactBrivane";
-    if (d.m_bEC)
-        return "EC-Brivane";
-    return "Brivane";
-}
+// Every new point as a CSV row, flushed at once so that nothing waits in memory.
+class CsvWriter final : public IDocListener {
+public:
+    CsvWriter(CPowerMeter& device, std::ostream& err) : m_device(device), m_err(err) {}
+    ~CsvWriter() override
+    {
+        if (m_file)
+            std::fclose(m_file);
+    }
+    bool open(const std::string& path)
+    {
+        m_path = path;
+        m_file = std::fopen(path.c_str(), "wb");
+        if (!m_file)
+            return false;
+        return write(std::string(csvHeader()) + "\r\n");
+    }
+    void OnDocChanged(int hint, CDeviceDoc*) override
+    {
+        const MeasurePoint* p = m_device.Store().pGetLastMeasureValue();
+        if (hint == 1 && p && m_file && !write(csvRow(*p)) && !m_failed) {
+            m_failed = true;
+            m_err << "brivane-cli: cannot write " << m_path << ": " << std::strerror(errno) << '\n';
+        }
+    }
+    bool failed() const { return m_failed; }
+
+private:
+    bool write(const std::string& text)
+    {
+        return std::fwrite(text.data(), 1, text.size(), m_file) == text.size() && std::fflush(m_file) == 0;
+    }
+    CPowerMeter& m_device;
+    std::ostream& m_err;
+    std::FILE* m_file = nullptr;
+    std::string m_path;
+    bool m_failed = false;
+};
+
+// Every alarm raised and cleared, one line each.
+class AlarmPrinter final : public IAlarmListener {
+public:
+    explicit AlarmPrinter(std::ostream& err) : m_err(err) {}
+    void OnAlarm(const AlarmChange& change) override
+    {
+        if (change.raised)
+            m_err << "brivane-cli: ALARM " << alarmName(change.kind) << ": " << oneLine(change.text) << '\n';
+        else
+            m_err << "brivane-cli: cleared " << alarmName(change.kind) << '\n';
+        m_err.flush();
+    }
+
+private:
+    static std::string oneLine(std::string text)
+    {
+        for (char& c : text)
+            if (c == '\n' || c == '\r')
+                c = ' ';
+        return text;
+    }
+    std::ostream& m_err;
+};
 
 class Session {
 public:
@@ -112,11 +174,22 @@ public:
 
         CPowerMeter& device = *m_core->device();
         device.AddListener(&m_watch);
-        PointPrinter printer(device, m_o.format, m_out);
+        PointPrinter printer(device, *m_core->alarms(), m_o.format, m_out);
         device.Store().AddListener(&printer);
+        AlarmPrinter alarmPrinter(m_err);
+        m_core->alarms()->addListener(&alarmPrinter);
 
         startPlantLink(settings);
-        int status = connect(settings);
+        CsvWriter csv(device, m_err);
+        int status = 0;
+        if (!m_o.csvFile.empty()) {
+            if (csv.open(m_o.csvFile))
+                device.Store().AddListener(&csv);
+            else
+                status = fail("cannot write " + m_o.csvFile + ": " + std::strerror(errno));
+        }
+        if (status == 0)
+            status = connect(settings);
         if (status == 0)
             status = identify(device);
         if (status == 0 && m_o.shutter != ShutterMove::None)
@@ -124,10 +197,16 @@ public:
         if (status == 0)
             status = measure(device, printer);
 
+        m_core->alarms()->removeListener(&alarmPrinter);
+        device.Store().RemoveListener(&csv);
+        if (csv.failed() && status == 0)
+            status = 1;
         device.Store().RemoveListener(&printer);
         device.RemoveListener(&m_watch);
         restore(settings);
         m_core->Shutdown();
+        if (!m_core->settingsSaved() && status == 0)
+            status = fail("the settings could not be written back to " + settings.m_strPath);
         return status;
     }
 
@@ -250,7 +329,7 @@ private:
         if (device.m_Identification.Status() != kEndOk || !device.m_bAnswerSeen)
             return fail("no answer from the meter at address " + std::to_string(device.m_byDevice));
         const char* road = m_core->settings().m_iDataTransferMode == kLinkUsb ? "USB" : "serial port";
-        m_err << "brivane-cli: " << modelName(device) << " at address " << int(device.m_byDevice) << " ("
+        m_err << "brivane-cli: " << device.Model().name << " at address " << int(device.m_byDevice) << " ("
               << road << (m_core->settings().m_iDataTransferMode == kLinkSerial ? " " + m_core->serial().portName() : "")
               << ")\n";
         return 0;
@@ -286,7 +365,9 @@ private:
         long lastCount = printer.points();
         uint32_t lastPoint = m_clock.now();
         bool stopSent = false;
+        const uint32_t started = m_clock.now();
         while (!m_watch.measuringEnded) {
+            playFlowDrop(m_clock.now() - started);
             if (printer.points() != lastCount) {
                 lastCount = printer.points();
                 lastPoint = m_clock.now();
@@ -310,6 +391,21 @@ private:
         return 0;
     }
 
+    // The simulated meter's cooling water stops and comes back on the schedule of the options.
+    void playFlowDrop(uint32_t elapsedMs)
+    {
+        if (!m_world || !m_o.simFlowDropAt || m_flowDropState == 2)
+            return;
+        const uint32_t at = static_cast<uint32_t>(*m_o.simFlowDropAt) * 1000;
+        if (m_flowDropState == 0 && elapsedMs >= at) {
+            m_world->meter().failFlow(0);
+            m_flowDropState = 1;
+        } else if (m_flowDropState == 1 && elapsedMs >= at + static_cast<uint32_t>(m_o.simFlowDropFor) * 1000) {
+            m_world->meter().restoreFlow();
+            m_flowDropState = 2;
+        }
+    }
+
     int fail(const std::string& reason)
     {
         m_err << "brivane-cli: " << reason << '\n';
@@ -327,6 +423,7 @@ private:
     std::unique_ptr<sim::SimWorld> m_world;
     std::unique_ptr<BrivaneCore> m_core;
     EndWatcher m_watch;
+    int m_flowDropState = 0;  // 0 before, 1 during, 2 after the simulated drop
     struct {
         std::string port, address;
         int parity = 1, interval = 1000, mode = 2;

@@ -1,6 +1,7 @@
 #include "data/CBrivaneDoc.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <exception>
 
@@ -22,7 +23,15 @@ double pointsPer(double seconds, int intervalMs)
 }
 } // namespace
 
-CBrivaneDoc::CBrivaneDoc(ProgramSettings& settings) : m_settings(settings) { ClearAllPoints(); }
+CBrivaneDoc::CBrivaneDoc(ProgramSettings& settings)
+    : m_settings(settings),
+      m_wallClock([] {
+          using namespace std::chrono;
+          return static_cast<int64_t>(duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count());
+      })
+{
+    ClearAllPoints();
+}
 
 CBrivaneDoc::~CBrivaneDoc() { ClearAllPoints(); }
 
@@ -30,6 +39,8 @@ void CBrivaneDoc::AddMesswert(const MeasurePoint& point, int flag)
 {
     try {
         MeasurePoint copy = point;
+        if (copy.timeMs == 0 && m_wallClock)
+            copy.timeMs = m_wallClock();
         if (flag == 0) {
             copy.valid = 1;
             if (copy.heaterState == 1 && (copy.heaterValue & 4) == 0)
@@ -112,22 +123,27 @@ void CBrivaneDoc::getExtrema(MeasurePoint& minimum, MeasurePoint& maximum) const
     }
 }
 
+size_t CBrivaneDoc::averageWindowStart() const
+{
+    const size_t count = m_points.size();
+    if (m_iPeriod < 1)
+        return 0;
+    const double window = pointsPer(m_settings.m_iAveragePeriod, m_settings.m_iInterval);
+    // A window of 0 or below (a non-positive "Average period") averages nothing.
+    if (!(window >= 1.0))
+        return count;
+    if (window < static_cast<double>(count))
+        return count - static_cast<size_t>(window);
+    return 0;
+}
+
 double CBrivaneDoc::dGetAverage(int kind) const
 {
     try {
         const size_t count = m_points.size();
-        size_t n = count;
-        if (m_iPeriod >= 1) {
-            const double window = pointsPer(m_settings.m_iAveragePeriod, m_settings.m_iInterval);
-            // A window of 0 or below (a non-positive "Average period") averages nothing.
-            if (!(window >= 1.0))
-                n = 0;
-            else if (window < static_cast<double>(count))
-                n = static_cast<size_t>(window);
-        }
         double sum = 0, ecSum = 0;
         int used = 0, ecUsed = 0;
-        for (size_t i = count - n; i < count; ++i) {
+        for (size_t i = averageWindowStart(); i < count; ++i) {
             const MeasurePoint& p = m_points[i];
             if (p.valid) {
                 sum += p.power;
@@ -145,6 +161,30 @@ double CBrivaneDoc::dGetAverage(int kind) const
         BV_LOG_ERROR(m_log, kTag, "Error dGetAverage " << e.what());
     } catch (...) {
         BV_LOG_ERROR(m_log, kTag, "dGetAverage unknown error");
+    }
+    return 0;
+}
+
+double CBrivaneDoc::dGetStdDeviation(int kind) const
+{
+    try {
+        // Welford's update: one pass, without the cancellation of sum-of-squares.
+        const bool ec = kind == 4;
+        double mean = 0, m2 = 0;
+        long n = 0;
+        for (size_t i = averageWindowStart(); i < m_points.size(); ++i) {
+            const MeasurePoint& p = m_points[i];
+            if (!(ec ? p.ecValid : p.valid))
+                continue;
+            const double x = ec ? p.ecPower : p.power;
+            ++n;
+            const double delta = x - mean;
+            mean += delta / static_cast<double>(n);
+            m2 += delta * (x - mean);
+        }
+        return n > 1 ? std::sqrt(m2 / static_cast<double>(n - 1)) : 0.0;
+    } catch (...) {
+        BV_LOG_ERROR(m_log, kTag, "dGetStdDeviation unknown error");
     }
     return 0;
 }

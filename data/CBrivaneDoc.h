@@ -1,5 +1,7 @@
 #pragma once
+#include <cstdint>
 #include <deque>
+#include <functional>
 
 #include "control/DeviceDoc.h"
 #include "data/MeasurePoint.h"
@@ -31,9 +33,19 @@ public:
     void getExtrema(MeasurePoint& minimum, MeasurePoint& maximum) const;
     // kind 4: average EC power; any other kind: average power.
     double dGetAverage(int kind) const;
+    // Sample standard deviation over the same window as dGetAverage (0 for
+    // fewer than two values).
+    double dGetStdDeviation(int kind) const;
+
+    // Wall time stamped on every point added without one (ms since 1970 UTC).
+    void SetWallClock(std::function<int64_t()> clock) { m_wallClock = std::move(clock); }
 
 private:
+    // First index of the averaging window.
+    size_t averageWindowStart() const;
+
     ProgramSettings& m_settings;
+    std::function<int64_t()> m_wallClock;
     std::deque<MeasurePoint> m_points;  // oldest first; drops from the front stay O(1)
     int m_iMaxAnzahl = 91;
     int m_iPeriod = 90;

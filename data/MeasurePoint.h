@@ -17,6 +17,7 @@ struct MeasurePoint {
     int32_t heaterState = -1;   // -1 when not read
     int32_t heaterValue = -1;   // -1 when not read
     int32_t thermalization = -1;  // cycles left; -1 when not calibrating
+    int64_t timeMs = 0;         // wall time (ms since 1970 UTC) when stored
 };
 
 } // namespace bv

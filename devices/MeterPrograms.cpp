@@ -5,6 +5,7 @@
 
 #include "settings/ProgramSettings.h"
 #include "control/Messages.h"
+#include "devices/MeterModel.h"
 #include "devices/PowerMeter.h"
 #include "link/BusLink.h"
 #include "platform/Clock.h"
@@ -24,6 +25,19 @@ constexpr const char* kTag = "BV_Dev";
 constexpr int kBusLock = 0;
 constexpr int32_t kBusLockTimeout = 30000;
 constexpr const char* kShutterFails = "Shutter Operation Fails. Please check the device!";
+
+// The model whose identifying words the "Ready" answer holds, if any.
+const MeterModelTraits* identifiedModel(const FRAME* frame)
+{
+    int count = 0;
+    const MeterModelTraits* models = identifiedModels(count);
+    for (int i = 0; i < count; ++i) {
+        const MeterModelTraits& m = models[i];
+        if (CDevice::FindKey(m.readyKey, frame) >= 0 && (!m.versionKey || CDevice::FindKey(m.versionKey, frame) >= 0))
+            return &m;
+    }
+    return nullptr;
+}
 
 bool SerialOrUsb(int linkMode) { return linkMode == 0 || linkMode == 2; }
 
@@ -169,11 +183,8 @@ void CIdentification::Run(const BusMessage& message)
         break;
     case 20:
         m_meter.MarkAlive();
-        if (CDevice::FindKey("CompactBrivane", frame) >= 0 && CDevice::FindKey("V 2.", frame) >= 0) {
-            m_meter.m_bCompact = 1;
-            m_meter.Notify(kNotifyIdentificationEnded, 0);
-        } else if (CDevice::FindKey("EC-Brivane", frame) >= 0) {
-            m_meter.m_bEC = 1;
+        if (const MeterModelTraits* model = identifiedModel(frame)) {
+            m_meter.SetModel(model->kind);
             m_meter.Notify(kNotifyIdentificationEnded, 0);
         } else if (CDevice::FindKey("BusConverter", frame) >= 0 && m_meter.UsbLink()) {
             m_meter.UsbLink()->setBusConverterPresent(true);

@@ -7,6 +7,7 @@
 
 #include "control/Device.h"
 #include "data/CBrivaneDoc.h"
+#include "devices/MeterModel.h"
 #include "devices/MeterPrograms.h"
 #include "link/ZelmorUSB.h"
 #include "platform/DataSource.h"
@@ -56,7 +57,21 @@ public:
     ZelmorUSBCRC* UsbLink() const { return m_pUsb.get(); }
 
     // Wall time of the protocol's time stamps (local time is taken from it).
-    void SetWallClock(std::function<std::time_t()> clock) { m_wallClock = std::move(clock); }
+    // The store stamps its points from the same clock.
+    void SetWallClock(std::function<std::time_t()> clock)
+    {
+        m_wallClock = clock;
+        m_Doc.SetWallClock([clock] { return static_cast<int64_t>(clock()) * 1000; });
+    }
+
+    // The identified model (plain until the identification tells otherwise).
+    MeterKind Kind() const { return m_bCompact ? MeterKind::Compact : m_bEC ? MeterKind::EC : MeterKind::Plain; }
+    const MeterModelTraits& Model() const { return meterModel(Kind()); }
+    void SetModel(MeterKind kind)
+    {
+        m_bCompact = kind == MeterKind::Compact ? 1 : 0;
+        m_bEC = kind == MeterKind::EC ? 1 : 0;
+    }
 
     ProgramSettings& Settings() const { return m_settings; }
     CBrivaneDoc& Store() { return m_Doc; }

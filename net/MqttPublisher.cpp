@@ -13,6 +13,7 @@
 #include <ctime>
 
 #include "control/Messages.h"
+#include "data/PointExport.h"
 #include "devices/PowerMeter.h"
 #include "settings/ProgramSettings.h"
 
@@ -101,20 +102,6 @@ std::string commandWord(std::string text)
 
 } // namespace
 
-std::string isoTime(std::int64_t ms)
-{
-    const std::time_t seconds = static_cast<std::time_t>(ms / 1000);
-    std::tm local{};
-    localtime_r(&seconds, &local);
-    char date[40];
-    std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &local);
-    char zone[8];
-    std::strftime(zone, sizeof zone, "%z", &local);  // "+0100"
-    char out[64];
-    std::snprintf(out, sizeof out, "%s.%03d%.3s:%.2s", date, static_cast<int>(ms % 1000), zone, zone + 3);
-    return out;
-}
-
 MqttConfig MqttConfig::fromSettings(const ProgramSettings& s)
 {
     MqttConfig c;
@@ -154,7 +141,8 @@ bool MqttConfig::setBroker(const std::string& hostAndPort)
     return true;
 }
 
-MqttPublisher::MqttPublisher(MqttConfig config, CPowerMeter& device) : m_config(std::move(config)), m_device(device)
+MqttPublisher::MqttPublisher(MqttConfig config, CPowerMeter& device, AlarmMonitor* alarms)
+    : m_config(std::move(config)), m_device(device), m_alarms(alarms)
 {
     if (m_config.station.empty())
         m_config.station = hostName();
@@ -215,6 +203,8 @@ bool MqttPublisher::start()
 
     m_device.Store().AddListener(this);
     m_device.AddListener(this);
+    if (m_alarms)
+        m_alarms->addListener(this);
     m_listening = true;
     m_stopping = false;
     m_closing = false;
@@ -231,6 +221,8 @@ void MqttPublisher::stop()
     if (m_listening) {
         m_device.Store().RemoveListener(this);
         m_device.RemoveListener(this);
+        if (m_alarms)
+            m_alarms->removeListener(this);
         m_listening = false;
     }
     if (!m_thread.joinable())
@@ -289,6 +281,11 @@ void MqttPublisher::OnDeviceChanged(int code, long)
 {
     if (code == kNotifyIdentificationEnded || code == kNotifyMeasuringStarted || code == kNotifyMeasuringEnded)
         queueStatus(true);
+}
+
+void MqttPublisher::OnAlarm(const AlarmChange& change)
+{
+    publishAlarm(alarmName(change.kind), change.raised, change.text);
 }
 
 void MqttPublisher::publishAlarm(const std::string& name, bool raised, const std::string& text)

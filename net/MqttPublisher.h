@@ -13,6 +13,7 @@
 #include "control/Device.h"
 #include "control/DeviceDoc.h"
 #include "data/MeasurePoint.h"
+#include "devices/Alarms.h"
 #include "platform/Logging.h"
 
 struct mosquitto;
@@ -44,22 +45,19 @@ struct MqttConfig {
     bool setBroker(const std::string& hostAndPort);
 };
 
-// ISO 8601 local time with its offset, milliseconds included:
-// "2026-12-09T07:15:02.125+01:00".
-std::string isoTime(std::int64_t unixMilliseconds);
-
 // Publishes readings, alarms and the link state to an MQTT broker and takes
 // start/stop/zero commands from it. The heartbeat thread only queues and
 // hands messages over; a network thread of ours talks to the broker, so a
 // broker that is down or slow never holds up measuring. Readings wait in a
 // bounded queue while the broker is away and go out in order afterwards.
-class MqttPublisher final : public IDocListener, public IDeviceListener {
+class MqttPublisher final : public IDocListener, public IDeviceListener, public IAlarmListener {
 public:
     using StatusHandler = std::function<void(const std::string&)>;
     static constexpr std::size_t kMaxInFlight = 20;
     static constexpr std::size_t kQueueMinimum = 100;
 
-    MqttPublisher(MqttConfig config, CPowerMeter& device);
+    // alarms may be null: then only publishAlarm feeds the alarm topic.
+    MqttPublisher(MqttConfig config, CPowerMeter& device, AlarmMonitor* alarms = nullptr);
     ~MqttPublisher() override;
     MqttPublisher(const MqttPublisher&) = delete;
     MqttPublisher& operator=(const MqttPublisher&) = delete;
@@ -82,6 +80,7 @@ public:
 
     void OnDocChanged(int hint, CDeviceDoc* doc) override;
     void OnDeviceChanged(int code, long parameter) override;
+    void OnAlarm(const AlarmChange& change) override;
 
     const MqttConfig& config() const { return m_config; }
     std::string topic(const char* leaf) const;
@@ -123,6 +122,7 @@ private:
 
     MqttConfig m_config;
     CPowerMeter& m_device;
+    AlarmMonitor* m_alarms;
     StatusHandler m_onStatus;
     std::function<std::string()> m_describeLink;
     mosquitto* m_mosq = nullptr;

@@ -201,7 +201,7 @@ int ProgramSettings::Open(const std::string& fileName, IPrompt& prompt)
 
 int ProgramSettings::WriteAll()
 {
-    rewrite("WriteAll", [this](ProfileDocument& document) {
+    return rewrite("WriteAll", [this](ProfileDocument& document) {
         Writer w(document);
         w.integer("Version", "no", Version());
         w.integer("Window", "left", m_rcWindow.left);
@@ -209,8 +209,7 @@ int ProgramSettings::WriteAll()
         w.integer("Window", "right", m_rcWindow.right);
         w.integer("Window", "bottom", m_rcWindow.bottom);
         saveTo(document);
-    });
-    return 1;
+    }) ? 1 : 0;
 }
 
 int ProgramSettings::Load()
@@ -223,8 +222,7 @@ int ProgramSettings::Load()
 
 int ProgramSettings::Save()
 {
-    rewrite("Save", [this](ProfileDocument& document) { saveTo(document); });
-    return 1;
+    return rewrite("Save", [this](ProfileDocument& document) { saveTo(document); }) ? 1 : 0;
 }
 
 bool ProgramSettings::rewrite(const char* operation, const std::function<void(ProfileDocument&)>& fill)

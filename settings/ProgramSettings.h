@@ -54,6 +54,7 @@ public:
     // Builds the path from the program directory, creates, version-checks and
     // loads the file. Returns 1 when the settings may be written back.
     int Open(const std::string& fileName, IPrompt& prompt);
+    // 1 when the file was written, 0 (logged) when it could not be.
     int WriteAll();
     int Load() override;
     int Save() override;

@@ -616,7 +616,7 @@ void CBrivaneMain::MyUpdate(int parts)
             }
             m_shutterPicture->update();
             m_shutterButton->setText(qs(status::shutterButtonText(d.m_iShutterState)));
-            m_shutterButton->setEnabled(status::shutterButtonEnabled(d.m_bCompact != 0, m_settings.m_bUseSps != 0));
+            m_shutterButton->setEnabled(status::shutterButtonEnabled(d.Model().shutterNeedsPlc, m_settings.m_bUseSps != 0));
         }
         if (parts & kPartButtons) {
             if (d.m_bMeasuringActive) {
@@ -641,18 +641,13 @@ void CBrivaneMain::MyUpdate(int parts)
         if (parts & kPartZero)
             m_zeroEdit->setText(qs(value::format("%1.0f", d.m_dZeroOffset)));
         if (parts & kPartModelControls) {
-            const bool ec = d.m_bEC != 0;
+            const bool ec = d.Model().electronicCalibration;
             m_calibration->setVisible(ec);
             control(kIdEcPowerRadio)->setVisible(ec);
             m_ecPowerText->setVisible(ec);
         }
         if (parts & kPartCaption) {
-            if (d.m_bCompact)
-                setWindowTitle(QStringLiteral("BrivaneSoftware - CBV"));
-            else if (d.m_bEC)
-                setWindowTitle(QStringLiteral("BrivaneSoftware - EC-BV"));
-            else
-                setWindowTitle(QStringLiteral("BrivaneSoftware - BV"));
+            setWindowTitle(QStringLiteral("BrivaneSoftware - ") + QString::fromLatin1(d.Model().caption));
         }
         if ((parts & kPartStatus) && newest && status::takesPart(*newest))
             statusUpdate(*newest);
@@ -670,13 +665,7 @@ void CBrivaneMain::smallValueTexts(const MeasurePoint& p)
 
 void CBrivaneMain::statusUpdate(const MeasurePoint& newest)
 {
-    status::DeviceView view;
-    view.shutterState = m_pDevice->m_iShutterState;
-    view.compactModel = m_pDevice->m_bCompact != 0;
-    view.calibrationRunning = m_pDevice->m_bEcProtocol != 0;
-    view.unknownShutterConfirmed = m_pDevice->m_bUnknownShutterConfirmed != 0;
-    view.flowMinimum = m_pDevice->m_dFlowMin;
-    const status::Outcome outcome = status::evaluate(newest, view);
+    const status::Outcome outcome = status::evaluate(newest, status::viewOf(*m_pDevice));
     m_bAlarmShown = outcome.alarmShown ? 1 : 0;
     if (outcome.alarmText)
         m_sAlarmText = *outcome.alarmText;

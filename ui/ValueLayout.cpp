@@ -11,7 +11,17 @@ std::string format(const char* fmt, double value)
 {
     char buf[128];
     std::snprintf(buf, sizeof buf, fmt, value);
-    return buf;
+    std::string text = buf;
+    // A small negative value rounded to zero reads "-0": show it as 0.
+    const size_t minus = text.find('-');
+    if (minus != std::string::npos && text.find_first_of("123456789") == std::string::npos &&
+        text.find('0', minus) != std::string::npos) {
+        if (minus > 0 && text[0] == ' ')
+            text[minus] = ' ';  // keep the width of a padded field
+        else
+            text.erase(minus, 1);
+    }
+    return text;
 }
 
 namespace {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <csignal>
 #include <fcntl.h>
 #include <cstdio>
@@ -97,6 +98,54 @@ TEST(CliEndToEnd, ProtocolFileAndBusLog)
     EXPECT_NE(traffic.str().find("Programm Neustart"), std::string::npos);
     EXPECT_NE(traffic.str().find(": ql"), std::string::npos);
     EXPECT_NE(traffic.str().find("Programm beendet"), std::string::npos);
+}
+
+// The no-water alarm of a headless run: raised and cleared on stderr, active in the JSON between.
+TEST(CliEndToEnd, FlowAlarmRaisedAndCleared)
+{
+    test::TempDir dir;
+    Result r = runCli("--simulate=ec --interval 500 --count 9 --format json --open-shutter --sim-flow-drop 1:2", dir);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const size_t raised = r.err.find("brivane-cli: ALARM no flow: Error: NO FLOW RATE");
+    const size_t cleared = r.err.find("brivane-cli: cleared no flow");
+    ASSERT_NE(raised, std::string::npos) << r.err;
+    ASSERT_NE(cleared, std::string::npos) << r.err;
+    EXPECT_LT(raised, cleared);
+    const auto out = lines(r.out);
+    ASSERT_EQ(out.size(), 9u);
+    EXPECT_NE(out.front().find("\"alarm\":[]"), std::string::npos) << out.front();
+    EXPECT_TRUE(std::any_of(out.begin(), out.end(), [](const std::string& l) {
+        return l.find("\"flow\":0,") != std::string::npos && l.find("\"alarm\":[\"no flow\"]") != std::string::npos;
+    })) << r.out;
+    EXPECT_NE(out.back().find("\"alarm\":[]"), std::string::npos) << out.back();
+}
+
+// The CSV export read back by a real CSV reader gives the points the JSON lines gave.
+TEST(CliEndToEnd, CsvExportRoundTrip)
+{
+    test::TempDir dir;
+    Result r = runCli("--simulate=ec --count 4 --format json --csv " + dir.file("points.csv"), dir);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto json = lines(r.out);
+    ASSERT_EQ(json.size(), 4u);
+    FILE* pipe = popen(("python3 " + std::string(BRIVANE_SOURCE_DIR) + "/tests/cli/csv_roundtrip.py " +
+                        dir.file("points.csv"))
+                           .c_str(),
+                       "r");
+    ASSERT_NE(pipe, nullptr);
+    std::vector<double> powers;
+    char line[256];
+    while (fgets(line, sizeof line, pipe))
+        powers.push_back(std::stod(line));
+    ASSERT_EQ(pclose(pipe), 0);
+    ASSERT_EQ(powers.size(), 4u);
+    for (size_t i = 0; i < 4; ++i) {
+        const size_t at = json[i].find("\"power\":");
+        ASSERT_NE(at, std::string::npos);
+        const double fromJson = std::stod(json[i].substr(at + 8));
+        EXPECT_NEAR(powers[i], fromJson, std::abs(fromJson) * 1e-5 + 1e-6) << json[i];
+    }
+    EXPECT_NE(json.back().find("\"std_dev\":"), std::string::npos);
 }
 
 TEST(CliEndToEnd, FailuresGiveStatusOneOrTwo)

@@ -328,26 +328,35 @@ TEST_F(MqttTest, SimulatedEcRunStartedByCommandDeliversEveryPointOnceInOrder)
     ASSERT_TRUE(waitFor([&] { return text(sub.on("brivane/st1/status").back().payload, "state") == "offline"; }, 5s));
 }
 
-// Until the alarm unit feeds it, the alarm topic is driven through publishAlarm.
-TEST_F(MqttTest, AlarmIsRetainedWhileActiveAndClearedStateReplacesIt)
+TEST_F(MqttTest, FlowAlarmIsRetainedWhileActiveAndItsClearingReplacesIt)
 {
     Broker broker;
     ASSERT_TRUE(broker.start());
+    Subscriber sub(broker.port(), "brivane/st1/alarm");
+    ASSERT_TRUE(sub.subscribed());
     startCore(broker);
-    MqttPublisher& link = *core->plantLink();
-    link.publishAlarm("no flow", true, "no cooling water");
+    core->device()->StartMeasuring(0, 1);
+    run(5000);
+    world->meter().failFlow(0);
+    run(5000);
     ASSERT_TRUE(drain());
     {
         Subscriber late(broker.port(), "brivane/st1/alarm", "late-1");
         ASSERT_TRUE(waitFor([&] { return !late.on("brivane/st1/alarm").empty(); }, 5s));
-        const Message m = late.on("brivane/st1/alarm").front();
+        const Message m = late.on("brivane/st1/alarm").back();
         EXPECT_TRUE(m.retain);
-        EXPECT_EQ(text(m.payload, "alarm"), "no flow");
+        EXPECT_EQ(text(m.payload, "alarm"), "no flow") << m.payload;
         EXPECT_EQ(text(m.payload, "raised"), "true");
-        EXPECT_NE(m.payload.find("\"active\":[\"no flow\"]"), std::string::npos) << m.payload;
+        EXPECT_NE(m.payload.find("\"no flow\""), m.payload.rfind("\"no flow\"")) << m.payload;  // also active
     }
-    link.publishAlarm("no flow", false, "flow back");
+    world->meter().restoreFlow();
+    run(5000);
     ASSERT_TRUE(drain());
+    ASSERT_TRUE(waitFor([&] { return sub.on("brivane/st1/alarm").size() >= 2; }, 5s));
+    const auto seen = sub.on("brivane/st1/alarm");
+    EXPECT_EQ(text(seen.front().payload, "raised"), "true") << seen.front().payload;
+    EXPECT_EQ(text(seen.back().payload, "alarm"), "no flow") << seen.back().payload;
+    EXPECT_EQ(text(seen.back().payload, "raised"), "false");
     Subscriber later(broker.port(), "brivane/st1/alarm", "late-2");
     ASSERT_TRUE(waitFor([&] { return !later.on("brivane/st1/alarm").empty(); }, 5s));
     const Message m = later.on("brivane/st1/alarm").front();

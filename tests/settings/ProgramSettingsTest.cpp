@@ -195,7 +195,8 @@ TEST_F(ProgramSettingsTest, WriteProtectedFileOfThisVersionIsLoaded)
     EXPECT_EQ(settings.Open(kIni, prompt), 1);
     EXPECT_EQ(prompt.texts(), std::vector<std::string>{kNotWritable});
     EXPECT_EQ(settings.m_sPort, "com7");
-    EXPECT_EQ(settings.WriteAll(), 1);  // fails silently
+    EXPECT_EQ(settings.WriteAll(), 0);  // the failure is reported, not hidden
+    EXPECT_EQ(settings.Save(), 0);
     EXPECT_EQ(readFile(path), "[Version]\nno=15\n[Comm]\nPort=com7\n");
 }
 

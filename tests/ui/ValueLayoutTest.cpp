@@ -29,6 +29,15 @@ TEST(ValueLayout, OddSizesTruncate)
     EXPECT_EQ(ec.header[4], (Box{165, 200, 205, 220}));
 }
 
+TEST(ValueLayout, NoNegativeZero)
+{
+    EXPECT_EQ(format("%.0f W", -0.04), "0 W");
+    EXPECT_EQ(format("%5.0f", -0.3), "    0");
+    EXPECT_EQ(format("%.2f%%", -0.001), "0.00%");
+    EXPECT_EQ(format("%.0f W", -0.6), "-1 W");
+    EXPECT_EQ(format("%1.3f", -0.0005), "-0.001");
+}
+
 TEST(ValueLayout, TitleAndFormatsByMode)
 {
     DigitalInput in;

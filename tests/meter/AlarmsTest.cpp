@@ -1,8 +1,16 @@
 #include <gtest/gtest.h>
 
-#include "ui/StatusLogic.h"
+#include "MeterBench.h"
+#include "devices/Alarms.h"
 
 namespace bv::status {
+using bv::AlarmMonitor;
+using bv::AlarmKind;
+using bv::AlarmChange;
+using bv::IAlarmListener;
+using bv::MeterKind;
+using bv::alarmName;
+
 namespace {
 
 MeasurePoint validPoint(double flow)
@@ -22,7 +30,7 @@ DeviceView openShutter()
     return d;
 }
 
-TEST(StatusLogic, FlowAlarms)
+TEST(StatusDecision, FlowAlarms)
 {
     DeviceView closed = openShutter();
     closed.shutterState = 1;
@@ -47,7 +55,7 @@ TEST(StatusLogic, FlowAlarms)
     EXPECT_FALSE(o.alarmText.has_value());
 }
 
-TEST(StatusLogic, ShutterChecks)
+TEST(StatusDecision, ShutterChecks)
 {
     DeviceView d = openShutter();
     d.shutterState = 4;
@@ -72,7 +80,7 @@ TEST(StatusLogic, ShutterChecks)
     EXPECT_EQ(o.message, "Error: NO FLOW RATE, SHUT DOWN LASER IMMEDIATELY!!!");
 }
 
-TEST(StatusLogic, CalibrationEndMarkers)
+TEST(StatusDecision, CalibrationEndMarkers)
 {
     MeasurePoint marker;
     marker.heaterState = 0;
@@ -96,7 +104,7 @@ TEST(StatusLogic, CalibrationEndMarkers)
     EXPECT_FALSE(takesPart(invalid));
 }
 
-TEST(StatusLogic, ThermalizationCountdownUnlessAlarm)
+TEST(StatusDecision, ThermalizationCountdownUnlessAlarm)
 {
     auto p = validPoint(5);
     p.thermalization = 7;
@@ -106,21 +114,7 @@ TEST(StatusLogic, ThermalizationCountdownUnlessAlarm)
     EXPECT_EQ(thermalizingText(7), "Thermalizing  7 ...");
 }
 
-TEST(StatusLogic, ListKeepsTheLast21)
-{
-    StatusLines list;
-    for (int i = 0; i < 21; ++i)
-        list.add("line " + std::to_string(i), kInformation);
-    EXPECT_EQ(list.lines().size(), 21u);
-    EXPECT_FALSE(list.droppedOne());
-    list.add("line 21", kError);
-    EXPECT_EQ(list.lines().size(), 21u);
-    EXPECT_TRUE(list.droppedOne());
-    EXPECT_EQ(list.lines().front().text, "line 1");
-    EXPECT_EQ(list.lines().back().kind, kError);
-}
-
-TEST(StatusLogic, ShutterButton)
+TEST(StatusDecision, ShutterButton)
 {
     MeasurePoint p = validPoint(5);
     p.power = 50;
@@ -135,6 +129,52 @@ TEST(StatusLogic, ShutterButton)
     EXPECT_EQ(shutterButtonText(3), "");
     EXPECT_FALSE(shutterButtonEnabled(true, false));
     EXPECT_TRUE(shutterButtonEnabled(true, true));
+}
+
+struct AlarmLog : IAlarmListener {
+    std::vector<std::string> seen;
+    void OnAlarm(const AlarmChange& c) override { seen.push_back((c.raised ? "+" : "-") + std::string(alarmName(c.kind))); }
+};
+
+class AlarmStates : public test::MeterBench {
+protected:
+    AlarmStates() { monitor.addListener(&log); }
+    void point(double flow, int valid = 1, int heaterState = -1, int heaterValue = 0)
+    {
+        MeasurePoint p = validPoint(flow);
+        p.valid = static_cast<uint8_t>(valid);
+        p.heaterState = heaterState;
+        p.heaterValue = heaterValue;
+        meter.Store().AddMesswert(p, 1);
+    }
+    AlarmMonitor monitor{meter};
+    AlarmLog log;
+};
+
+// Each change is told once; the states follow the same decision as the window.
+TEST_F(AlarmStates, RaisedAndClearedOncePerChange)
+{
+    meter.m_iShutterState = kShutterOpen;
+    point(5);
+    point(0);
+    point(0);
+    point(3.9);  // no water becomes low flow
+    point(5);
+    EXPECT_EQ(log.seen, (std::vector<std::string>{"+no flow", "-no flow", "+low flow", "-low flow"}));
+
+    meter.m_iShutterState = kShutterClosed;
+    point(5);
+    EXPECT_EQ(monitor.activeNames(), std::vector<std::string>{"shutter"});
+    meter.SetModel(MeterKind::Compact);  // its shutter is not checked
+    point(5);
+    EXPECT_TRUE(monitor.activeNames().empty());
+
+    point(0, 0, 1);  // a calibration point that takes no part changes nothing
+    EXPECT_TRUE(monitor.activeNames().empty());
+    point(0, 0, 0, 2);  // calibration stopped for low flow
+    EXPECT_TRUE(monitor.active(AlarmKind::LowFlow));
+    monitor.clearAll();
+    EXPECT_EQ(log.seen.back(), "-low flow");
 }
 
 } // namespace

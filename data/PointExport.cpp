@@ -1,0 +1,137 @@
+#include "data/PointExport.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "data/CBrivaneDoc.h"
+
+namespace bv {
+namespace {
+
+void appendNumber(std::string& out, double v)
+{
+    if (!std::isfinite(v))
+        return;  // an empty field: there is no number to give
+    char buf[32];
+    const auto r = std::to_chars(buf, buf + sizeof buf, v);
+    out.append(buf, r.ptr);
+}
+
+} // namespace
+
+std::string csvRow(const MeasurePoint& p)
+{
+    std::string row = isoTime(p.timeMs);
+    for (double v : {p.power, p.flow, p.te, p.td}) {
+        row += ',';
+        appendNumber(row, v);
+    }
+    row += p.valid ? ",1," : ",0,";
+    row += p.ecValid ? "1" : "0";
+    for (double v : {p.ecPower, p.ecCurrent, p.ecVoltage}) {
+        row += ',';
+        appendNumber(row, v);
+    }
+    row += ',' + std::to_string(p.heaterState) + ',' + std::to_string(p.heaterValue) + "\r\n";
+    return row;
+}
+
+namespace {
+
+void clampRange(const CBrivaneDoc& store, int& first, int& last)
+{
+    if (first < 0)
+        first = 0;
+    if (last > store.GetCount())
+        last = store.GetCount();
+}
+
+} // namespace
+
+const char* csvHeader()
+{
+    return "time,power_W,flow_l_per_min,te_C,td_C,valid,ec_valid,ec_power_W,ec_current_A,ec_voltage_V,"
+           "heater_state,heater_value";
+}
+
+std::string isoTime(int64_t ms)
+{
+    const std::time_t seconds = static_cast<std::time_t>(ms >= 0 ? ms / 1000 : (ms - 999) / 1000);
+    const int millis = static_cast<int>(ms - static_cast<int64_t>(seconds) * 1000);
+    std::tm local{};
+    localtime_r(&seconds, &local);
+    char date[32];
+    std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &local);
+    const long offset = local.tm_gmtoff / 60;
+    char zone[16];
+    std::snprintf(zone, sizeof zone, "%c%02ld:%02ld", offset < 0 ? '-' : '+', std::labs(offset) / 60,
+                  std::labs(offset) % 60);
+    char out[64];
+    std::snprintf(out, sizeof out, "%s.%03d%s", date, millis, zone);
+    return out;
+}
+
+PowerStatistics powerStatistics(const CBrivaneDoc& store, int first, int last)
+{
+    clampRange(store, first, last);
+    PowerStatistics s;
+    double m2 = 0;
+    for (int i = first; i < last; ++i) {
+        const MeasurePoint& p = *store.pGetMeaureValue(i);
+        if (!p.valid || !std::isfinite(p.power))
+            continue;
+        if (s.count == 0) {
+            s.min = s.max = p.power;
+            s.firstMs = p.timeMs;
+        }
+        s.lastMs = p.timeMs;
+        ++s.count;
+        const double delta = p.power - s.mean;
+        s.mean += delta / static_cast<double>(s.count);
+        m2 += delta * (p.power - s.mean);
+        s.min = std::min(s.min, p.power);
+        s.max = std::max(s.max, p.power);
+    }
+    s.stdDeviation = s.count > 1 ? std::sqrt(m2 / static_cast<double>(s.count - 1)) : 0.0;
+    return s;
+}
+
+bool writeCsv(const CBrivaneDoc& store, int first, int last, const std::string& path, std::string& error)
+{
+    clampRange(store, first, last);
+    const std::string temporary = path + ".part";
+    std::FILE* f = std::fopen(temporary.c_str(), "wb");
+    if (!f) {
+        error = path + ": " + std::strerror(errno);
+        return false;
+    }
+    errno = 0;
+    bool ok = std::fputs(csvHeader(), f) >= 0 && std::fputs("\r\n", f) >= 0;
+    for (int i = first; ok && i < last; ++i) {
+        const std::string row = csvRow(*store.pGetMeaureValue(i));
+        ok = std::fwrite(row.data(), 1, row.size(), f) == row.size();
+    }
+    const int savedErrno = errno;
+    ok = std::fflush(f) == 0 && ok;
+    const int flushErrno = errno;
+    ok = std::fclose(f) == 0 && ok;
+    if (!ok) {
+        error = path + ": " + std::strerror(savedErrno ? savedErrno : flushErrno);
+        std::remove(temporary.c_str());
+        return false;
+    }
+    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+        error = path + ": " + std::strerror(errno);
+        std::remove(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+} // namespace bv

@@ -1,0 +1,30 @@
+#pragma once
+#include <cstdint>
+#include <string>
+
+namespace bv {
+
+class CBrivaneDoc;
+
+// Count, mean, sample standard deviation and extremes of the valid powers
+// among the store's points first .. last-1, with the time span they cover.
+struct PowerStatistics {
+    long count = 0;
+    double mean = 0, stdDeviation = 0, min = 0, max = 0;
+    int64_t firstMs = 0, lastMs = 0;
+};
+PowerStatistics powerStatistics(const CBrivaneDoc& store, int first, int last);
+
+// ISO 8601 local time with its zone offset, e.g. "2026-12-09T07:20:52.125+01:00".
+std::string isoTime(int64_t msSinceEpoch);
+
+// The points first .. last-1 as CSV: a header row, ISO 8601 times, '.' as the
+// decimal point whatever the locale. Written to a temporary file that replaces
+// path only when complete; false with the reason in error otherwise.
+bool writeCsv(const CBrivaneDoc& store, int first, int last, const std::string& path, std::string& error);
+// The header row (without line end), and one point's row (with "\r\n").
+const char* csvHeader();
+struct MeasurePoint;
+std::string csvRow(const MeasurePoint& point);
+
+} // namespace bv

@@ -1,0 +1,103 @@
+#pragma once
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "control/DeviceDoc.h"
+#include "data/MeasurePoint.h"
+
+namespace bv {
+
+class CPowerMeter;
+
+namespace status {
+
+enum Kind { kError = 0, kWarning = 1, kInformation = 2 };
+
+// What the status decision reads of the device.
+struct DeviceView {
+    int shutterState = 4;  // 0 open, 1 closed, 2 error, 3 none, 4 unknown
+    bool compactModel = false;        // no shutter check
+    bool calibrationRunning = false;  // the EC protocol flag
+    bool unknownShutterConfirmed = false;
+    double flowMinimum = 4.0;
+};
+DeviceView viewOf(const CPowerMeter& device);
+
+struct Outcome {
+    std::string message;
+    int kind = kInformation;
+    std::optional<std::string> alarmText;  // set only when this point chose one
+    bool alarmShown = false;
+    int thermalizationShown = -1;
+    // The conditions behind it, for the alarm states.
+    bool noFlow = false;
+    bool lowFlow = false;
+    bool shutterNotOpen = false;
+};
+
+// Whether a newest point takes part in the status update at all.
+bool takesPart(const MeasurePoint& point);
+// The status line and alarm for the newest point.
+Outcome evaluate(const MeasurePoint& point, const DeviceView& device);
+
+// Shutter button: its text and whether it may be pressed.
+std::string shutterButtonText(int shutterState);
+bool shutterButtonEnabled(bool shutterNeedsPlc, bool useSps);
+
+enum class ShutterAction { None, Close, Open, RefuseLaserOn };
+// Above 50 W the shutter must not close onto a running laser.
+ShutterAction shutterAction(int shutterState, const MeasurePoint* newest);
+
+// "Thermalizing  7 ..."
+std::string thermalizingText(int countdown);
+
+} // namespace status
+
+enum class AlarmKind { NoFlow, LowFlow, Shutter };
+constexpr int kAlarmKinds = 3;
+// "no flow", "low flow", "shutter"
+const char* alarmName(AlarmKind kind);
+
+struct AlarmChange {
+    AlarmKind kind;
+    bool raised;       // false: cleared
+    std::string text;  // the status line that raised it (empty when cleared)
+};
+
+class IAlarmListener {
+public:
+    virtual ~IAlarmListener() = default;
+    virtual void OnAlarm(const AlarmChange& change) = 0;
+};
+
+// Keeps the alarm states of the running program from the store's new points
+// through the one status decision, and tells its listeners of every change.
+// Points that take no part in the status update leave the states alone.
+class AlarmMonitor final : public IDocListener {
+public:
+    explicit AlarmMonitor(CPowerMeter& device);
+    ~AlarmMonitor() override;
+    AlarmMonitor(const AlarmMonitor&) = delete;
+    AlarmMonitor& operator=(const AlarmMonitor&) = delete;
+
+    void addListener(IAlarmListener* listener);
+    void removeListener(IAlarmListener* listener);
+
+    bool active(AlarmKind kind) const { return m_active[static_cast<int>(kind)]; }
+    // Names of the active alarms, in the order of AlarmKind.
+    std::vector<std::string> activeNames() const;
+    // Clears every active alarm (told to the listeners), e.g. when the link is gone.
+    void clearAll();
+
+    void OnDocChanged(int hint, CDeviceDoc* doc) override;
+
+private:
+    void set(AlarmKind kind, bool on, const std::string& text);
+
+    CPowerMeter& m_device;
+    bool m_active[kAlarmKinds] = {};
+    std::vector<IAlarmListener*> m_listeners;
+};
+
+} // namespace bv

@@ -1,0 +1,137 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <deque>
+#include <limits>
+#include <random>
+
+#include "data/CBrivaneDoc.h"
+#include "data/MinMaxDecimator.h"
+#include "data/PointExport.h"
+#include "settings/ProgramSettings.h"
+
+namespace bv {
+namespace {
+
+// Random walks with spikes, appended and trimmed from the front as a full
+// store does: every column keeps exactly the extremes of the points it holds.
+TEST(MinMaxDecimator, EveryColumnKeepsItsExtremesAgainstBruteForce)
+{
+    std::mt19937 rng(7);
+    std::normal_distribution<double> step(0, 1);
+    std::uniform_int_distribution<int> widthOf(1, 50), spike(0, 99);
+    for (int round = 0; round < 20; ++round) {
+        const int64_t width = widthOf(rng);
+        const size_t limit = 200 + static_cast<size_t>(widthOf(rng)) * 40;
+        MinMaxDecimator d(width);
+        std::deque<std::pair<int64_t, double>> held;
+        double v = 0;
+        for (int64_t seq = -37; seq < 5000; ++seq) {
+            v += step(rng);
+            const double value = spike(rng) == 0 ? v * 50 : spike(rng) == 1 ? std::nan("") : v;
+            held.emplace_back(seq, value);
+            d.append(seq, value);
+            if (held.size() > limit) {
+                held.pop_front();
+                const int64_t front = held.front().first;
+                d.dropBefore(front, [&](int64_t s) {
+                    const int64_t i = s - front;
+                    return i >= 0 && i < static_cast<int64_t>(held.size()) ? held[static_cast<size_t>(i)].second
+                                                                          : std::nan("");
+                });
+            }
+        }
+        // The reference: group what is held by column, brute force.
+        std::vector<MinMaxDecimator::Column> expected;
+        for (const auto& [seq, value] : held) {
+            if (std::isnan(value))
+                continue;
+            int64_t start = seq >= 0 ? seq / width * width : -((-seq + width - 1) / width) * width;
+            if (expected.empty() || expected.back().firstSeq != start)
+                expected.push_back({start, seq, seq, value, value, 0});
+            auto& c = expected.back();
+            if (value < c.min) c.min = value, c.minSeq = seq;
+            if (value > c.max) c.max = value, c.maxSeq = seq;
+        }
+        ASSERT_EQ(d.columns().size(), expected.size()) << "width " << width;
+        for (size_t i = 0; i < expected.size(); ++i) {
+            const auto& got = d.columns()[i];
+            ASSERT_EQ(got.firstSeq, expected[i].firstSeq);
+            EXPECT_EQ(got.min, expected[i].min);
+            EXPECT_EQ(got.max, expected[i].max);
+            EXPECT_EQ(got.minSeq, expected[i].minSeq);
+            EXPECT_EQ(got.maxSeq, expected[i].maxSeq);
+        }
+        const auto line = d.polyline();
+        EXPECT_TRUE(std::is_sorted(line.begin(), line.end(),
+                                   [](const auto& a, const auto& b) { return a.seq < b.seq; }));
+    }
+}
+
+double twoPassStdDeviation(const std::vector<double>& xs)
+{
+    double mean = 0;
+    for (double x : xs)
+        mean += x;
+    mean /= static_cast<double>(xs.size());
+    double sq = 0;
+    for (double x : xs)
+        sq += (x - mean) * (x - mean);
+    return std::sqrt(sq / static_cast<double>(xs.size() - 1));
+}
+
+// A large mean with small noise is where a sum-of-squares formula breaks down.
+TEST(StoreStatistics, StdDeviationAgainstATwoPassReference)
+{
+    ProgramSettings settings;
+    settings.m_iInterval = 1000;
+    settings.m_iAveragePeriod = 30;
+    CBrivaneDoc store(settings);
+    store.SetPeriod(600);
+    std::mt19937 rng(3);
+    std::normal_distribution<double> noise(0, 0.01);
+    std::vector<double> all;
+    for (int i = 0; i < 100; ++i) {
+        MeasurePoint p;
+        p.power = 1.0e6 + noise(rng);
+        p.timeMs = 1000 * (i + 1);
+        store.AddMesswert(p, 0);
+        all.push_back(p.power);
+    }
+    const std::vector<double> window(all.end() - 30, all.end());
+    EXPECT_NEAR(store.dGetStdDeviation(0), twoPassStdDeviation(window), 1e-9);
+
+    const PowerStatistics s = powerStatistics(store, 10, 1000);
+    EXPECT_EQ(s.count, 90);
+    EXPECT_NEAR(s.stdDeviation, twoPassStdDeviation({all.begin() + 10, all.end()}), 1e-9);
+    EXPECT_EQ(s.min, *std::min_element(all.begin() + 10, all.end()));
+    EXPECT_EQ(s.max, *std::max_element(all.begin() + 10, all.end()));
+    EXPECT_EQ(s.firstMs, 11000);
+    EXPECT_EQ(s.lastMs, 100000);
+
+    MeasurePoint one;
+    store.ClearAllPoints();
+    store.AddMesswert(one, 0);
+    EXPECT_EQ(store.dGetStdDeviation(0), 0.0);
+}
+
+TEST(PointExport, IsoTimesCarryTheZone)
+{
+    const std::string t = isoTime(1765264852125);
+    ASSERT_EQ(t.size(), 29u) << t;
+    EXPECT_EQ(t.substr(19, 4), ".125");
+    EXPECT_TRUE(t[23] == '+' || t[23] == '-') << t;
+}
+
+TEST(PointExport, UnwritableFileKeepsWhatWasThere)
+{
+    ProgramSettings settings;
+    CBrivaneDoc store(settings);
+    std::string error;
+    EXPECT_FALSE(writeCsv(store, 0, 1, "/nonexistent-dir/out.csv", error));
+    EXPECT_NE(error.find("No such file"), std::string::npos) << error;
+}
+
+} // namespace
+} // namespace bv
