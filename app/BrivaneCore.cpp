@@ -61,6 +61,29 @@ int BrivaneCore::Startup(const std::string& programDirectory)
     return m_writeBack;
 }
 
+bool BrivaneCore::StartPlantLink(const MqttConfig& config, MqttPublisher::StatusHandler onStatus)
+{
+    if (!m_started || !config.enabled)
+        return false;
+    m_plantLink.reset();
+    auto link = std::make_unique<MqttPublisher>(config, *m_device, m_alarms.get());
+    link->setStatusHandler(std::move(onStatus));
+    link->setLinkDescription([this]() -> std::string {
+        switch (m_settings.m_iDataTransferMode) {
+        case kLinkUsb:
+            return m_device->UsbLink() ? "usb" : "none";
+        case kLinkSerial:
+            return m_serial.portName().empty() ? "none" : "serial " + m_serial.portName();
+        default:
+            return "none";
+        }
+    });
+    if (!link->start())
+        return false;
+    m_plantLink = std::move(link);
+    return true;
+}
+
 void BrivaneCore::RunFlags::OnDeviceChanged(int code, long parameter)
 {
     if (code == kNotifyMeasuringStarted || code == kNotifyMeasuringEnded) {
@@ -84,6 +107,8 @@ void BrivaneCore::Shutdown()
         m_settingsSaved = false;
         m_platform.prompt.show(strings::text(61248), PromptButtons::Ok, PromptIcon::Exclamation);
     }
+    // "offline" goes out while the device still answers for the status.
+    m_plantLink.reset();
     // The device's programs belong to the scheduler: both go, device first.
     m_heartbeat.reset();
     m_links.reset();

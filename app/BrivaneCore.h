@@ -8,6 +8,7 @@
 #include "devices/Alarms.h"
 #include "link/BusLog.h"
 #include "link/CSerial.h"
+#include "net/MqttPublisher.h"
 
 namespace bv {
 
@@ -49,7 +50,19 @@ public:
     // allowed, scheduler deleted. Safe to call twice.
     void Shutdown();
 
-    void heartbeat() { if (m_heartbeat) m_heartbeat->tick(); }
+    void heartbeat()
+    {
+        if (m_heartbeat)
+            m_heartbeat->tick();
+        if (m_plantLink)
+            m_plantLink->poll();
+    }
+
+    // The plant link (MQTT): after Startup, when the front end wants it;
+    // nothing happens unless config.enabled. False when it could not start
+    // (logged); measuring goes on either way.
+    bool StartPlantLink(const MqttConfig& config, MqttPublisher::StatusHandler onStatus = {});
+    MqttPublisher* plantLink() { return m_plantLink.get(); }
 
     ProgramSettings& settings() { return m_settings; }
     CSerial& serial() { return m_serial; }
@@ -81,6 +94,7 @@ private:
     std::unique_ptr<AlarmMonitor> m_alarms;
     std::unique_ptr<LinkSelection> m_links;
     std::unique_ptr<Heartbeat> m_heartbeat;
+    std::unique_ptr<MqttPublisher> m_plantLink;
     RunFlags m_runFlags;
     int m_writeBack = 0;
     bool m_started = false;

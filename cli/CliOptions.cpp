@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "net/MqttPublisher.h"
+
 namespace bv::cli {
 namespace {
 
@@ -73,6 +75,9 @@ std::string usage()
            "  --close-shutter        close the shutter before measuring\n"
            "  --sim-flow-drop AT:SECONDS  simulated meter: the cooling water stops AT s into\n"
            "                         the measurement for SECONDS s\n"
+           "  --mqtt HOST[:PORT]     publish readings, alarms and status to this MQTT broker\n"
+           "                         (port 1883 unless given; the [MQTT] settings otherwise)\n"
+           "  --station NAME         station name in the MQTT topics (default: the host name)\n"
            "  --help                 this text\n"
            "\n"
            "The identified model and address go to stderr, one line per point to stdout.\n"
@@ -190,6 +195,22 @@ ParseResult parse(int argc, const char* const* argv)
                 r.error = "--format takes tsv or json";
                 return r;
             }
+        } else if (arg == "--mqtt") {
+            if (!needValue())
+                return r;
+            if (!MqttConfig().setBroker(value)) {
+                r.error = "--mqtt takes HOST or HOST:PORT (port 1..65535)";
+                return r;
+            }
+            o.mqttBroker = value;
+        } else if (arg == "--station") {
+            if (!needValue())
+                return r;
+            if (value.empty() || value.find_first_of("/+#") != std::string::npos) {
+                r.error = "--station takes a name without / + #";
+                return r;
+            }
+            o.station = value;
         } else if (arg == "--open-shutter" || arg == "--close-shutter") {
             if (o.shutter != ShutterMove::None) {
                 r.error = "--open-shutter and --close-shutter exclude each other";

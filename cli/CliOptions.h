@@ -30,6 +30,8 @@ struct Options {
     // the measurement, for this long (to see the alarms without a real fault).
     std::optional<int> simFlowDropAt;
     int simFlowDropFor = 0;
+    std::string mqttBroker;  // HOST[:PORT]; publishing for this run
+    std::string station;
     bool help = false;
 };
 

@@ -179,6 +179,7 @@ public:
         AlarmPrinter alarmPrinter(m_err);
         m_core->alarms()->addListener(&alarmPrinter);
 
+        startPlantLink(settings);
         CsvWriter csv(device, m_err);
         int status = 0;
         if (!m_o.csvFile.empty()) {
@@ -274,6 +275,20 @@ private:
             device.m_bProtocolToFile = 1;
             device.m_sProtocolPath = m_o.protocolFile;
         }
+    }
+
+    // The broker's state goes to stderr as it changes; measuring never waits for it.
+    void startPlantLink(const ProgramSettings& s)
+    {
+        MqttConfig mqtt = MqttConfig::fromSettings(s);
+        if (!m_o.mqttBroker.empty()) {
+            mqtt.enabled = true;
+            mqtt.port = 1883;
+            mqtt.setBroker(m_o.mqttBroker);
+        }
+        if (!m_o.station.empty())
+            mqtt.station = m_o.station;
+        m_core->StartPlantLink(mqtt, [this](const std::string& text) { m_err << "brivane-cli: " << text << '\n'; });
     }
 
     int connect(ProgramSettings& s)

@@ -323,6 +323,20 @@ void ProgramSettings::loadFrom(const ProfileDocument& document)
     r.keepInt("Open Shutter", "Output1", m_iOutput1);
     r.keepInt("Open Shutter", "Output2", m_iOutput2);
     r.keepInt("Open Shutter", "Target Address", m_iTargetAddress);
+
+    r.keepFlag("MQTT", "Enabled", m_bMqttEnabled);
+    r.keepText("MQTT", "Host", m_sMqttHost);
+    r.keepInt("MQTT", "Port", m_iMqttPort);
+    r.keepText("MQTT", "Station", m_sMqttStation);
+    r.keepText("MQTT", "TopicPrefix", m_sMqttTopicPrefix);
+    r.keepText("MQTT", "Username", m_sMqttUsername);
+    r.keepText("MQTT", "Password", m_sMqttPassword);
+    r.keepFlag("MQTT", "TLS", m_bMqttTls);
+    r.keepText("MQTT", "CAFile", m_sMqttCaFile, kStartfileBuffer);
+    r.keepInt("MQTT", "QoS", m_iMqttQos);
+    r.keepFlag("MQTT", "AcceptCommands", m_bMqttAcceptCommands);
+    r.keepInt("MQTT", "KeepAlive", m_iMqttKeepAlive);
+    r.keepInt("MQTT", "QueueLimit", m_iMqttQueueLimit);
 }
 
 void ProgramSettings::saveTo(ProfileDocument& document) const
@@ -392,6 +406,20 @@ void ProgramSettings::saveTo(ProfileDocument& document) const
     w.integer("Open Shutter", "Output1", m_iOutput1);
     w.integer("Open Shutter", "Output2", m_iOutput2);
     w.integer("Open Shutter", "Target Address", m_iTargetAddress);
+
+    w.integer("MQTT", "Enabled", m_bMqttEnabled);
+    w.text("MQTT", "Host", m_sMqttHost);
+    w.integer("MQTT", "Port", m_iMqttPort);
+    w.text("MQTT", "Station", m_sMqttStation);
+    w.text("MQTT", "TopicPrefix", m_sMqttTopicPrefix);
+    w.text("MQTT", "Username", m_sMqttUsername);
+    w.text("MQTT", "Password", m_sMqttPassword);
+    w.integer("MQTT", "TLS", m_bMqttTls);
+    w.text("MQTT", "CAFile", m_sMqttCaFile);
+    w.integer("MQTT", "QoS", m_iMqttQos);
+    w.integer("MQTT", "AcceptCommands", m_bMqttAcceptCommands);
+    w.integer("MQTT", "KeepAlive", m_iMqttKeepAlive);
+    w.integer("MQTT", "QueueLimit", m_iMqttQueueLimit);
 }
 
 } // namespace bv

@@ -146,6 +146,21 @@ public:
     int m_bUseSps = 0;
     int m_iInput1 = 0, m_iInput2 = 0, m_iOutput1 = 0, m_iOutput2 = 0;
     int m_iTargetAddress = 0;
+
+    // "MQTT": the plant link, off unless enabled.
+    int m_bMqttEnabled = 0;
+    std::string m_sMqttHost = "localhost";
+    int m_iMqttPort = 1883;
+    std::string m_sMqttStation;  // empty: the host name
+    std::string m_sMqttTopicPrefix = "brivane";
+    std::string m_sMqttUsername;
+    std::string m_sMqttPassword;  // never logged
+    int m_bMqttTls = 0;
+    std::string m_sMqttCaFile;
+    int m_iMqttQos = 1;
+    int m_bMqttAcceptCommands = 0;
+    int m_iMqttKeepAlive = 30;      // seconds
+    int m_iMqttQueueLimit = 10000;  // messages kept while the broker is away
 };
 
 } // namespace bv

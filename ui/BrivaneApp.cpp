@@ -178,6 +178,8 @@ int BrivaneApp::Startup(const std::string& executableDirectory)
     const int writeBack = m_core->Startup(m_programDir);
     if (m_world)
         m_world->meter().setAddress(m_core->device()->m_byDevice);
+    m_core->StartPlantLink(MqttConfig::fromSettings(*m_settings),
+                           [this](const std::string& text) { m_plantLinkStatus = text; });
     BV_LOG_DEBUG(logger(), kTag, "start-up done, program directory " << m_programDir);
     return writeBack;
 }

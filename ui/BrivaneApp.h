@@ -81,6 +81,8 @@ public:
     IClock& clock() { return *m_clock; }
     const std::string& programDirectory() const { return m_programDir; }
     bool languageModuleLoaded() const;
+    // The plant link's newest state text (connected, refused, lost); empty without one.
+    const std::string& plantLinkStatus() const { return m_plantLinkStatus; }
 
     // Plays a scene on the simulated meter (manual clock), for screenshots.
     bool PlayScene(const std::string& scene);
@@ -108,6 +110,7 @@ private:
     std::unique_ptr<CBrivaneMain> m_window;
     std::string m_programDir;
     std::unique_ptr<LanguageModule> m_language;
+    std::string m_plantLinkStatus;
 };
 
 } // namespace bv

@@ -1,0 +1,88 @@
+// The 100 ms heartbeat of a measuring simulated EC meter, without the plant
+// link, with it and no broker listening, and with a mosquitto on loopback.
+#include <benchmark/benchmark.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "app/BrivaneCore.h"
+#include "bench/BenchSupport.h"
+#include "devices/PowerMeter.h"
+#include "platform/Clock.h"
+#include "platform/Logging.h"
+#include "settings/ProgramSettings.h"
+#include "sim/SimWorld.h"
+
+namespace {
+
+using namespace bv;
+
+void BM_HeartbeatPublishing(benchmark::State& state)
+{
+    const int mode = static_cast<int>(state.range(0));  // 0 off, 1 broker down, 2 broker up
+    const int port = 18830 + static_cast<int>(getpid() % 1000);
+    pid_t broker = -1;
+    if (mode == 2) {
+        broker = fork();
+        if (broker == 0) {
+            const std::string p = std::to_string(port);
+            execl("/usr/sbin/mosquitto", "mosquitto", "-p", p.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    }
+    bench::OkPrompt prompt;
+    ManualClock clock{1000};
+    ProgramSettings settings;
+    char dir[] = "/tmp/brivane-bench-XXXXXX";
+    mkdtemp(dir);
+    sim::SimWorld world(clock);
+    BrivaneCore core(settings, CorePlatform{clock, prompt, world.serialPorts(), world.usb(), nullptr});
+    core.Startup(dir);
+    if (mode > 0) {
+        MqttConfig config;
+        config.enabled = true;
+        config.host = "127.0.0.1";
+        config.port = port;
+        config.station = "bench";
+        core.StartPlantLink(config);
+    }
+    core.links()->Initialise();
+    auto run = [&](int ms) {
+        for (int t = 0; t < ms; t += 100) {
+            clock.advance(100);
+            core.heartbeat();
+        }
+    };
+    run(3000);
+    core.device()->StartMeasuring(0, 1);
+    run(2000);
+    for (auto _ : state) {
+        clock.advance(100);
+        core.heartbeat();
+    }
+    core.Shutdown();
+    std::system((std::string("rm -rf ") + dir).c_str());
+    if (broker > 0) {
+        kill(broker, SIGTERM);
+        waitpid(broker, nullptr, 0);
+    }
+}
+BENCHMARK(BM_HeartbeatPublishing)->Arg(0)->Arg(1)->Arg(2)->ArgNames({"mqtt"})->Unit(benchmark::kMicrosecond);
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    bv::log::configureForTests();
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    return 0;
+}

@@ -1,0 +1,151 @@
+#pragma once
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "control/Device.h"
+#include "control/DeviceDoc.h"
+#include "data/MeasurePoint.h"
+#include "devices/Alarms.h"
+#include "platform/Logging.h"
+
+struct mosquitto;
+struct mosquitto_message;
+
+namespace bv {
+
+class CPowerMeter;
+class ProgramSettings;
+
+// Where and how the plant link publishes; read from the "MQTT" section.
+struct MqttConfig {
+    bool enabled = false;
+    std::string host = "localhost";
+    int port = 1883;
+    std::string station;  // empty: the host name
+    std::string topicPrefix = "brivane";
+    std::string username;
+    std::string password;  // never logged
+    bool tls = false;
+    std::string caFile;  // empty with TLS: the system's certificate directory
+    int qos = 1;
+    bool acceptCommands = false;
+    int keepAliveSeconds = 30;
+    std::size_t queueLimit = 10000;
+
+    static MqttConfig fromSettings(const ProgramSettings& settings);
+    // "HOST" or "HOST:PORT"; false when the port is not a number in 1..65535.
+    bool setBroker(const std::string& hostAndPort);
+};
+
+// Publishes readings, alarms and the link state to an MQTT broker and takes
+// start/stop/zero commands from it. The heartbeat thread only queues and
+// hands messages over; a network thread of ours talks to the broker, so a
+// broker that is down or slow never holds up measuring. Readings wait in a
+// bounded queue while the broker is away and go out in order afterwards.
+class MqttPublisher final : public IDocListener, public IDeviceListener, public IAlarmListener {
+public:
+    using StatusHandler = std::function<void(const std::string&)>;
+    static constexpr std::size_t kMaxInFlight = 20;
+    static constexpr std::size_t kQueueMinimum = 100;
+
+    // alarms may be null: then only publishAlarm feeds the alarm topic.
+    MqttPublisher(MqttConfig config, CPowerMeter& device, AlarmMonitor* alarms = nullptr);
+    ~MqttPublisher() override;
+    MqttPublisher(const MqttPublisher&) = delete;
+    MqttPublisher& operator=(const MqttPublisher&) = delete;
+
+    // Listens to the device and its store and starts the network thread.
+    // False (with a log line) when libmosquitto refuses the settings.
+    bool start();
+    // Publishes "offline", waits a little for the queue to go out, disconnects.
+    void stop();
+    // From the heartbeat: runs received commands, hands queued messages over.
+    void poll();
+
+    // One alarm raised or cleared: "no flow", "low flow", "shutter", "no reading".
+    void publishAlarm(const std::string& name, bool raised, const std::string& text);
+
+    // Texts for the operator (connected, refused, lost), on the heartbeat's thread.
+    void setStatusHandler(StatusHandler handler) { m_onStatus = std::move(handler); }
+    // What the status message names as the link ("usb", "serial COM1", "none").
+    void setLinkDescription(std::function<std::string()> describe) { m_describeLink = std::move(describe); }
+
+    void OnDocChanged(int hint, CDeviceDoc* doc) override;
+    void OnDeviceChanged(int code, long parameter) override;
+    void OnAlarm(const AlarmChange& change) override;
+
+    const MqttConfig& config() const { return m_config; }
+    std::string topic(const char* leaf) const;
+    bool connected() const { return m_connected.load(); }
+    std::size_t queued() const { return m_queue.size(); }
+    unsigned long dropped() const { return m_dropped; }
+    unsigned long readingsQueued() const { return m_sequence; }
+
+private:
+    enum class Kind { Reading, Alarm, Status };
+    struct Outgoing {
+        Kind kind;
+        std::string topic;
+        std::string payload;
+        bool retain = false;
+        int mid = 0;
+    };
+    struct Shared {  // written by the network thread, read on the heartbeat
+        std::vector<int> published;
+        std::vector<std::string> commands;
+        std::vector<std::string> notes;
+        unsigned connects = 0;
+    };
+
+    void enqueue(Kind kind, std::string topic, std::string payload, bool retain);
+    void handOver();
+    void queueStatus(bool online);
+    std::string statusPayload(bool online) const;
+    void runCommand(const std::string& command);
+    void note(const std::string& text);  // network thread
+    void report(int rc, const char* what);  // network thread
+    void networkLoop();
+    void sleepFor(int ms);
+
+    static void onConnect(mosquitto*, void* self, int rc);
+    static void onDisconnect(mosquitto*, void* self, int rc);
+    static void onPublish(mosquitto*, void* self, int mid);
+    static void onMessage(mosquitto*, void* self, const mosquitto_message* message);
+
+    MqttConfig m_config;
+    CPowerMeter& m_device;
+    AlarmMonitor* m_alarms;
+    StatusHandler m_onStatus;
+    std::function<std::string()> m_describeLink;
+    mosquitto* m_mosq = nullptr;
+    std::thread m_thread;
+    std::atomic<bool> m_stopping{false};
+    std::atomic<bool> m_closing{false};  // our own disconnect: no failure
+    std::atomic<bool> m_connected{false};
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    Shared m_shared;
+    std::string m_lastFailure;  // network thread: one line per distinct failure
+
+    // Heartbeat side.
+    std::deque<Outgoing> m_queue;  // the first m_handed are with libmosquitto
+    std::size_t m_handed = 0;
+    unsigned m_connectsSeen = 0;
+    bool m_draining = false;  // after a reconnect: old messages go first
+    int m_drainPolls = 0;
+    unsigned long m_sequence = 0;
+    unsigned long m_dropped = 0;
+    std::vector<std::string> m_activeAlarms;
+    bool m_listening = false;
+    log::Logger m_log{"MqttPublisher"};
+};
+
+} // namespace bv

@@ -1,0 +1,462 @@
+// The plant link against a real mosquitto broker on loopback.
+#include <gtest/gtest.h>
+#include <mosquitto.h>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/BrivaneCore.h"
+#include "devices/PowerMeter.h"
+#include "net/MqttPublisher.h"
+#include "platform/Clock.h"
+#include "settings/ProgramSettings.h"
+#include "sim/SimWorld.h"
+#include "support/LogCapture.h"
+#include "support/ScriptedPrompt.h"
+#include "support/TempDir.h"
+
+namespace bv {
+namespace {
+
+using namespace std::chrono_literals;
+const std::string kBroker = "/usr/sbin/mosquitto";
+const std::string kCli = BRIVANE_BINARY_DIR "/cli/brivane-cli";
+
+int freePort()
+{
+    const int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+    close(s);
+    return ntohs(a.sin_port);
+}
+
+bool accepts(int port)
+{
+    const int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool ok = connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    close(s);
+    return ok;
+}
+
+bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit)
+{
+    const auto until = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > until)
+            return false;
+        std::this_thread::sleep_for(10ms);
+    }
+    return true;
+}
+
+// A mosquitto of its own in a temporary directory, with persistence so that
+// a subscriber's session survives a broker restart.
+class Broker {
+public:
+    explicit Broker(const std::string& extra = "") : m_port(freePort())
+    {
+        std::ofstream(m_dir.file("mosquitto.conf"))
+            << "listener " << m_port << " 127.0.0.1\n"
+            << (extra.empty() ? "allow_anonymous true\n" : extra) << "persistence true\n"
+            << "persistence_location " << m_dir.path() << "/\n"
+            << "log_dest file " << m_dir.file("mosquitto.log") << "\n";
+        // Started as root it changes to the user "mosquitto", who must write here.
+        std::filesystem::permissions(m_dir.path(), std::filesystem::perms::all);
+    }
+    ~Broker() { stop(); }
+
+    bool start()
+    {
+        m_pid = fork();
+        if (m_pid == 0) {
+            const std::string conf = m_dir.file("mosquitto.conf");
+            execl(kBroker.c_str(), kBroker.c_str(), "-c", conf.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        return waitFor([&] { return accepts(m_port); }, 5s);
+    }
+    void stop()
+    {
+        if (m_pid <= 0)
+            return;
+        kill(m_pid, SIGTERM);
+        waitpid(m_pid, nullptr, 0);
+        m_pid = -1;
+    }
+    int port() const { return m_port; }
+    const test::TempDir& dir() const { return m_dir; }
+
+private:
+    test::TempDir m_dir;
+    int m_port;
+    pid_t m_pid = -1;
+};
+
+struct Message {
+    std::string topic, payload;
+    bool retain;
+};
+
+// A plain libmosquitto subscriber with a persistent session (QoS 1).
+class Subscriber {
+public:
+    Subscriber(int port, const std::string& pattern, const std::string& id = "test-subscriber")
+    {
+        mosquitto_lib_init();
+        m_mosq = mosquitto_new(id.c_str(), false, this);
+        mosquitto_connect_callback_set(m_mosq, [](mosquitto* m, void* self, int rc) {
+            if (rc == 0)
+                mosquitto_subscribe(m, nullptr, static_cast<Subscriber*>(self)->m_pattern.c_str(), 1);
+        });
+        mosquitto_subscribe_callback_set(m_mosq, [](mosquitto*, void* self, int, int, const int*) {
+            static_cast<Subscriber*>(self)->m_subscribed = true;
+        });
+        mosquitto_message_callback_set(m_mosq, [](mosquitto*, void* self, const mosquitto_message* m) {
+            auto* s = static_cast<Subscriber*>(self);
+            std::lock_guard<std::mutex> lock(s->m_mutex);
+            s->m_messages.push_back({m->topic, std::string(static_cast<const char*>(m->payload), m->payloadlen),
+                                     m->retain});
+        });
+        m_pattern = pattern;
+        mosquitto_reconnect_delay_set(m_mosq, 1, 1, false);
+        mosquitto_connect(m_mosq, "127.0.0.1", port, 5);
+        mosquitto_loop_start(m_mosq);
+    }
+    ~Subscriber()
+    {
+        mosquitto_disconnect(m_mosq);
+        mosquitto_loop_stop(m_mosq, false);
+        mosquitto_destroy(m_mosq);
+    }
+    bool subscribed() { return waitFor([&] { return m_subscribed.load(); }, 5s); }
+    void publish(const std::string& topic, const std::string& payload)
+    {
+        mosquitto_publish(m_mosq, nullptr, topic.c_str(), static_cast<int>(payload.size()), payload.data(), 1, false);
+    }
+    std::vector<Message> on(const std::string& topic)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        std::vector<Message> r;
+        for (const Message& m : m_messages)
+            if (m.topic == topic)
+                r.push_back(m);
+        return r;
+    }
+
+private:
+    mosquitto* m_mosq;
+    std::string m_pattern;
+    std::atomic<bool> m_subscribed{false};
+    std::mutex m_mutex;
+    std::vector<Message> m_messages;
+};
+
+long field(const std::string& json, const std::string& key)
+{
+    const auto at = json.find("\"" + key + "\":");
+    return at == std::string::npos ? -1 : std::stol(json.substr(at + key.size() + 3));
+}
+
+std::string text(const std::string& json, const std::string& key)
+{
+    const auto at = json.find("\"" + key + "\":");
+    if (at == std::string::npos)
+        return "";
+    const auto start = at + key.size() + 3;
+    if (json[start] == '"')
+        return json.substr(start + 1, json.find('"', start + 1) - start - 1);
+    return json.substr(start, json.find_first_of(",}", start) - start);
+}
+
+// Powers of the store's points as the payload carries them.
+class PointLog final : public IDocListener {
+public:
+    explicit PointLog(CPowerMeter& d) : m_device(d) {}
+    void OnDocChanged(int hint, CDeviceDoc*) override
+    {
+        if (hint != 1)
+            return;
+        char buf[64];
+        std::snprintf(buf, sizeof buf, "%.6g", m_device.Store().pGetLastMeasureValue()->power);
+        powers.push_back(buf);
+    }
+    std::vector<std::string> powers;
+
+private:
+    CPowerMeter& m_device;
+};
+
+class MqttTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(std::filesystem::exists(kBroker))
+            << kBroker << " is missing: install the Debian packages mosquitto and mosquitto-clients (scripts/setup)";
+    }
+
+    void startCore(const Broker& broker, MqttConfig config = {})
+    {
+        world = std::make_unique<sim::SimWorld>(clock, sim::SimWorldConfig{});
+        core = std::make_unique<BrivaneCore>(
+            settings, CorePlatform{clock, prompt, world->serialPorts(), world->usb(), nullptr});
+        core->Startup(dir.path());
+        config.enabled = true;
+        config.host = "127.0.0.1";
+        config.port = broker.port();
+        config.station = "st1";
+        ASSERT_TRUE(core->StartPlantLink(config, [this](const std::string& t) { notes.push_back(t); }));
+        points = std::make_unique<PointLog>(*core->device());
+        core->device()->Store().AddListener(points.get());
+        core->links()->Initialise();
+        run(3000);
+    }
+    void run(uint32_t ms)
+    {
+        for (uint32_t t = 0; t < ms; t += 100) {
+            clock.advance(100);
+            core->heartbeat();
+        }
+    }
+    // Real time for the network thread, heartbeats meanwhile.
+    bool drain()
+    {
+        return waitFor([&] {
+            core->plantLink()->poll();
+            return core->plantLink()->queued() == 0;
+        }, 10s);
+    }
+    void expectEveryPointInOrder(Subscriber& sub, bool exactlyOnce)
+    {
+        const size_t n = points->powers.size();
+        ASSERT_TRUE(waitFor([&] { return sub.on("brivane/st1/reading").size() >= n; }, 10s))
+            << sub.on("brivane/st1/reading").size() << " of " << n;
+        std::vector<Message> got = sub.on("brivane/st1/reading");
+        long expected = 1;
+        size_t duplicates = 0;
+        for (const Message& m : got) {
+            const long seq = field(m.payload, "seq");
+            if (!exactlyOnce && seq < expected) {
+                ++duplicates;  // QoS 1 may repeat across a broker restart, on either side
+                continue;
+            }
+            ASSERT_EQ(seq, expected) << m.payload;
+            EXPECT_EQ(text(m.payload, "power"), points->powers[expected - 1]) << m.payload;
+            ++expected;
+        }
+        EXPECT_EQ(expected - 1, static_cast<long>(n));
+        EXPECT_LE(duplicates, MqttPublisher::kMaxInFlight);
+    }
+    void TearDown() override
+    {
+        if (core) {
+            core->device()->Store().RemoveListener(points.get());
+            core->Shutdown();
+        }
+    }
+
+    ManualClock clock{1000};
+    test::TempDir dir;
+    test::ScriptedPrompt prompt;
+    ProgramSettings settings;
+    std::unique_ptr<sim::SimWorld> world;
+    std::unique_ptr<BrivaneCore> core;
+    std::unique_ptr<PointLog> points;
+    std::vector<std::string> notes;
+};
+
+TEST_F(MqttTest, SimulatedEcRunStartedByCommandDeliversEveryPointOnceInOrder)
+{
+    Broker broker;
+    ASSERT_TRUE(broker.start());
+    Subscriber sub(broker.port(), "brivane/st1/#");
+    ASSERT_TRUE(sub.subscribed());
+    MqttConfig config;
+    config.acceptCommands = true;
+    startCore(broker, config);
+    ASSERT_TRUE(waitFor([&] { core->heartbeat(); return core->plantLink()->connected(); }, 5s));
+    sub.publish("brivane/st1/command", "start");
+    ASSERT_TRUE(waitFor([&] { core->heartbeat(); return core->device()->m_bMeasuringActive == 1; }, 5s));
+    run(60000);
+    sub.publish("brivane/st1/command", "{\"command\":\"stop\"}");
+    ASSERT_TRUE(waitFor([&] { run(100); return core->device()->m_bMeasuringActive == 0; }, 5s));
+    ASSERT_GE(points->powers.size(), 55u);
+    // An electronic calibration: its points carry the EC fields.
+    core->device()->StartMeasuring(1, 1);
+    run(90000);
+    ASSERT_TRUE(drain());
+    expectEveryPointInOrder(sub, true);
+
+    const std::string last = sub.on("brivane/st1/reading").back().payload;
+    EXPECT_NE(last.find("\"ec_power\":"), std::string::npos) << last;
+    EXPECT_EQ(text(last, "time").size(), 29u) << last;  // 2026-12-09T07:15:02.125+01:00
+    const auto status = sub.on("brivane/st1/status");
+    ASSERT_FALSE(status.empty());
+    EXPECT_EQ(text(status.back().payload, "measuring"), "false");
+    EXPECT_EQ(text(status.back().payload, "model"), "EC-Brivane");
+    EXPECT_EQ(text(status.back().payload, "link"), "usb");
+
+    core->device()->Store().RemoveListener(points.get());
+    core->Shutdown();
+    core.reset();
+    ASSERT_TRUE(waitFor([&] { return text(sub.on("brivane/st1/status").back().payload, "state") == "offline"; }, 5s));
+}
+
+TEST_F(MqttTest, FlowAlarmIsRetainedWhileActiveAndItsClearingReplacesIt)
+{
+    Broker broker;
+    ASSERT_TRUE(broker.start());
+    Subscriber sub(broker.port(), "brivane/st1/alarm");
+    ASSERT_TRUE(sub.subscribed());
+    startCore(broker);
+    core->device()->StartMeasuring(0, 1);
+    run(5000);
+    world->meter().failFlow(0);
+    run(5000);
+    ASSERT_TRUE(drain());
+    {
+        Subscriber late(broker.port(), "brivane/st1/alarm", "late-1");
+        ASSERT_TRUE(waitFor([&] { return !late.on("brivane/st1/alarm").empty(); }, 5s));
+        const Message m = late.on("brivane/st1/alarm").back();
+        EXPECT_TRUE(m.retain);
+        EXPECT_EQ(text(m.payload, "alarm"), "no flow") << m.payload;
+        EXPECT_EQ(text(m.payload, "raised"), "true");
+        EXPECT_NE(m.payload.find("\"no flow\""), m.payload.rfind("\"no flow\"")) << m.payload;  // also active
+    }
+    world->meter().restoreFlow();
+    run(5000);
+    ASSERT_TRUE(drain());
+    ASSERT_TRUE(waitFor([&] { return sub.on("brivane/st1/alarm").size() >= 2; }, 5s));
+    const auto seen = sub.on("brivane/st1/alarm");
+    EXPECT_EQ(text(seen.front().payload, "raised"), "true") << seen.front().payload;
+    EXPECT_EQ(text(seen.back().payload, "alarm"), "no flow") << seen.back().payload;
+    EXPECT_EQ(text(seen.back().payload, "raised"), "false");
+    Subscriber later(broker.port(), "brivane/st1/alarm", "late-2");
+    ASSERT_TRUE(waitFor([&] { return !later.on("brivane/st1/alarm").empty(); }, 5s));
+    const Message m = later.on("brivane/st1/alarm").front();
+    EXPECT_EQ(text(m.payload, "raised"), "false");
+    EXPECT_NE(m.payload.find("\"active\":[]"), std::string::npos) << m.payload;
+}
+
+TEST_F(MqttTest, BrokerAwayTenSecondsLosesNoReading)
+{
+    Broker broker;
+    ASSERT_TRUE(broker.start());
+    Subscriber sub(broker.port(), "brivane/st1/reading");
+    ASSERT_TRUE(sub.subscribed());
+    startCore(broker);
+    core->device()->StartMeasuring(0, 1);
+    ASSERT_TRUE(waitFor([&] { run(100); return core->plantLink()->connected(); }, 5s));
+    run(10000);
+    broker.stop();
+    ASSERT_TRUE(waitFor([&] { run(100); return !core->plantLink()->connected(); }, 5s));
+    // Ten seconds without a broker: a hundred simulated seconds of readings.
+    const auto away = std::chrono::steady_clock::now();
+    while (std::chrono::steady_clock::now() - away < 10s) {
+        run(1000);
+        std::this_thread::sleep_for(100ms);
+    }
+    EXPECT_GT(core->plantLink()->queued(), 80u);
+    ASSERT_TRUE(broker.start());
+    ASSERT_TRUE(waitFor([&] { run(100); return core->plantLink()->connected(); }, 10s));
+    run(5000);
+    core->device()->StartMeasuring(0, 0);
+    run(3000);
+    ASSERT_TRUE(drain());
+    expectEveryPointInOrder(sub, false);
+    EXPECT_EQ(core->plantLink()->dropped(), 0u);
+    EXPECT_TRUE(std::any_of(notes.begin(), notes.end(),
+                            [](const std::string& n) { return n.find("lost the broker") != std::string::npos; }));
+}
+
+TEST_F(MqttTest, WrongPasswordGivesOneLineAndMeasuringGoesOn)
+{
+    test::TempDir pw;
+    std::filesystem::permissions(pw.path(), std::filesystem::perms::all);  // read by the user "mosquitto"
+    const std::string file = pw.file("passwd");
+    ASSERT_EQ(std::system(("mosquitto_passwd -b -c " + file + " plant right-secret >/dev/null 2>&1").c_str()), 0);
+    std::filesystem::permissions(file, std::filesystem::perms::owner_all | std::filesystem::perms::others_read);
+    Broker broker("allow_anonymous false\npassword_file " + file + "\n");
+    ASSERT_TRUE(broker.start());
+    test::LogCapture log({"MqttPublisher"});
+    MqttConfig config;
+    config.username = "plant";
+    config.password = "wrong-secret";
+    startCore(broker, config);
+    core->device()->StartMeasuring(0, 1);
+    const auto until = std::chrono::steady_clock::now() + 3s;  // several attempts
+    while (std::chrono::steady_clock::now() < until) {
+        run(1000);
+        std::this_thread::sleep_for(50ms);
+    }
+    EXPECT_GT(points->powers.size(), 30u);
+    EXPECT_EQ(std::count_if(notes.begin(), notes.end(),
+                            [](const std::string& n) { return n.find("refused") != std::string::npos; }),
+              1)
+        << (notes.empty() ? "" : notes.front());
+    EXPECT_EQ(log.count("MQTT: the broker at", "ERROR"), 1u);
+    for (const auto& r : log.records())
+        EXPECT_EQ(r.message.find("wrong-secret"), std::string::npos) << r.message;
+}
+
+TEST_F(MqttTest, LastWillAppearsWhenTheProgramIsKilled)
+{
+    Broker broker;
+    ASSERT_TRUE(broker.start());
+    Subscriber sub(broker.port(), "brivane/lw/status");
+    ASSERT_TRUE(sub.subscribed());
+    test::TempDir cliDir;
+    std::ofstream(cliDir.file("BrivaneSoftware.ini")) << "[Version]\nno=15\n[MQTT]\nKeepAlive=5\n";
+    const std::string brokerArg = "127.0.0.1:" + std::to_string(broker.port());
+    const pid_t cli = fork();
+    ASSERT_GE(cli, 0);
+    if (cli == 0) {
+        const int devnull = open("/dev/null", O_WRONLY);
+        dup2(devnull, STDOUT_FILENO);
+        dup2(devnull, STDERR_FILENO);
+        chdir(cliDir.path().c_str());
+        execl(kCli.c_str(), kCli.c_str(), "--simulate=ec", "--settings-dir", cliDir.path().c_str(), "--mqtt",
+              brokerArg.c_str(), "--station", "lw", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    const bool online = waitFor([&] {
+        auto s = sub.on("brivane/lw/status");
+        return !s.empty() && text(s.back().payload, "measuring") == "true";
+    }, 20s);
+    kill(cli, SIGKILL);
+    waitpid(cli, nullptr, 0);
+    ASSERT_TRUE(online);
+    const auto killed = std::chrono::steady_clock::now();
+    ASSERT_TRUE(waitFor([&] { return text(sub.on("brivane/lw/status").back().payload, "state") == "offline"; }, 10s));
+    // The broker gives up after one and a half keep-alive periods.
+    EXPECT_LT(std::chrono::steady_clock::now() - killed, 10s);
+}
+
+} // namespace
+} // namespace bv
