@@ -216,10 +216,19 @@ private:
 
     bool apply(termios& wanted)
     {
-        if (!check(tcsetattr(m_fd, TCSANOW, &wanted) == 0))
-            return false;
+        if (tcsetattr(m_fd, TCSANOW, &wanted) != 0) {
+            // A pseudo-terminal drops the parity bits, and once they are gone
+            // it refuses them with EINVAL (after a reopen, or when the state
+            // is applied again unchanged): take the rest without them.
+            if (!m_pty || errno != EINVAL)
+                return fail(errno);
+            termios plain = wanted;
+            plain.c_cflag &= ~static_cast<tcflag_t>(PARENB | CMSPAR | PARODD);
+            if (!check(tcsetattr(m_fd, TCSANOW, &plain) == 0))
+                return false;
+        }
         if (m_pty)
-            return true;  // a pseudo-terminal drops the parity bits: nothing to verify
+            return true;  // no parity on a pseudo-terminal: nothing to verify
         // tcsetattr succeeds when any part was taken; a driver without mark/space
         // support silently keeps plain parity, which would corrupt the address mark.
         termios got {};

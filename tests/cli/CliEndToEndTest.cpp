@@ -180,12 +180,16 @@ TEST(CliEndToEnd, ThreeReadingsThroughARealPseudoTerminal)
 
     test::TempDir dir;
     Result r = runCli("--port " + path + " --count 3 --interval 500", dir);
+    // A second run against the same simulator reopens the same terminal.
+    Result again = runCli("--port " + path + " --count 1 --interval 500", dir);
     kill(sim, SIGTERM);
     waitpid(sim, nullptr, 0);
     close(fds[0]);
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(lines(r.out).size(), 3u) << r.out;
     EXPECT_NE(r.err.find("Brivane at address 113 (serial port " + path), std::string::npos) << r.err;
+    ASSERT_EQ(again.status, 0) << again.err;
+    EXPECT_EQ(lines(again.out).size(), 1u) << again.out;
 }
 
 } // namespace

@@ -90,6 +90,24 @@ TEST(PosixSerialPort, APortInUseDoesNotOpenAgain)
     EXPECT_TRUE(system.open(pty.slave(), &error)) << error.text;
 }
 
+TEST(PosixSerialPort, APseudoTerminalConfiguresAgainAfterReopen)
+{
+    // The second run of a program against one simulator, and the unchanged
+    // state HandleCommError applies again before it reports.
+    PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    PosixSerialSystem system;
+    OsError error;
+    for (int run = 0; run < 2; ++run) {
+        auto port = system.open(pty.slave(), &error);
+        ASSERT_TRUE(port) << error.text;
+        EXPECT_TRUE(port->configure(9600)) << port->lastError().text;
+        EXPECT_TRUE(port->setParity(Parity::Mark)) << port->lastError().text;
+        EXPECT_TRUE(port->setParity(port->parity())) << port->lastError().text;
+        EXPECT_TRUE(port->setParity(Parity::Space)) << port->lastError().text;
+    }
+}
+
 // The whole path on a real terminal: termios on the program's side, the
 // simulated adapter (echo) and a responder on the far side, real time.
 class SerialOverPty : public ::testing::Test {
@@ -196,6 +214,11 @@ TEST_F(SerialOverPty, SilentFarEndIsNoEcho)
     EXPECT_GE(clock.now() - start, 1000u);
     EXPECT_LT(clock.now() - start, 2000u);
     EXPECT_TRUE(prompt.shown.empty());
+
+    // With messages on, the operator is told, and the link stays open.
+    EXPECT_EQ(link.iOnSendFrame(0, 0, text("PC Ready"), 0), 0);
+    EXPECT_EQ(prompt.texts(), std::vector<std::string>{"CSerial: No Echo"});
+    EXPECT_TRUE(link.isOpen());
 }
 
 } // namespace
