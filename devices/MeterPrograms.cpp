@@ -441,7 +441,8 @@ void CMeasuringProgram::Run(const BusMessage& message)
             break;
         }
         SendCommand(std::string_view("elp 1", 5));
-        WaitFrame("elcal_enabled:13", 0, 0, 2000, 30);
+        // Unconfirmed, the heater may still have come on: switch it off.
+        WaitFrame("elcal_enabled:13", 0, 0, 2000, 28);
         break;
     case 13: {
         int32_t state = 0, value = 0;
