@@ -186,8 +186,15 @@ void LinkSelection::OnParity(bool on)
     m_settings.m_bSetParity = on ? 1 : 0;
 }
 
-void LinkSelection::OnScan()
+bool LinkSelection::OnScan()
 {
+    if (m_device.m_Measuring.IsRunning()) {
+        BV_LOG_ERROR(logger(), kTag, "OnScan refused: the measuring program runs in mode " << m_device.m_Measuring.m_iMode);
+        m_device.ReportStatus(m_device.m_Measuring.m_iMode == 1 ? "Scan refused: stop the calibration first"
+                                                                : "Scan refused: stop measuring first",
+                              kStatusWarning);
+        return false;
+    }
     if (m_choice == kChoiceUsb) {
         if (m_device.UsbLink())
             m_device.UsbLink()->Close();
@@ -195,6 +202,7 @@ void LinkSelection::OnScan()
         m_serial.Close();
     }
     Initialise();
+    return true;
 }
 
 void LinkSelection::OnPortSelected(int index)

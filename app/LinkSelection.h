@@ -45,7 +45,10 @@ public:
     void OnChooseUsb();
     void OnChooseSerial(bool usbToSerialBridge);
     void OnParity(bool on);
-    void OnScan();
+    // Refused (false, with a status line) while the measuring program runs: a
+    // scan ends in a single reading, which would take over the running
+    // program's mode and leave a calibration's heater on.
+    bool OnScan();
     void OnPortSelected(int index);
     void OnTest();
     int SendUsbCommand(const std::string& text);

@@ -29,6 +29,7 @@ std::atomic<bool> g_stopRequested{false};
 namespace {
 
 constexpr uint32_t kTickMs = 100;
+constexpr uint32_t kEcSilenceMs = 10000;  // a calibration without EC frames is given up
 
 // Prints every new point as it arrives.
 class PointPrinter final : public IDocListener {
@@ -56,12 +57,19 @@ public:
             m_out << line;
         }
         m_out.flush();
+        if (!m_out)
+            m_outputFailed = true;
         if (p->valid)
             ++m_valid;
+        if (p->heaterState == 1)
+            ++m_ec;
         ++m_points;
     }
     long points() const { return m_points; }
     long validPoints() const { return m_valid; }
+    long ecPoints() const { return m_ec; }
+    // Standard output refused a reading (a full disk, a closed pipe).
+    bool outputFailed() const { return m_outputFailed; }
 
 private:
     CPowerMeter& m_device;
@@ -70,6 +78,8 @@ private:
     std::ostream& m_out;
     long m_points = 0;
     long m_valid = 0;
+    long m_ec = 0;  // points read with their EC frame while the heater ran
+    bool m_outputFailed = false;
 };
 
 // Waits for the device's notifications the session cares about.
@@ -80,8 +90,13 @@ public:
         if (code == kNotifyMeasuringEnded) {
             measuringEnded = true;
             endedMode = parameter;
+        } else if (code == kNotifyStatusLine && device && err) {
+            // The window's status list; here it goes with the other diagnostics.
+            *err << "brivane-cli: " << device->StatusText() << '\n';
         }
     }
+    const CDevice* device = nullptr;
+    std::ostream* err = nullptr;
     bool measuringEnded = false;
     long endedMode = -1;
 };
@@ -173,6 +188,8 @@ public:
             m_world->meter().setAddress(m_core->device()->m_byDevice);  // the meter sits where the settings say
 
         CPowerMeter& device = *m_core->device();
+        m_watch.device = &device;
+        m_watch.err = &m_err;
         device.AddListener(&m_watch);
         PointPrinter printer(device, *m_core->alarms(), m_o.format, m_out);
         device.Store().AddListener(&printer);
@@ -364,6 +381,8 @@ private:
         const uint32_t silence = std::max<uint32_t>(10000, 10 * interval);
         long lastCount = printer.points();
         uint32_t lastPoint = m_clock.now();
+        long lastEcCount = printer.ecPoints();
+        uint32_t lastEc = m_clock.now();
         bool stopSent = false;
         const uint32_t started = m_clock.now();
         while (!m_watch.measuringEnded) {
@@ -372,22 +391,38 @@ private:
                 lastCount = printer.points();
                 lastPoint = m_clock.now();
             }
+            if (printer.ecPoints() != lastEcCount) {
+                lastEcCount = printer.ecPoints();
+                lastEc = m_clock.now();
+            }
+            if (printer.outputFailed())
+                return stopAndFail(device, mode, "cannot write the readings to standard output");
             const bool enough = mode == 0 && m_o.count > 0 && printer.points() >= m_o.count;
             if (!stopSent && (enough || g_stopRequested)) {
                 device.StartMeasuring(mode, 0);
                 stopSent = true;
                 lastPoint = m_clock.now();
             }
-            if (m_clock.now() - lastPoint > silence) {
-                device.StartMeasuring(mode, 0);
-                return fail("no reading from the meter for " + std::to_string(silence / 1000) + " s");
-            }
+            if (m_clock.now() - lastPoint > silence)
+                return stopAndFail(device, mode,
+                                   "no reading from the meter for " + std::to_string(silence / 1000) + " s");
+            if (mode == 1 && !stopSent && m_clock.now() - lastEc > kEcSilenceMs)
+                return stopAndFail(device, mode,
+                                   "no calibration frame from the meter for " + std::to_string(kEcSilenceMs / 1000)
+                                       + " s: calibration given up");
             tick();
         }
+        if (printer.outputFailed())
+            return fail("cannot write the readings to standard output");
+        if (device.m_lProtocolLinesLost > 0)
+            return fail(std::to_string(device.m_lProtocolLinesLost) + " protocol line(s) could not be written to "
+                        + device.m_sProtocolPath);
         if (mode == 0 && m_o.count > 0 && printer.points() < m_o.count && !g_stopRequested)
             return fail("measuring ended after " + std::to_string(printer.points()) + " readings");
         if (mode == 2 && printer.points() == 0)
             return fail("no reading from the meter");
+        if (mode == 1 && printer.ecPoints() == 0 && !g_stopRequested)
+            return fail("the meter did not confirm the calibration (\"elp 1\"); heater switched off");
         return 0;
     }
 
@@ -404,6 +439,17 @@ private:
             m_world->meter().restoreFlow();
             m_flowDropState = 2;
         }
+    }
+
+    // Ends the running program the proper way (a calibration sends "elp 0"
+    // on its way out) before the run reports its failure.
+    int stopAndFail(CPowerMeter& device, int mode, const std::string& reason)
+    {
+        device.StartMeasuring(mode, 0);
+        runUntil([&] { return !device.m_Measuring.IsRunning(); }, 10000);
+        if (device.m_Measuring.IsRunning())
+            device.m_Measuring.End(kEndFailed);
+        return fail(reason);
     }
 
     int fail(const std::string& reason)

@@ -20,6 +20,10 @@ int main(int argc, char** argv)
     bv::log::configure("log4j.properties");
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
+    // A closed terminal or Ctrl-\ must end a run as cleanly as Ctrl-C: heater
+    // off, settings written back, bus log closed.
+    std::signal(SIGHUP, onSignal);
+    std::signal(SIGQUIT, onSignal);
     std::error_code ec;
     auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
     const std::string dir = ec ? std::string(".") : exe.parent_path().string();

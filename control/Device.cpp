@@ -4,7 +4,9 @@
 #include <cctype>
 #include <cerrno>
 #include <charconv>
+#include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "link/BusLink.h"
@@ -129,6 +131,20 @@ void CDevice::Notify(int code, long parameter)
     }
 }
 
+void CDevice::ReportStatus(std::string text, int kind)
+{
+    m_sStatusText = std::move(text);
+    Notify(kNotifyStatusLine, kind);
+}
+
+void CDevice::AnswerError(const FRAME* frame, std::string_view what)
+{
+    ++m_lAnswerErrors;
+    BV_LOG_WARN(logger(), kTag, m_sName << ": " << what << " (answer error " << m_lAnswerErrors << "): \""
+                                        << (frame ? frame->text() : std::string_view()) << "\"");
+    ReportStatus(m_sName + ": " + std::string(what), kStatusWarning);
+}
+
 bool CDevice::WriteProtocolLine(std::FILE*, int, int) { return true; }
 
 bool CDevice::WriteProtocolRecord(IDataSource&, int, int) { return true; }
@@ -146,11 +162,30 @@ int CDevice::WriteProtocol(int a, int b)
             return 0;
         }
         std::fseek(file, 0, SEEK_END);
-        if (!WriteProtocolLine(file, a, b))
+        const long before = std::ftell(file);
+        // A line goes in whole or not at all: a full disk must not leave a
+        // torn line that the next one would be glued to.
+        const bool written = WriteProtocolLine(file, a, b) && std::fflush(file) == 0 && !std::ferror(file);
+        const int error = written ? 0 : errno;
+        const bool closed = std::fclose(file) == 0;
+        if (!written || !closed) {
             ok = false;
-        if (std::ferror(file) || std::fclose(file) != 0) {
-            BV_LOG_ERROR(logger(), kTag, "WriteProtocol: writing " << m_sProtocolPath << " failed");
-            ok = false;
+            std::error_code cut;
+            if (before >= 0)
+                std::filesystem::resize_file(m_sProtocolPath, static_cast<std::uintmax_t>(before), cut);
+            if (!m_bProtocolFailing) {
+                m_bProtocolFailing = true;
+                BV_LOG_ERROR(logger(), kTag,
+                             "WriteProtocol: writing " << m_sProtocolPath << " failed: "
+                                                       << (error ? std::strerror(error) : "no line")
+                                                       << (cut ? "; the torn line could not be removed: " + cut.message()
+                                                               : std::string()));
+                ReportStatus("Protocol file " + m_sProtocolPath + " cannot be written: lines are lost", kStatusError);
+            }
+        } else if (m_bProtocolFailing) {
+            m_bProtocolFailing = false;
+            BV_LOG_INFO(logger(), kTag, "WriteProtocol: " << m_sProtocolPath << " is written again");
+            ReportStatus("Protocol file " + m_sProtocolPath + " is written again", kStatusInformation);
         }
     }
     if (m_bProtocolToDatabase) {
@@ -213,6 +248,38 @@ double CDevice::ReadNumber(const FRAME* frame, int position, int width)
     if (result.ec != std::errc())
         return 0.0;
     return value;
+}
+
+std::optional<double> CDevice::ReadField(const FRAME* frame, int position, int width)
+{
+    if (!frame || position < 0 || width <= 0 || width > static_cast<int>(kRecordPayload))
+        return std::nullopt;
+    std::string text(static_cast<size_t>(width), '\0');
+    if (CopyPayload(frame, position, width, text.data()) != width)
+        return std::nullopt;  // cut short
+    size_t i = text.find_first_not_of(' ');
+    if (i == std::string::npos)
+        return std::nullopt;
+    if (text[i] == '+' && i + 1 < text.size() && text[i + 1] != '-' && text[i + 1] != '+')
+        ++i;
+    // Fixed notation only: the field's width bounds what a meter can report,
+    // an exponent would not.
+    double value = 0.0;
+    const char* end = text.data() + text.size();
+    const auto result = std::from_chars(text.data() + i, end, value, std::chars_format::fixed);
+    if (result.ec != std::errc() || !std::isfinite(value))
+        return std::nullopt;
+    if (result.ptr != end && *result.ptr != ' ')
+        return std::nullopt;
+    return value;
+}
+
+std::optional<double> CDevice::ReadKeyed(const FRAME* frame, std::string_view key, int width)
+{
+    const int at = FindKey(key, frame);
+    if (at < 0)
+        return std::nullopt;
+    return ReadField(frame, at + static_cast<int>(key.size()), width);
 }
 
 char CDevice::CharAt(const FRAME* frame, int position)

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -73,6 +74,15 @@ public:
 
     void StartReadyCheck() { m_ReadyCheck.Start(); }
 
+    // Sends kNotifyStatusLine with the text kept for StatusText().
+    void ReportStatus(std::string text, int kind);
+    const std::string& StatusText() const { return m_sStatusText; }
+    // An answer whose values could not be trusted: counted, logged and shown.
+    void AnswerError(const FRAME* frame, std::string_view what);
+    long AnswerErrors() const { return m_lAnswerErrors; }
+    // Protocol lines the protocol did not take (counted by the measuring program).
+    long m_lProtocolLinesLost = 0;
+
     CScheduler& Scheduler() const { return m_scheduler; }
     IClock& Clock() const;
     IPrompt& Prompt() const { return m_prompt; }
@@ -87,6 +97,13 @@ public:
     // Decimal number in the width bytes from position (leading blanks skipped,
     // stops at the first character that cannot belong to it); 0 when none.
     static double ReadNumber(const FRAME* frame, int position, int width);
+    // The same field read whole: the width bytes from position must lie in the
+    // payload and hold blanks, one fixed-point number and, behind a blank,
+    // whatever follows. Anything else (a stray character, a second sign,
+    // inf or nan, an answer cut short, a negative position) reads nothing.
+    static std::optional<double> ReadField(const FRAME* frame, int position, int width);
+    // The field of width behind key; nothing when the key is missing.
+    static std::optional<double> ReadKeyed(const FRAME* frame, std::string_view key, int width);
     // The payload byte at position, '\0' outside the payload.
     static char CharAt(const FRAME* frame, int position);
 
@@ -118,6 +135,9 @@ private:
     IPrompt& m_prompt;
     IDataSourceFactory* m_pDataSources = nullptr;
     std::vector<IDeviceListener*> m_listeners;
+    std::string m_sStatusText;
+    long m_lAnswerErrors = 0;
+    bool m_bProtocolFailing = false;  // one report per outage
 
 public:
     CReadyCheck m_ReadyCheck;

@@ -14,6 +14,14 @@ constexpr int kNotifyIdentificationEnded = 1125;
 constexpr int kNotifyMeasuringStarted = 1126;  // parameter: mode
 constexpr int kNotifyMeasuringEnded = 1127;    // parameter: mode
 constexpr int kNotifySingleReading = 1128;     // parameter: 2
+// A line for the operator's status list: the text is the device's
+// StatusText(), the parameter its kind (kStatusError, kStatusWarning, ...).
+constexpr int kNotifyStatusLine = 1129;
+
+// Kinds of a status line, as the window's status list knows them.
+constexpr int kStatusError = 0;
+constexpr int kStatusWarning = 1;
+constexpr int kStatusInformation = 2;
 
 // End words of state programs.
 inline constexpr const char* kEndOk = "OK";

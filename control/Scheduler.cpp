@@ -1,6 +1,9 @@
 #include "control/Scheduler.h"
 
 #include <algorithm>
+#include <exception>
+
+#include "control/Messages.h"
 
 #include "platform/Clock.h"
 #include "platform/Logging.h"
@@ -408,11 +411,33 @@ void CScheduler::CancelAll(int id)
 
 void CScheduler::RunProgram(CState& program, const BusMessage& message)
 {
-    do {
-        program.m_bRerun = 0;
-        program.m_sStatus = "WORK";
-        program.Run(message);
-    } while (program.m_bRerun);
+    // A handler that throws ends its own program, not the process: the other
+    // programs must carry on, so it gives back the bus lock and every slot.
+    try {
+        do {
+            program.m_bRerun = 0;
+            program.m_sStatus = "WORK";
+            program.Run(message);
+        } while (program.m_bRerun);
+        return;
+    } catch (const std::exception& e) {
+        BV_LOG_ERROR(schedulerLog(), kTag, "program " << program.m_sName << " (" << program.m_iId << ") state "
+                                                      << program.m_iState << " threw: " << e.what());
+    } catch (...) {
+        BV_LOG_ERROR(schedulerLog(), kTag, "program " << program.m_sName << " (" << program.m_iId << ") state "
+                                                      << program.m_iState << " threw");
+    }
+    try {
+        program.End(kEndFailed);
+    } catch (...) {
+        BV_LOG_ERROR(schedulerLog(), kTag, "program " << program.m_sName << ": its end threw as well");
+        program.m_bRunning = 0;
+        program.m_sStatus = kEndFailed;
+        CancelAll(program.m_iId);
+    }
+    program.m_bRerun = 0;
+    for (int index = 0; index < kSyncSlots; ++index)
+        ReleaseSync(index, &program);
 }
 
 void CScheduler::Dispatch(const BusMessage& message)

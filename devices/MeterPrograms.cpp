@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 #include "settings/ProgramSettings.h"
 #include "control/Messages.h"
@@ -48,6 +49,16 @@ int32_t wholeNumber(double value)
     if (!std::isfinite(value))
         return 0;
     return static_cast<int32_t>(std::clamp(value, -2147483647.0, 2147483647.0));
+}
+
+// The field offset bytes behind the start of key (the keys of the calibration
+// answer carry their separators in the offset).
+std::optional<double> fieldAfter(const FRAME* frame, std::string_view key, int offset, int width)
+{
+    const int at = CDevice::FindKey(key, frame);
+    if (at < 0)
+        return std::nullopt;
+    return CDevice::ReadField(frame, at + offset, width);
 }
 
 } // namespace
@@ -208,11 +219,16 @@ void CIdentification::Run(const BusMessage& message)
         if (typ >= 0 && CDevice::ReadNumber(frame, typ + 4, 1) == 3
             && CDevice::ReadNumber(frame, typ + 6, 1) == 4)
             m_meter.m_bType34 = 1;
-        // Without the key the old minimum stays: a number read from elsewhere
-        // in the answer (usually 0) would switch the low-flow alarm off.
-        const int flowMin = CDevice::FindKey("FlowMin ", frame);
-        if (flowMin >= 0)
-            m_meter.m_dFlowMin = CDevice::ReadNumber(frame, flowMin + 8, 6);
+        // Without the key, or with a garbled or negative value, the old
+        // minimum stays: a wrong one would switch the low-flow alarm off.
+        if (CDevice::FindKey("FlowMin ", frame) >= 0) {
+            const std::optional<double> flowMin = CDevice::ReadKeyed(frame, "FlowMin ", 6);
+            if (flowMin && *flowMin >= 0)
+                m_meter.m_dFlowMin = *flowMin;
+            else
+                BV_LOG_WARN(logger(), kTag, "Identification: flow minimum unreadable in \"" << frame->text()
+                                                << "\"; " << m_meter.m_dFlowMin << " l/min stays");
+        }
         switch (CDevice::CharAt(frame, CDevice::FindKey("shutter=", frame) + 8)) {
         case 'O': m_meter.m_iShutterState = kShutterOpen; break;
         case 'C': m_meter.m_iShutterState = kShutterClosed; break;
@@ -331,21 +347,32 @@ bool CMeasuringProgram::ReadHeater(const FRAME* frame, int32_t& state, int32_t& 
     const int at = CDevice::FindKey("heater", frame);
     if (at < 0)
         return false;
-    state = wholeNumber(CDevice::ReadNumber(frame, at + 8, 1));
-    value = wholeNumber(CDevice::ReadNumber(frame, at + 10, 3));
+    const std::optional<double> s = CDevice::ReadField(frame, at + 8, 1);
+    const std::optional<double> v = CDevice::ReadField(frame, at + 10, 3);
+    if (!s || !v)
+        return false;
+    state = wholeNumber(*s);
+    value = wholeNumber(*v);
     return true;
 }
 
-void CMeasuringProgram::ReadMeasurement(const FRAME* frame)
+bool CMeasuringProgram::ReadMeasurement(const FRAME* frame)
 {
-    m_point.power = CDevice::ReadNumber(frame, CDevice::FindKey("PL=", frame) + 3, 10) - m_meter.m_dZeroOffset;
-    m_point.te = CDevice::ReadNumber(frame, CDevice::FindKey("Te=", frame) + 3, 10);
-    m_point.td = CDevice::ReadNumber(frame, CDevice::FindKey("Td=", frame) + 3, 10);
-    m_point.flow = CDevice::ReadNumber(frame, CDevice::FindKey("Fl=", frame) + 3, 10);
+    const std::optional<double> power = CDevice::ReadKeyed(frame, "PL=", 10);
+    const std::optional<double> te = CDevice::ReadKeyed(frame, "Te=", 10);
+    const std::optional<double> td = CDevice::ReadKeyed(frame, "Td=", 10);
+    const std::optional<double> flow = CDevice::ReadKeyed(frame, "Fl=", 10);
+    const bool whole = power && te && td && flow;
+    if (whole) {
+        m_point.power = *power - m_meter.m_dZeroOffset;
+        m_point.te = *te;
+        m_point.td = *td;
+        m_point.flow = *flow;
+    }
     const int shutter = CDevice::FindKey("shutter=", frame);
     if (shutter < 0) {
         m_meter.m_iShutterState = kShutterUnknown;
-        return;
+        return whole;
     }
     switch (CDevice::CharAt(frame, shutter + 8)) {
     case 'O': m_meter.m_iShutterState = kShutterOpen; break;
@@ -354,17 +381,50 @@ void CMeasuringProgram::ReadMeasurement(const FRAME* frame)
     case 'N': m_meter.m_iShutterState = kShutterNone; break;
     default: m_meter.m_iShutterState = kShutterError; break;
     }
+    return whole;
 }
 
-void CMeasuringProgram::ReadCalibration(const FRAME* frame)
+bool CMeasuringProgram::ReadCalibration(const FRAME* frame)
 {
-    if (const int at = CDevice::FindKey("Pel", frame); at >= 0)
-        m_point.ecPower = CDevice::ReadNumber(frame, at + 5, 4);
-    if (const int at = CDevice::FindKey("IRMS", frame); at >= 0)
-        m_point.ecCurrent = CDevice::ReadNumber(frame, at + 6, 6);
-    if (const int at = CDevice::FindKey("VRMS", frame); at >= 0)
-        m_point.ecVoltage = CDevice::ReadNumber(frame, at + 6, 3);
-    ReadHeater(frame, m_point.heaterState, m_point.heaterValue);
+    const std::optional<double> power = fieldAfter(frame, "Pel", 5, 4);
+    const std::optional<double> current = fieldAfter(frame, "IRMS", 6, 6);
+    const std::optional<double> voltage = fieldAfter(frame, "VRMS", 6, 3);
+    int32_t state = -1, value = -1;
+    if (!power || !current || !voltage || !ReadHeater(frame, state, value))
+        return false;
+    m_point.ecPower = *power;
+    m_point.ecCurrent = *current;
+    m_point.ecVoltage = *voltage;
+    m_point.heaterState = state;
+    m_point.heaterValue = value;
+    return true;
+}
+
+void CMeasuringProgram::ForgetCalibrationValues()
+{
+    m_point.ecPower = m_point.ecCurrent = m_point.ecVoltage = 0;
+    m_point.heaterState = m_point.heaterValue = -1;
+}
+
+void CMeasuringProgram::NextCycle()
+{
+    // Elapsed ticks, so the wrap of the tick count does not matter; a cycle
+    // that took longer than the interval starts the next at once.
+    const int64_t interval = m_meter.m_iCycleInterval > 0 ? m_meter.m_iCycleInterval : 0;
+    const int64_t elapsed = static_cast<uint32_t>(m_meter.Clock().now() - m_dwCycleStart);
+    const int64_t remaining = interval - elapsed;
+    if (remaining <= 0)
+        GotoState(15);
+    else
+        WaitTime(static_cast<int32_t>(remaining), 15);
+}
+
+void CMeasuringProgram::OnEnd()
+{
+    // The one-second cycle belongs to the calibration only.
+    if (m_iMode == 1)
+        m_meter.m_iCycleInterval = m_meter.Settings().m_iInterval;
+    CMeterProgram::OnEnd();
 }
 
 void CMeasuringProgram::Run(const BusMessage& message)
@@ -392,7 +452,8 @@ void CMeasuringProgram::Run(const BusMessage& message)
             break;
         }
         SendCommand(std::string_view("elp 1", 5));
-        WaitFrame("elcal_enabled:13", 0, 0, 2000, 30);
+        // Unconfirmed, the heater may still have come on: switch it off.
+        WaitFrame("elcal_enabled:13", 0, 0, 2000, 28);
         break;
     case 13: {
         int32_t state = 0, value = 0;
@@ -426,17 +487,33 @@ void CMeasuringProgram::Run(const BusMessage& message)
         WaitAnswer("al:20", 1000, 15);
         break;
     }
-    case 20:
-        ReadMeasurement(frame);
+    case 20: {
+        const bool whole = ReadMeasurement(frame);
         if (LinkMode() == kLinkSerial)
             ReleaseSync(kBusLock);
-        if (m_iMode == 1)
-            WaitAnswer("Pel:25", 1000, 15);  // the device sends it by itself
-        else
+        if (!whole) {
+            // Neither plotted, nor averaged, nor written: the answer is not a reading.
+            m_meter.AnswerError(frame, "unreadable measuring answer, no point taken");
+            if (m_iMode == 2) {
+                m_bRun = 0;
+                m_meter.Notify(kNotifySingleReading, 2);
+            }
+            NextCycle();
+        } else if (m_iMode == 1) {
+            // The device sends it by itself; without it the answer's flow and
+            // temperatures still reach the alarms.
+            WaitAnswer("Pel:25", 1000, 26);
+        } else {
             GotoState(27);
+        }
         break;
+    }
     case 25: {
-        ReadCalibration(frame);
+        if (!ReadCalibration(frame)) {
+            m_meter.AnswerError(frame, "unreadable calibration answer, EC values not taken");
+            GotoState(26);
+            break;
+        }
         if (m_iThermalization >= 0)
             --m_iThermalization;
         m_point.thermalization = m_iThermalization;
@@ -449,22 +526,19 @@ void CMeasuringProgram::Run(const BusMessage& message)
         }
         break;
     }
+    case 26:
+        ForgetCalibrationValues();
+        GotoState(27);
+        break;
     case 27: {
         m_pStore->AddMesswert(m_point, 0);
-        m_meter.WriteProtocol(0, 0);
+        if (m_meter.WriteProtocol(0, 0) == 0)
+            ++m_meter.m_lProtocolLinesLost;
         if (m_iMode == 2) {
             m_bRun = 0;
             m_meter.Notify(kNotifySingleReading, 2);
         }
-        // Elapsed ticks, so the wrap of the tick count does not matter; a
-        // cycle that took longer than the interval starts the next at once.
-        const int64_t interval = m_meter.m_iCycleInterval > 0 ? m_meter.m_iCycleInterval : 0;
-        const int64_t elapsed = static_cast<uint32_t>(m_meter.Clock().now() - m_dwCycleStart);
-        const int64_t remaining = interval - elapsed;
-        if (remaining <= 0)
-            GotoState(15);
-        else
-            WaitTime(static_cast<int32_t>(remaining), 15);
+        NextCycle();
         break;
     }
     case 28:

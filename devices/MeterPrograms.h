@@ -65,6 +65,7 @@ class CMeasuringProgram final : public CMeterProgram {
 public:
     CMeasuringProgram(CScheduler& scheduler, CPowerMeter& meter, CBrivaneDoc& store);
     void Run(const BusMessage& message) override;
+    void OnEnd() override;
 
     int32_t m_iCounter = 0;
     CBrivaneDoc* m_pStore;
@@ -79,8 +80,14 @@ protected:
     long EndParameter() const override { return m_iMode; }
 
 private:
-    void ReadMeasurement(const FRAME* frame);
-    void ReadCalibration(const FRAME* frame);
+    // false (an answer error) when a value is missing or not wholly a number;
+    // the point then keeps nothing of the answer but the shutter state.
+    bool ReadMeasurement(const FRAME* frame);
+    bool ReadCalibration(const FRAME* frame);
+    // A point without its EC frame must not carry the previous one's values.
+    void ForgetCalibrationValues();
+    // Waits out the rest of the interval, then polls again.
+    void NextCycle();
     // "heater" with its state and value; false when the key is missing.
     static bool ReadHeater(const FRAME* frame, int32_t& state, int32_t& value);
 };

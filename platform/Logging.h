@@ -16,6 +16,7 @@ public:
     explicit Logger(const char* name);
     bool isDebugEnabled() const;
     bool isErrorEnabled() const;
+    bool isEnabled(Level level) const;
     void write(Level level, const std::string& message, const char* fileTag, int line) const;
     const std::string& name() const { return m_name; }
 
@@ -24,8 +25,10 @@ private:
     std::string m_name;
 };
 
-// Reads the properties file; when it is missing or unreadable a basic console
-// configuration is used and the program goes on.
+// Reads the properties file; when it is missing or unreadable a console
+// configuration on stderr is used (stdout carries the CLI's readings) and the
+// program goes on. A record that cannot be written (a full disk) never ends
+// the program: the first failure is reported once on stderr.
 void configure(const std::string& propertiesPath);
 // Quiet configuration for test programs (errors only, on the console).
 void configureForTests();
@@ -42,6 +45,16 @@ void configureForTests();
 #define BV_LOG_DEBUG(logger, tag, expr)                                               \
     do {                                                                              \
         if ((logger).isDebugEnabled()) BV_LOG(logger, ::bv::log::Level::Debug, tag, expr); \
+    } while (0)
+
+#define BV_LOG_INFO(logger, tag, expr)                                                \
+    do {                                                                              \
+        if ((logger).isEnabled(::bv::log::Level::Info)) BV_LOG(logger, ::bv::log::Level::Info, tag, expr); \
+    } while (0)
+
+#define BV_LOG_WARN(logger, tag, expr)                                                \
+    do {                                                                              \
+        if ((logger).isEnabled(::bv::log::Level::Warn)) BV_LOG(logger, ::bv::log::Level::Warn, tag, expr); \
     } while (0)
 
 #define BV_LOG_ERROR(logger, tag, expr)                                               \

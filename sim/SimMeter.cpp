@@ -289,6 +289,11 @@ std::vector<Reply> SimMeter::answerMeasure(uint32_t now)
                                      clampField(power, kField), clampField(flowReading, kField),
                                      clampField(inlet, kField), clampField(rise, kField),
                                      shutterChar())});
+    if (m_garbleAnswers > 0) {
+        --m_garbleAnswers;
+        ++m_garbledSent;
+        replies.back().payload[13] = '#';  // "al PL=" and seven characters of the value
+    }
     if (m_calibrating) {
         const double volts = m_config.heaterVoltage * (1.0 + 0.001 * m_gauss(m_rng));
         const double amps = m_heaterOn ? m_config.heaterPower / m_config.heaterVoltage

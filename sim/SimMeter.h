@@ -1,4 +1,5 @@
 #pragma once
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <random>
@@ -91,6 +92,10 @@ public:
     // next "elp 1" fails that way.
     void failHeater(int value = 0);
     void refuseInfo(bool refuse) { m_refuseInfo = refuse; }
+    // The next count measuring answers carry a '#' inside their power value, as
+    // a meter with a failing converter sends it; the frame itself stays sound.
+    void garbleNextAnswers(int count) { m_garbleAnswers += std::max(count, 0); }
+    long garbledAnswers() const { return m_garbledSent; }
     void reportShutterUnknown(bool unknown) { m_shutterUnknown = unknown; }
 
 private:
@@ -143,6 +148,8 @@ private:
     int m_failMoves = 0;
     std::optional<int> m_heaterFailArmed;
     bool m_refuseInfo = false;
+    int m_garbleAnswers = 0;
+    long m_garbledSent = 0;
     bool m_shutterUnknown = false;
 };
 

@@ -303,6 +303,9 @@ void CBrivaneMain::OnDeviceChanged(int hint, long argument)
         case kNotifyMeasuringEnded:
             MyUpdate(kPartButtons);
             break;
+        case kNotifyStatusLine:
+            AddErrorMessage(m_pDevice->StatusText(), static_cast<int>(argument));
+            break;
         default:
             break;
         }

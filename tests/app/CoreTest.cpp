@@ -6,6 +6,7 @@
 
 #include "app/BrivaneCore.h"
 #include "settings/ProgramSettings.h"
+#include "control/Messages.h"
 #include "control/Scheduler.h"
 #include "devices/PowerMeter.h"
 #include "platform/Clock.h"
@@ -129,6 +130,38 @@ TEST_F(CoreTest, ContinuousMeasuringOverUsbAndTheBusLog)
     EXPECT_NE(log.find("  0->  0: ql"), std::string::npos);  // adapter texts carry no addresses
     EXPECT_NE(log.find("***** Programm beendet"), std::string::npos);
     EXPECT_TRUE(std::filesystem::exists(dir.file("BusPro00.Dat")));
+}
+
+TEST_F(CoreTest, ScanDuringACalibrationIsRefusedAndLeavesItRunning)
+{
+    struct Lines final : IDeviceListener {
+        void OnDeviceChanged(int code, long) override { seen += code == kNotifyStatusLine; }
+        int seen = 0;
+    } lines;
+    start();
+    core->links()->Initialise();
+    run(3000);
+    CPowerMeter& meter = *core->device();
+    meter.AddListener(&lines);
+    meter.StartMeasuring(1, 1);
+    run(3000);
+    ASSERT_TRUE(world->meter().heaterOn());
+
+    EXPECT_FALSE(core->links()->OnScan());
+    run(2000);
+    EXPECT_EQ(lines.seen, 1);
+    EXPECT_NE(meter.StatusText().find("calibration"), std::string::npos);
+    EXPECT_TRUE(meter.m_Measuring.IsRunning());
+    EXPECT_EQ(meter.m_Measuring.m_iMode, 1);
+    EXPECT_TRUE(world->meter().heaterOn());
+    EXPECT_EQ(core->links()->choice(), LinkSelection::kChoiceUsb);
+
+    meter.StartMeasuring(1, 0);
+    run(5000);
+    ASSERT_FALSE(meter.m_Measuring.IsRunning());
+    EXPECT_FALSE(world->meter().heaterOn());
+    EXPECT_TRUE(core->links()->OnScan());
+    meter.RemoveListener(&lines);
 }
 
 TEST_F(CoreTest, StartUpReadsTheDeviceAddressAsOneByteAndTouchesNoLogWhenOff)

@@ -5,6 +5,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -56,6 +57,29 @@ std::vector<std::string> lines(const std::string& text)
     for (std::string line; std::getline(in, line);)
         out.push_back(line);
     return out;
+}
+
+TEST(CliEndToEnd, LostReadingsOrProtocolLinesEndTheRunNonZero)
+{
+    test::TempDir dir;
+    // Protocol file on a full disk: the readings still come, the exit tells.
+    const Result lost = runCli("--simulate=plain --count 2 --interval 200 --protocol /dev/full", dir);
+    EXPECT_EQ(lost.status, 1) << lost.err;
+    EXPECT_EQ(lines(lost.out).size(), 2u);
+    EXPECT_EQ(std::count(lost.err.begin(), lost.err.end(), '\n') >= 2, true) << lost.err;
+    EXPECT_NE(lost.err.find("cannot be written"), std::string::npos) << lost.err;
+
+    // Standard output on a full disk.
+    const std::string cmd = "cd " + dir.path() + " && timeout 60 " + kCli + " --settings-dir " + dir.path() +
+                            " --simulate=plain --count 2 --interval 200 >/dev/full 2>/dev/null";
+    const int raw = std::system(cmd.c_str());
+    ASSERT_TRUE(WIFEXITED(raw));
+    EXPECT_EQ(WEXITSTATUS(raw), 1);
+
+    // A calibration the meter never confirms: given up, non-zero.
+    const Result cal = runCli("--simulate=plain --calibrate", dir);
+    EXPECT_EQ(cal.status, 1) << cal.err;
+    EXPECT_NE(cal.err.find("heater switched off"), std::string::npos) << cal.err;
 }
 
 TEST(CliEndToEnd, SimulatedEcMeterGivesFiveJsonLines)
@@ -198,8 +222,10 @@ TEST(CliEndToEnd, ThreeReadingsThroughARealPseudoTerminal)
 namespace bv {
 namespace {
 
-TEST(CliEndToEnd, InterruptStopsCleanlyAfterTheCurrentCycle)
+TEST(CliEndToEnd, InterruptHangupAndQuitStopCleanlyAfterTheCurrentCycle)
 {
+  for (const int signal : {SIGINT, SIGHUP, SIGQUIT}) {
+    SCOPED_TRACE(signal);
     test::TempDir dir;
     int out[2];
     ASSERT_EQ(pipe(out), 0);
@@ -224,7 +250,7 @@ TEST(CliEndToEnd, InterruptStopsCleanlyAfterTheCurrentCycle)
         ASSERT_GT(n, 0);
         text.append(buf, static_cast<size_t>(n));
     }
-    kill(cli, SIGINT);
+    kill(cli, signal);
     ssize_t n;
     while ((n = read(out[0], buf, sizeof buf)) > 0)
         text.append(buf, static_cast<size_t>(n));
@@ -237,6 +263,7 @@ TEST(CliEndToEnd, InterruptStopsCleanlyAfterTheCurrentCycle)
     EXPECT_EQ(text.back(), '\n');
     std::ifstream ini(dir.file("BrivaneSoftware.ini"));
     EXPECT_TRUE(ini.good());
+  }
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "control/Device.h"
+#include "control/Messages.h"
 #include "control/DeviceDoc.h"
 #include "control/TextMode.h"
 #include "platform/DataSource.h"
@@ -234,6 +235,12 @@ public:
     bool WriteProtocolLine(std::FILE* file, int a, int b) override
     {
         ++lines;
+        if (tornAfter >= 0) {
+            // A disk that fills up within the line.
+            const std::string line = std::to_string(a) + "\t" + std::to_string(b) + "\r\n";
+            std::fwrite(line.data(), 1, std::min<size_t>(static_cast<size_t>(tornAfter), line.size()), file);
+            return false;
+        }
         return lineOk && PrintTextMode(file, "%d\t%d\n", a, b);
     }
     bool WriteProtocolRecord(IDataSource&, int, int) override
@@ -243,6 +250,7 @@ public:
     }
     int lines = 0, records = 0;
     bool lineOk = true, recordOk = true;
+    int tornAfter = -1;  // bytes of the line written before the write fails
 };
 
 std::string contents(const std::string& path)
@@ -288,6 +296,44 @@ TEST(WriteProtocol, AppendsWithCrLfAndKeepsWhatWasThere)
     EXPECT_EQ(contents(b.device.m_sProtocolPath), "5\t6\r\n");
     b.device.lineOk = false;
     EXPECT_EQ(b.device.WriteProtocol(7, 8), 0);
+    EXPECT_TRUE(b.prompt.shown.empty());
+}
+
+struct StatusLines final : IDeviceListener {
+    explicit StatusLines(CDevice& d) : device(d) { d.AddListener(this); }
+    ~StatusLines() override { device.RemoveListener(this); }
+    void OnDeviceChanged(int code, long kind) override
+    {
+        if (code == kNotifyStatusLine)
+            lines.emplace_back(std::to_string(kind) + " " + device.StatusText());
+    }
+    CDevice& device;
+    std::vector<std::string> lines;
+};
+
+TEST(WriteProtocol, FailedWriteLeavesNoTornLineAndIsReportedOncePerOutage)
+{
+    ProtocolBench b;
+    StatusLines status(b.device);
+    b.device.m_sProtocolPath = b.dir.file("p.txt");
+    b.device.m_bProtocolToFile = 1;
+    EXPECT_EQ(b.device.WriteProtocol(1, 2), 1);
+    b.device.tornAfter = 2;
+    EXPECT_EQ(b.device.WriteProtocol(3, 4), 0);
+    EXPECT_EQ(b.device.WriteProtocol(5, 6), 0);
+    EXPECT_EQ(contents(b.device.m_sProtocolPath), "1\t2\r\n");
+    b.device.tornAfter = -1;
+    EXPECT_EQ(b.device.WriteProtocol(7, 8), 1);
+    EXPECT_EQ(contents(b.device.m_sProtocolPath), "1\t2\r\n7\t8\r\n");
+    const std::string path = b.device.m_sProtocolPath;
+    EXPECT_EQ(status.lines, (std::vector<std::string>{
+                                "0 Protocol file " + path + " cannot be written: lines are lost",
+                                "2 Protocol file " + path + " is written again"}));
+
+    // A real full disk: the line stays in the stream's buffer until the flush fails.
+    b.device.m_sProtocolPath = "/dev/full";
+    EXPECT_EQ(b.device.WriteProtocol(9, 10), 0);
+    EXPECT_EQ(status.lines.size(), 3u);
     EXPECT_TRUE(b.prompt.shown.empty());
 }
 

@@ -243,17 +243,31 @@ TEST(Scheduler, ReentryIsRefusedForTheWholeDispatch)
     EXPECT_EQ(first.State(), 2);
 }
 
-TEST(Scheduler, HandlerThatThrowsLeavesNoLockBehind)
+TEST(Scheduler, HandlerThatThrowsEndsItsProgramAndFreesTheBusForTheOthers)
 {
     Bench b;
-    Script p(b.scheduler);
-    p.states[0] = [](Script&, const BusMessage&) { throw std::runtime_error("boom"); };
+    Script p(b.scheduler), other(b.scheduler);
+    p.states[0] = [](Script& s, const BusMessage&) { s.WaitSync(0, 1, 0, 0); };
+    p.states[1] = [](Script& s, const BusMessage&) { s.WaitSync(3, 2, 0, 0); };
+    p.states[2] = [](Script&, const BusMessage&) { throw std::runtime_error("boom"); };
+    other.states[0] = [](Script& s, const BusMessage&) { s.WaitSync(0, 5, 0, 0); };
     p.Start();
-    EXPECT_THROW(b.time(), std::runtime_error);
+    b.time();
+    b.time();
+    EXPECT_TRUE(b.scheduler.SyncBusy(0));
+    EXPECT_NO_THROW(b.time());
+    EXPECT_FALSE(p.IsRunning());
+    EXPECT_EQ(p.Status(), "FEHLER1");
+    EXPECT_EQ(p.ends, 1);
     EXPECT_FALSE(b.scheduler.IsDispatchBusy());
     EXPECT_EQ(b.scheduler.GroupCount(p.Id()), 0);
+    EXPECT_FALSE(b.scheduler.SyncBusy(0));
+    EXPECT_FALSE(b.scheduler.SyncBusy(3));
+    other.Start();
     b.time();
-    EXPECT_EQ(p.visited.size(), 1u);
+    b.time();
+    EXPECT_EQ(other.State(), 5);
+    EXPECT_EQ(p.visited, (std::vector<int>{0, 1, 2}));
 }
 
 TEST(Scheduler, LimitsAreRefusedAndChangeNothing)

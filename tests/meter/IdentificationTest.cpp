@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "MeterBench.h"
+#include "support/LogCapture.h"
 
 namespace bv::test {
 namespace {
@@ -135,7 +136,7 @@ TEST_F(Identification, ShutterCharacterOfTheInfoAnswer)
     }
 }
 
-TEST_F(Identification, MissingFlowMinimumKeepsTheOldOne)
+TEST_F(Identification, MissingOrGarbledFlowMinimumKeepsTheOldOne)
 {
     ScriptedDevice device(kMeterAddress);
     device.answer("qr", {"Ready Brivane V 1.3"});
@@ -147,6 +148,18 @@ TEST_F(Identification, MissingFlowMinimumKeepsTheOldOne)
     EXPECT_DOUBLE_EQ(meter.m_dFlowMin, CPowerMeter::kDefaultFlowMinimum);
     EXPECT_EQ(meter.m_bType34, 1);
     EXPECT_EQ(meter.m_iShutterState, kShutterOpen);
+
+    // Each of these used to switch the low-flow alarm off for the session.
+    LogCapture log({"CPowerMeter"});
+    meter.m_dFlowMin = 2.5;
+    for (const char* answer : {"Typ 3.4 FlowMin 2#000 shutter=O", "Typ 3.4 FlowMin -1.000 shutter=O",
+                               "Typ 3.4 FlowMin    nan shutter=O", "Typ 3.4 FlowMin  1.", "Typ 3.4 FlowMin "}) {
+        SCOPED_TRACE(answer);
+        device.answer("info", {answer});
+        ASSERT_TRUE(identify());
+        EXPECT_DOUBLE_EQ(meter.m_dFlowMin, 2.5);
+    }
+    EXPECT_EQ(log.count("Identification: flow minimum unreadable", "WARN"), 5u);
 }
 
 TEST_F(Identification, BusLockNotObtainedEndsWithoutReading)

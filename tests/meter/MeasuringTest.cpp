@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
 
 #include "MeterBench.h"
+#include "support/TempDir.h"
 
 namespace bv::test {
 namespace {
@@ -60,6 +62,45 @@ TEST_F(Measuring, SingleReadingSubtractsTheZeroOffset)
                                                      {kNotifyMeasuringEnded, 2}}));
     EXPECT_EQ(device.heard, (std::vector<std::string>{"ql"}));
     EXPECT_FALSE(scheduler.SyncBusy(0));
+}
+
+TEST_F(Measuring, AnswerWithAFieldNotWhollyANumberGivesNoPoint)
+{
+    TempDir dir;
+    meter.m_bProtocolToFile = 1;
+    meter.m_sProtocolPath = dir.file("protocol.txt");
+    ScriptedDevice device(kMeterAddress);
+    bus.attach(device);
+    useSerialBus();
+    const std::string good = kReading;
+    const std::vector<std::string> garbled = {
+        "al PL=     4.0#0 Fl=     4.000 Te=    21.000 Td=     2.000 shutter=O",
+        "al PL=    12,500 Fl=     4.000 Te=    21.000 Td=     2.000 shutter=O",
+        "al PL=       inf Fl=     4.000 Te=    21.000 Td=     2.000 shutter=O",
+        "al PL=    12.500 Fl=       nan Te=    21.000 Td=     2.000 shutter=O",
+        "al PL=    1e308  Fl=     4.000 Te=    21.000 Td=     2.000 shutter=O",
+        "al PL=       +-21 Fl=     4.000 Te=    21.000 Td=     2.000 shutter=O",
+        "al Fl=     4.000 Te=    21.000 Td=     2.000 shutter=O",  // no "PL="
+        "al PL=    12.500 Fl=     4.000 Te=    21.000 Td=     2.0",  // cut short
+    };
+    for (const std::string& answer : garbled) {
+        SCOPED_TRACE(answer);
+        device.answer("ql", {answer});
+        meter.StartMeasuring(2, 1);
+        ASSERT_TRUE(ended());
+    }
+    EXPECT_EQ(meter.Store().GetCount(), 0);
+    EXPECT_EQ(meter.AnswerErrors(), static_cast<long>(garbled.size()));
+    EXPECT_EQ(notes.count(kNotifyStatusLine), static_cast<int>(garbled.size()));
+    EXPECT_NE(meter.StatusText().find("unreadable measuring answer"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(meter.m_sProtocolPath));
+
+    device.answer("ql", {"al PL=+12.5 Fl=4 Te=    21.000 Td=     2.000 shutter=O"});
+    meter.StartMeasuring(2, 1);
+    ASSERT_TRUE(ended());
+    ASSERT_EQ(meter.Store().GetCount(), 1);
+    EXPECT_DOUBLE_EQ(meter.Store().pGetLastMeasureValue()->power, 12.5);
+    EXPECT_EQ(meter.AnswerErrors(), static_cast<long>(garbled.size()));
 }
 
 TEST_F(Measuring, ShutterCharacterOfTheMeasuringAnswer)
@@ -337,7 +378,7 @@ TEST_F(Calibration, FullRunSwitchesTheHeaterOnAndOff)
     ASSERT_EQ(sentOnBus("elp 1").size(), 1u);
     ASSERT_EQ(sentOnBus("elp 0").size(), 1u);
     EXPECT_FALSE(device->heaterOn());
-    EXPECT_EQ(meter.m_iCycleInterval, 1000);
+    EXPECT_EQ(meter.m_iCycleInterval, 2000);  // back to the interval of the settings
 
     // Calibration countdown 3 + 2: four cycles with points, the fifth ends it.
     const auto p = points();
@@ -396,31 +437,46 @@ TEST_F(Calibration, HeaterThatDoesNotComeOnIsMarked)
     EXPECT_EQ(sentOnBus("elp 0").size(), 1u);
 }
 
-TEST_F(Calibration, UnconfirmedSwitchOnEndsWithoutSwitchOff)
+TEST_F(Calibration, UnconfirmedSwitchOnStillSwitchesTheHeaterOff)
 {
     device->silenceUntilCleared();
     meter.StartMeasuring(1, 1);
     heart.runFor(1800);
     EXPECT_TRUE(meter.m_Measuring.IsRunning());
-    ASSERT_TRUE(ended(1000));
+    ASSERT_TRUE(ended(3000));
     EXPECT_EQ(sentOnBus("elp 1").size(), 1u);
-    EXPECT_TRUE(sentOnBus("elp 0").empty());
+    EXPECT_EQ(sentOnBus("elp 0").size(), 1u);
     EXPECT_EQ(meter.Store().GetCount(), 0);
 }
 
-TEST_F(Calibration, MissingPelFrameSkipsToTheNextCycle)
+TEST_F(Calibration, MissingPelFrameStillBringsFlowAndTemperaturesToTheAlarms)
 {
     ScriptedDevice scripted(kMeterAddress + 1);
     scripted.answer("elp 1", {"elcal_enabled=1 heater: 1 000"});
-    scripted.answer("ql", {kReading});
+    scripted.answer("elp 0", {"elcal_enabled=0 heater: 0 000"});
+    scripted.answer("ql", {"al PL=     0.100 Fl=     0.000 Te=    21.000 Td=     0.500 shutter=O"});
     bus.attach(scripted);
     meter.Init(64, kMeterAddress + 1, "Brivane", &serial);
 
     meter.StartMeasuring(1, 1);
     heart.runFor(6000);
     EXPECT_TRUE(meter.m_Measuring.IsRunning());
-    EXPECT_EQ(meter.Store().GetCount(), 0);
-    EXPECT_GE(std::count(scripted.heard.begin(), scripted.heard.end(), "ql"), 3);
+    const auto p = points();
+    ASSERT_GE(p.size(), 3u);
+    for (const MeasurePoint& point : p) {
+        // A valid point with no flow: the status decision raises the no-flow alarm.
+        EXPECT_EQ(point.valid, 1);
+        EXPECT_EQ(point.flow, 0.0);
+        EXPECT_EQ(point.te, 21.0);
+        EXPECT_EQ(point.td, 0.5);
+        EXPECT_EQ(point.ecValid, 0);
+        EXPECT_EQ(point.heaterState, -1);
+    }
+
+    meter.StartMeasuring(1, 0);
+    ASSERT_TRUE(ended());
+    EXPECT_EQ(std::count(scripted.heard.begin(), scripted.heard.end(), "elp 0"), 1);
+    EXPECT_EQ(meter.m_iCycleInterval, settings.m_iInterval);
 }
 
 } // namespace

@@ -5,6 +5,9 @@
 #include <sstream>
 #include <unistd.h>
 
+#include <log4cxx/consoleappender.h>
+#include <log4cxx/logger.h>
+
 #include "platform/Logging.h"
 #include "support/TempDir.h"
 
@@ -52,6 +55,29 @@ TEST(Logging, MissingOrBrokenFileFallsBackAndGoesOn)
         log::configure(dir.file("broken.properties"));
         BV_LOG_ERROR(logger, "BV_main", "still logging");
         EXPECT_TRUE(logger.isErrorEnabled());
+    });
+}
+
+TEST(Logging, FullDiskNeverEndsTheProgramAndTheFallbackStaysOffStdout)
+{
+    inTempDir([](const test::TempDir& dir) {
+        std::ofstream(dir.file("full.properties"))
+            << "log4j.rootLogger=ERROR, F\n"
+               "log4j.appender.F=org.apache.log4j.FileAppender\n"
+               "log4j.appender.F.File=/dev/full\n"
+               "log4j.appender.F.layout=org.apache.log4j.PatternLayout\n"
+               "log4j.appender.F.layout.ConversionPattern=%m%n\n";
+        log::configure(dir.file("full.properties"));
+        log::Logger logger("CBrivaneApp");
+        EXPECT_NO_THROW(for (int i = 0; i < 200; ++i) BV_LOG_ERROR(logger, "BV_main", "record " << i));
+
+        // Without a properties file: the console is stderr, stdout carries readings.
+        log::configure("no-such-file.properties");
+        const auto appenders = log4cxx::Logger::getRootLogger()->getAllAppenders();
+        ASSERT_EQ(appenders.size(), 1u);
+        const auto console = log4cxx::cast<log4cxx::ConsoleAppender>(appenders.front());
+        ASSERT_TRUE(console);
+        EXPECT_EQ(console->getTarget(), LOG4CXX_STR("System.err"));
     });
 }
 
