@@ -10,6 +10,7 @@
 #include "app/BrivaneCore.h"
 #include "settings/ProgramSettings.h"
 #include "data/CBrivaneDoc.h"
+#include "devices/Alarms.h"
 #include "devices/PowerMeter.h"
 #include "platform/Clock.h"
 #include "platform/D2xx.h"
@@ -179,7 +180,12 @@ int BrivaneApp::Startup(const std::string& executableDirectory)
     if (m_world)
         m_world->meter().setAddress(m_core->device()->m_byDevice);
     m_core->StartPlantLink(MqttConfig::fromSettings(*m_settings),
-                           [this](const std::string& text) { m_plantLinkStatus = text; });
+                           [this](const std::string& text) {
+                               // Told from the heartbeat: the window's thread.
+                               m_plantLinkStatus = text;
+                               if (m_window)
+                                   m_window->AddErrorMessage(text, status::kWarning);
+                           });
     BV_LOG_DEBUG(logger(), kTag, "start-up done, program directory " << m_programDir);
     return writeBack;
 }
