@@ -43,6 +43,12 @@ int Heartbeat::tick()
         usb->GetFrame();
         // Records taken from the USB link are ours and freed after dispatch.
         while (auto frame = usb->takeFrame()) {
+            if (usb->takenFrameFailedCheck()) {
+                // Shown and logged, but a corrupted answer must never become a reading.
+                for (IFrameSink* o : m_observers)
+                    o->onCheckFailedFrame(*frame);
+                continue;
+            }
             pass(*frame);
             ++frames;
             // A state handler may have replaced the link (a new scan).

@@ -118,7 +118,7 @@ std::string BusLog::stamp(const std::optional<std::tm>& t)
 
 std::string BusLog::stampNow() const { return stamp(m_localTime()); }
 
-std::string BusLog::frameLine(unsigned long lineNo, const FRAME& record)
+std::string BusLog::frameLine(unsigned long lineNo, const FRAME& record, bool checkFailed)
 {
     char head[64];
     std::snprintf(head, sizeof head, "%10lu: %3d->%3d: ", lineNo, int(record.source),
@@ -127,6 +127,8 @@ std::string BusLog::frameLine(unsigned long lineNo, const FRAME& record)
     const size_t limit = std::min(record.payloadSize(), kMaxPayloadChars);
     for (size_t i = 0; i < limit && record.payload[i] != 0; ++i)
         line += static_cast<char>(record.payload[i]);
+    if (checkFailed)
+        line += " <check error>";
     line += '\n';
     return line;
 }
@@ -205,12 +207,12 @@ void BusLog::closeFile()
     }
 }
 
-void BusLog::LogFrame(const FRAME& record)
+void BusLog::LogFrame(const FRAME& record, bool checkFailed)
 {
     if (!enabled() || !m_file)
         return;
     ++m_settings.m_ulCommandNo;
-    write(frameLine(m_settings.m_ulCommandNo, record));
+    write(frameLine(m_settings.m_ulCommandNo, record, checkFailed));
     if (m_settings.m_ulCommandNo % kLinesPerFile == 0)
         rollOver();
 }

@@ -34,10 +34,12 @@ public:
     BusLog& operator=(const BusLog&) = delete;
 
     void StartBusLog();
-    void LogFrame(const FRAME& record);
+    // checkFailed: the line is marked " <check error>".
+    void LogFrame(const FRAME& record, bool checkFailed = false);
     void StopBusLog();
 
     void onFrame(const FRAME& record) override { LogFrame(record); }
+    void onCheckFailedFrame(const FRAME& record) override { LogFrame(record, true); }
 
     bool isOpen() const { return m_file != nullptr; }
     std::string indexPath() const;
@@ -47,7 +49,7 @@ public:
     static std::string stamp(const std::optional<std::tm>& time);
     static std::optional<std::tm> systemLocalTime();
     // The text of one frame line, line end included ("\n").
-    static std::string frameLine(unsigned long lineNo, const FRAME& record);
+    static std::string frameLine(unsigned long lineNo, const FRAME& record, bool checkFailed = false);
 
 private:
     bool enabled() const;

@@ -10,6 +10,8 @@ class IFrameSink {
 public:
     virtual ~IFrameSink() = default;
     virtual void onFrame(const FRAME& record) = 0;
+    // A received record whose check failed: shown and logged, never an answer.
+    virtual void onCheckFailedFrame(const FRAME& record) { onFrame(record); }
 };
 
 } // namespace bv

@@ -181,6 +181,7 @@ int ZelmorUSB::GetFrame()
         std::vector<uint8_t> buffer(kMessageBuffer);
         while (m_ring.count() > kUsbHeaderSize) {
             int sync;
+            m_bMessageFailedCheck = false;
             do {
                 sync = CheckSync(buffer.data());
             } while (sync == 0);
@@ -193,6 +194,10 @@ int ZelmorUSB::GetFrame()
                                  bodyLength(message) >= kRelayPrefix + kFrameHeaderSize;
             auto record = relayed ? ExactFRAMEFromUSBFrame(message) : ZelmorFrameToFRAME(message);
             if (record) {
+                // A freed record's address may come back: only this message decides.
+                m_failedRecords.erase(record.get());
+                if (m_bMessageFailedCheck)
+                    m_failedRecords.insert(record.get());
                 m_received.push_back(std::move(record));
                 ++count;
             }
@@ -244,6 +249,7 @@ std::unique_ptr<FRAME> ZelmorUSB::takeFrame()
         return nullptr;
     auto record = std::move(m_received.front());
     m_received.pop_front();
+    m_bTakenFailed = m_failedRecords.erase(record.get()) > 0;
     return record;
 }
 
@@ -317,11 +323,16 @@ int ZelmorUSBCRC::CheckSync(uint8_t* buffer)
         const int result = checkSyncBase(buffer);
         if (result == 2 && buffer[4] == 1) {
             m_bTrailersSeen = 1;
-            // The trailer checks every byte before it; a mismatch is not fatal.
+            // The trailer checks every byte before it.
             const size_t covered = 256u * buffer[2] + buffer[3] + 5;
             if (FrameCheck::update(FrameCheck::start, buffer, covered) ==
-                FrameCheck::getBigEndian(buffer + covered))
+                FrameCheck::getBigEndian(buffer + covered)) {
                 m_lastVerified.assign(buffer, buffer + messageLength(buffer));
+            } else {
+                m_bMessageFailedCheck = true;
+                ++m_ulCheckErrors;
+                BV_LOG_DEBUG(crcLogger(), kCrcTag, "CheckSync: trailer check failed, message kept out of the answers");
+            }
         }
         return result;
     }

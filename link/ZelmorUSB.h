@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <deque>
+#include <unordered_set>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -59,6 +60,10 @@ public:
 
     // The received list, oldest first; records belong to whoever takes them.
     std::unique_ptr<FRAME> takeFrame();
+    // Whether the record takeFrame gave last failed its message's check; such
+    // a record is for the monitor and the log, never an answer.
+    bool takenFrameFailedCheck() const { return m_bTakenFailed; }
+    unsigned long checkErrors() const { return m_ulCheckErrors; }
     size_t receivedCount() const { return m_received.size(); }
     std::deque<std::unique_ptr<FRAME>>& received() { return m_received; }
 
@@ -84,6 +89,15 @@ protected:
 
     ID2xx& m_d2xx;
     std::deque<std::unique_ptr<FRAME>> m_received;
+    // Set by CheckSync for the message it has just accepted.
+    bool m_bMessageFailedCheck = false;
+    unsigned long m_ulCheckErrors = 0;
+
+private:
+    std::unordered_set<const FRAME*> m_failedRecords;
+    bool m_bTakenFailed = false;
+
+protected:
     uint8_t m_bBusConverter = 0;
     D2xxHandle m_handle = nullptr;
     ReceiveRing m_ring{kRingSize};

@@ -25,6 +25,12 @@ struct Recorder : IFrameSink {
     {
         frames.push_back({f.destination, f.source, f.kind, std::string(f.text())});
     }
+    void onCheckFailedFrame(const FRAME& f) override
+    {
+        onFrame(f);
+        ++checkFailed;
+    }
+    int checkFailed = 0;
 };
 
 class UsbRoad : public ::testing::Test {
@@ -82,6 +88,25 @@ TEST_F(UsbRoad, MeterProgramsRunOverTheUsbMeter)
         if (f.kind == kTextFromAdapter && f.text.rfind("asa", 0) == 0 && f.source == 0)
             sawAnswer = true;
     EXPECT_TRUE(sawAnswer);
+}
+
+// A measuring answer whose trailer check failed reaches the monitor but never the store.
+TEST_F(UsbRoad, AnswerWithAWrongTrailerBecomesNoPoint)
+{
+    start(sim::SimUsbKind::DirectMeter);
+    CPowerMeter& meter = *core->device();
+    meter.StartMeasuring(0, 1);
+    run(2500);
+    const int before = meter.Store().GetCount();
+    const size_t seen = recorder.frames.size();
+    world->usbAdapter()->corruptNextTrailer();
+    run(1000);  // one cycle: its answer is the corrupted one
+    EXPECT_EQ(recorder.checkFailed, 1);
+    EXPECT_GT(recorder.frames.size(), seen);
+    EXPECT_EQ(meter.Store().GetCount(), before);
+    EXPECT_EQ(meter.UsbLink()->checkErrors(), 1u);
+    run(3000);  // the cycle goes on with intact answers
+    EXPECT_GT(meter.Store().GetCount(), before);
 }
 
 TEST_F(UsbRoad, FreeCommandIsRelayedThroughTheBusConverter)

@@ -164,7 +164,16 @@ public:
             ++(intact ? staleIntact : staleBroken);
     }
 
+    // Failed its check: shown and logged, never offered to the program.
+    void onCheckFailedFrame(const FRAME& record) override
+    {
+        ++frames;
+        if (record.text().substr(0, 2) == "al")
+            ++checkFailed;
+    }
+
     long awaited() const { return awaitedIntact + awaitedBroken; }
+    long checkFailed = 0;
     long stale() const { return staleIntact + staleBroken; }
 
     long frames = 0;
@@ -554,6 +563,8 @@ void soak(bool usb, uint32_t seed)
     EXPECT_GT(f.awaitedGarbled, 0);
     EXPECT_LE(f.stale(), s.polls() - f.awaited());
     if (usb) {
+        // Wrong trailers happened, and none of those answers was counted above.
+        EXPECT_GT(f.checkFailed, 0);
         // Each disturbance breaks at most one message.
         EXPECT_LE(f.awaitedBroken + f.staleBroken, s.faults.noise + s.faults.checks + s.faults.splits + garbledSent);
     } else {

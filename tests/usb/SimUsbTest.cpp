@@ -144,7 +144,7 @@ TEST_F(SimUsbTest, MoreThan256BytesAtOnceAreReadOverTwoTicks)
         EXPECT_EQ(record->text().substr(0, 4), "Typ ");
 }
 
-TEST_F(SimUsbTest, WrongHeaderCheckLosesThatAnswerOnlyAndWrongTrailerLosesNone)
+TEST_F(SimUsbTest, WrongHeaderCheckLosesThatAnswerOnlyAndWrongTrailerIsMarked)
 {
     connect();
     adapter->corruptNextHeaderCheck();
@@ -160,6 +160,7 @@ TEST_F(SimUsbTest, WrongHeaderCheckLosesThatAnswerOnlyAndWrongTrailerLosesNone)
     ready = awaitRecord();
     ASSERT_TRUE(ready);
     EXPECT_EQ(ready->text(), meter.model().readyText);
+    EXPECT_TRUE(link->takenFrameFailedCheck());
 }
 
 TEST_F(SimUsbTest, UnpluggedAdapterFailsWritesAndOpens)

@@ -236,13 +236,14 @@ TEST_F(ZelmorUsbTest, AdapterTextBecomesAKindTwoRecordWithoutAddresses)
     EXPECT_FALSE(link.trailersSeen());
 }
 
-TEST_F(ZelmorUsbTest, TrailerIsCheckedButAWrongOneIsStillDelivered)
+TEST_F(ZelmorUsbTest, WrongTrailerIsDeliveredMarkedAsACheckError)
 {
     auto good = trailerMessage("al PL=0001.5");
     fake.arrive(good);
     auto frames = tick();
     ASSERT_EQ(frames.size(), 1u);
     EXPECT_EQ(frames[0]->text(), "al PL=0001.5");
+    EXPECT_FALSE(link.takenFrameFailedCheck());
     EXPECT_TRUE(link.trailersSeen());
     EXPECT_EQ(link.lastVerifiedMessage(), good);
 
@@ -251,8 +252,15 @@ TEST_F(ZelmorUsbTest, TrailerIsCheckedButAWrongOneIsStillDelivered)
     fake.arrive(bad);
     frames = tick();
     ASSERT_EQ(frames.size(), 1u);
-    EXPECT_EQ(frames[0]->text(), "al PL=0002.5");
+    EXPECT_EQ(frames[0]->text(), "al PL=0002.5");  // for the monitor and the log
+    EXPECT_TRUE(link.takenFrameFailedCheck());
+    EXPECT_EQ(link.checkErrors(), 1u);
     EXPECT_EQ(link.lastVerifiedMessage(), good);
+
+    fake.arrive(trailerMessage("al PL=0003.5"));
+    frames = tick();
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_FALSE(link.takenFrameFailedCheck());
 }
 
 TEST_F(ZelmorUsbTest, AfterATrailerEveryTextLosesFourBytesAndNeverGoesNegative)
