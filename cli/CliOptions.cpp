@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "net/MqttPublisher.h"
+#include "data/PointExport.h"
 
 namespace bv::cli {
 namespace {
@@ -22,32 +23,6 @@ bool parseLong(const std::string& text, long min, long max, long& out)
         return false;
     out = v;
     return true;
-}
-
-std::string number(double v, const char* fmt = "%.6g")
-{
-    if (!std::isfinite(v))
-        return "null";
-    char buf[64];
-    std::snprintf(buf, sizeof buf, fmt, v);
-    return buf;
-}
-
-std::string quoted(const std::string& s)
-{
-    std::string out = "\"";
-    for (char c : s) {
-        if (c == '"' || c == '\\')
-            out += '\\';
-        if (static_cast<unsigned char>(c) < 0x20) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", c);
-            out += buf;
-            continue;
-        }
-        out += c;
-    }
-    return out + "\"";
 }
 
 } // namespace
@@ -246,21 +221,12 @@ ParseResult parse(int argc, const char* const* argv)
 std::string jsonLine(const MeasurePoint& p, const std::string& time, int shutterState,
                      const std::vector<std::string>& alarms, std::optional<double> stdDeviation)
 {
-    std::string s = "{\"time\":" + quoted(time) + ",\"power\":" + number(p.power) +
-                    ",\"flow\":" + number(p.flow) + ",\"te\":" + number(p.te) + ",\"td\":" + number(p.td) +
-                    ",\"shutter\":" + std::to_string(shutterState) + ",\"valid\":" + (p.valid ? "true" : "false");
-    if (p.heaterState >= 0 || p.ecValid) {
-        s += ",\"ec_valid\":" + std::string(p.ecValid ? "true" : "false") + ",\"ec_power\":" + number(p.ecPower) +
-             ",\"ec_voltage\":" + number(p.ecVoltage) + ",\"ec_current\":" + number(p.ecCurrent) +
-             ",\"heater_state\":" + std::to_string(p.heaterState) +
-             ",\"heater_value\":" + std::to_string(p.heaterValue) +
-             ",\"thermalization\":" + std::to_string(p.thermalization);
-    }
+    std::string s = "{\"time\":" + jsonQuoted(time) + "," + pointJsonMembers(p, shutterState);
     if (stdDeviation)
-        s += ",\"std_dev\":" + number(*stdDeviation);
+        s += ",\"std_dev\":" + jsonNumber(*stdDeviation);
     s += ",\"alarm\":[";
     for (size_t i = 0; i < alarms.size(); ++i)
-        s += (i ? "," : "") + quoted(alarms[i]);
+        s += (i ? "," : "") + jsonQuoted(alarms[i]);
     return s + "]}";
 }
 

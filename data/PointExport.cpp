@@ -54,6 +54,47 @@ void clampRange(const CBrivaneDoc& store, int& first, int& last)
 
 } // namespace
 
+std::string jsonNumber(double v, const char* fmt)
+{
+    if (!std::isfinite(v))
+        return "null";
+    char buf[64];
+    std::snprintf(buf, sizeof buf, fmt, v);
+    return buf;
+}
+
+std::string jsonQuoted(const std::string& s)
+{
+    std::string out = "\"";
+    for (char c : s) {
+        if (c == '"' || c == '\\')
+            out += '\\';
+        if (static_cast<unsigned char>(c) < 0x20) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", c);
+            out += buf;
+            continue;
+        }
+        out += c;
+    }
+    return out + "\"";
+}
+
+std::string pointJsonMembers(const MeasurePoint& p, int shutterState)
+{
+    std::string s = "\"power\":" + jsonNumber(p.power) + ",\"flow\":" + jsonNumber(p.flow) +
+                    ",\"te\":" + jsonNumber(p.te) + ",\"td\":" + jsonNumber(p.td) +
+                    ",\"shutter\":" + std::to_string(shutterState) + ",\"valid\":" + (p.valid ? "true" : "false");
+    if (p.heaterState >= 0 || p.ecValid) {
+        s += ",\"ec_valid\":" + std::string(p.ecValid ? "true" : "false") + ",\"ec_power\":" + jsonNumber(p.ecPower) +
+             ",\"ec_voltage\":" + jsonNumber(p.ecVoltage) + ",\"ec_current\":" + jsonNumber(p.ecCurrent) +
+             ",\"heater_state\":" + std::to_string(p.heaterState) +
+             ",\"heater_value\":" + std::to_string(p.heaterValue) +
+             ",\"thermalization\":" + std::to_string(p.thermalization);
+    }
+    return s;
+}
+
 const char* csvHeader()
 {
     return "time,power_W,flow_l_per_min,te_C,td_C,valid,ec_valid,ec_power_W,ec_current_A,ec_voltage_V,"
@@ -69,10 +110,10 @@ std::string isoTime(int64_t ms)
     char date[32];
     std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &local);
     const long offset = local.tm_gmtoff / 60;
-    char zone[16];
+    char zone[40];
     std::snprintf(zone, sizeof zone, "%c%02ld:%02ld", offset < 0 ? '-' : '+', std::labs(offset) / 60,
                   std::labs(offset) % 60);
-    char out[64];
+    char out[112];
     std::snprintf(out, sizeof out, "%s.%03d%s", date, millis, zone);
     return out;
 }

@@ -15,6 +15,15 @@ struct PowerStatistics {
 };
 PowerStatistics powerStatistics(const CBrivaneDoc& store, int first, int last);
 
+// JSON pieces: a number ("null" when not finite; %.6g unless fmt says
+// otherwise) and a quoted, escaped string.
+std::string jsonNumber(double value, const char* fmt = "%.6g");
+std::string jsonQuoted(const std::string& text);
+// A point's JSON members from "power" to "valid", with the EC members when it
+// has them (no braces, no leading comma), as the CLI and the plant link send them.
+struct MeasurePoint;
+std::string pointJsonMembers(const MeasurePoint& point, int shutterState);
+
 // ISO 8601 local time with its zone offset, e.g. "2026-12-09T07:20:52.125+01:00".
 std::string isoTime(int64_t msSinceEpoch);
 
@@ -24,7 +33,6 @@ std::string isoTime(int64_t msSinceEpoch);
 bool writeCsv(const CBrivaneDoc& store, int first, int last, const std::string& path, std::string& error);
 // The header row (without line end), and one point's row (with "\r\n").
 const char* csvHeader();
-struct MeasurePoint;
 std::string csvRow(const MeasurePoint& point);
 
 } // namespace bv

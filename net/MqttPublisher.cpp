@@ -34,32 +34,6 @@ void initLibrary()
     (void)once;
 }
 
-std::string number(double v)
-{
-    if (!std::isfinite(v))
-        return "null";
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.6g", v);
-    return buf;
-}
-
-std::string quoted(const std::string& s)
-{
-    std::string out = "\"";
-    for (char c : s) {
-        if (c == '"' || c == '\\')
-            out += '\\';
-        if (static_cast<unsigned char>(c) < 0x20) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", c);
-            out += buf;
-            continue;
-        }
-        out += c;
-    }
-    return out + "\"";
-}
-
 std::int64_t nowMs()
 {
     using namespace std::chrono;
@@ -263,17 +237,8 @@ void MqttPublisher::OnDocChanged(int hint, CDeviceDoc*)
     const MeasurePoint* p = m_device.Store().pGetLastMeasureValue();
     if (!p)
         return;
-    std::string s = "{\"time\":" + quoted(isoTime(nowMs())) + ",\"seq\":" + std::to_string(++m_sequence) +
-                    ",\"power\":" + number(p->power) + ",\"flow\":" + number(p->flow) + ",\"te\":" + number(p->te) +
-                    ",\"td\":" + number(p->td) + ",\"shutter\":" + std::to_string(m_device.m_iShutterState) +
-                    ",\"valid\":" + (p->valid ? "true" : "false");
-    if (p->heaterState >= 0 || p->ecValid) {
-        s += ",\"ec_valid\":" + std::string(p->ecValid ? "true" : "false") + ",\"ec_power\":" + number(p->ecPower) +
-             ",\"ec_voltage\":" + number(p->ecVoltage) + ",\"ec_current\":" + number(p->ecCurrent) +
-             ",\"heater_state\":" + std::to_string(p->heaterState) +
-             ",\"heater_value\":" + std::to_string(p->heaterValue) +
-             ",\"thermalization\":" + std::to_string(p->thermalization);
-    }
+    const std::string s = "{\"time\":" + jsonQuoted(isoTime(nowMs())) + ",\"seq\":" + std::to_string(++m_sequence) +
+                          "," + pointJsonMembers(*p, m_device.m_iShutterState);
     enqueue(Kind::Reading, topic("reading"), s + "}", false);
 }
 
@@ -297,21 +262,21 @@ void MqttPublisher::publishAlarm(const std::string& name, bool raised, const std
         m_activeAlarms.erase(at);
     // Retained, with every alarm still active: a subscriber arriving later
     // sees the present state, an empty list once all have cleared.
-    std::string s = "{\"time\":" + quoted(isoTime(nowMs())) + ",\"alarm\":" + quoted(name) +
-                    ",\"raised\":" + (raised ? "true" : "false") + ",\"text\":" + quoted(text) + ",\"active\":[";
+    std::string s = "{\"time\":" + jsonQuoted(isoTime(nowMs())) + ",\"alarm\":" + jsonQuoted(name) +
+                    ",\"raised\":" + (raised ? "true" : "false") + ",\"text\":" + jsonQuoted(text) + ",\"active\":[";
     for (std::size_t i = 0; i < m_activeAlarms.size(); ++i)
-        s += (i ? "," : "") + quoted(m_activeAlarms[i]);
+        s += (i ? "," : "") + jsonQuoted(m_activeAlarms[i]);
     enqueue(Kind::Alarm, topic("alarm"), s + "]}", true);
 }
 
 std::string MqttPublisher::statusPayload(bool online) const
 {
-    std::string s = "{\"state\":" + quoted(online ? "online" : "offline") + ",\"station\":" + quoted(m_config.station);
+    std::string s = "{\"state\":" + jsonQuoted(online ? "online" : "offline") + ",\"station\":" + jsonQuoted(m_config.station);
     if (!online)
         return s + "}";
     const std::string link = m_describeLink ? m_describeLink() : std::string();
-    return s + ",\"time\":" + quoted(isoTime(nowMs())) + ",\"model\":" + quoted(modelName(m_device)) +
-           ",\"address\":" + std::to_string(m_device.m_byDevice) + ",\"link\":" + quoted(link) +
+    return s + ",\"time\":" + jsonQuoted(isoTime(nowMs())) + ",\"model\":" + jsonQuoted(modelName(m_device)) +
+           ",\"address\":" + std::to_string(m_device.m_byDevice) + ",\"link\":" + jsonQuoted(link) +
            ",\"measuring\":" + (m_device.m_bMeasuringActive ? "true" : "false") + "}";
 }
 
