@@ -48,6 +48,7 @@ int BrivaneCore::Startup(const std::string& programDirectory)
     // First listener of the store: the alarm states are current when the
     // front ends hear of the point.
     m_alarms = std::make_unique<AlarmMonitor>(*m_device);
+    m_watchdog = std::make_unique<ReadingWatchdog>(*m_device, m_platform.clock);
 
     m_runFlags.device = m_device.get();
     m_device->AddListener(&m_runFlags);
@@ -112,6 +113,7 @@ void BrivaneCore::Shutdown()
     // The device's programs belong to the scheduler: both go, device first.
     m_heartbeat.reset();
     m_links.reset();
+    m_watchdog.reset();
     m_alarms.reset();
     m_device.reset();
     m_scheduler.reset();

@@ -6,6 +6,7 @@
 #include "app/LinkSelection.h"
 #include "control/Device.h"
 #include "devices/Alarms.h"
+#include "devices/ReadingWatchdog.h"
 #include "link/BusLog.h"
 #include "link/CSerial.h"
 #include "net/MqttPublisher.h"
@@ -54,6 +55,8 @@ public:
     {
         if (m_heartbeat)
             m_heartbeat->tick();
+        if (m_watchdog)
+            m_watchdog->check();
         if (m_plantLink)
             m_plantLink->poll();
     }
@@ -72,6 +75,7 @@ public:
     LinkSelection* links() { return m_links.get(); }
     Heartbeat* heartbeatBody() { return m_heartbeat.get(); }
     AlarmMonitor* alarms() { return m_alarms.get(); }
+    ReadingWatchdog* watchdog() { return m_watchdog.get(); }
     int writeBack() const { return m_writeBack; }
     // False when the shutdown's write-back of the settings failed.
     bool settingsSaved() const { return m_settingsSaved; }
@@ -92,6 +96,7 @@ private:
     std::unique_ptr<CScheduler> m_scheduler;
     std::unique_ptr<CPowerMeter> m_device;
     std::unique_ptr<AlarmMonitor> m_alarms;
+    std::unique_ptr<ReadingWatchdog> m_watchdog;
     std::unique_ptr<LinkSelection> m_links;
     std::unique_ptr<Heartbeat> m_heartbeat;
     std::unique_ptr<MqttPublisher> m_plantLink;

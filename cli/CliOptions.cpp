@@ -53,6 +53,9 @@ std::string usage()
            "  --mqtt HOST[:PORT]     publish readings, alarms and status to this MQTT broker\n"
            "                         (port 1883 unless given; the [MQTT] settings otherwise)\n"
            "  --station NAME         station name in the MQTT topics (default: the host name)\n"
+           "  --sim-silence AT:SECONDS  simulated meter: it falls silent AT s into the\n"
+           "                         measurement for SECONDS s\n"
+           "  --stale-exit SECONDS   exit with status 3 after SECONDS without a valid reading\n"
            "  --help                 this text\n"
            "\n"
            "The identified model and address go to stderr, one line per point to stdout.\n"
@@ -62,7 +65,10 @@ std::string usage()
            "alarm: the active alarms (\"no flow\", \"low flow\", \"shutter\").\n"
            "Each alarm raised and cleared is one line on stderr (\"ALARM no flow: ...\", \"cleared no flow\").\n"
            "The settings are written back at the end, as the operator window does.\n"
-           "Exit status: 0 success, 1 link or device failure, 2 usage error.\n";
+           "While measuring, no valid reading for max(3 intervals, 5 s) gives \"no reading since ...\"\n"
+           "on stderr, and \"readings resumed\" when they come back.\n"
+           "Exit status: 0 success, 1 link or device failure, 2 usage error,\n"
+           "3 no reading for the --stale-exit time.\n";
 }
 
 ParseResult parse(int argc, const char* const* argv)
@@ -192,25 +198,33 @@ ParseResult parse(int argc, const char* const* argv)
                 return r;
             }
             o.shutter = arg == "--open-shutter" ? ShutterMove::Open : ShutterMove::Close;
-        } else if (arg == "--sim-flow-drop") {
+        } else if (arg == "--sim-flow-drop" || arg == "--sim-silence") {
             if (!needValue())
                 return r;
             long at = 0, length = 0;
             const size_t colon = value.find(':');
             if (colon == std::string::npos || !parseLong(value.substr(0, colon), 0, 86400, at) ||
                 !parseLong(value.substr(colon + 1), 1, 86400, length)) {
-                r.error = "--sim-flow-drop takes AT:SECONDS, e.g. 3:5";
+                r.error = arg + " takes AT:SECONDS, e.g. 3:5";
                 return r;
             }
-            o.simFlowDropAt = static_cast<int>(at);
-            o.simFlowDropFor = static_cast<int>(length);
+            (arg == "--sim-flow-drop" ? o.simFlowDropAt : o.simSilenceAt) = static_cast<int>(at);
+            (arg == "--sim-flow-drop" ? o.simFlowDropFor : o.simSilenceFor) = static_cast<int>(length);
+        } else if (arg == "--stale-exit") {
+            if (!needValue())
+                return r;
+            if (!parseLong(value, 1, 86400, n)) {
+                r.error = "--stale-exit takes seconds from 1 to 86400";
+                return r;
+            }
+            o.staleExit = static_cast<int>(n);
         } else {
             r.error = "unknown option " + std::string(argv[i]);
             return r;
         }
     }
-    if (o.simFlowDropAt && o.link != LinkChoice::Simulate)
-        r.error = "--sim-flow-drop needs --simulate";
+    if ((o.simFlowDropAt || o.simSilenceAt) && o.link != LinkChoice::Simulate)
+        r.error = "--sim-flow-drop and --sim-silence need --simulate";
     else if (linkOptions > 1)
         r.error = "choose one of --port, --usb and --simulate";
     else if ((o.single ? 1 : 0) + (o.calibrate ? 1 : 0) + (o.count >= 0 ? 1 : 0) > 1)

@@ -30,6 +30,11 @@ struct Options {
     // the measurement, for this long (to see the alarms without a real fault).
     std::optional<int> simFlowDropAt;
     int simFlowDropFor = 0;
+    // Simulated meter only: it falls silent this many seconds in, for this long.
+    std::optional<int> simSilenceAt;
+    int simSilenceFor = 0;
+    // Exit with status 3 after this many seconds without a valid reading.
+    std::optional<int> staleExit;
     std::string mqttBroker;  // HOST[:PORT]; publishing for this run
     std::string station;
     bool help = false;

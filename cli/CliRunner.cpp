@@ -13,6 +13,7 @@
 #include "control/Scheduler.h"
 #include "devices/Alarms.h"
 #include "devices/PowerMeter.h"
+#include "devices/ReadingWatchdog.h"
 #include "devices/ProtocolLine.h"
 #include "data/PointExport.h"
 #include "platform/Clock.h"
@@ -29,6 +30,7 @@ std::atomic<bool> g_stopRequested{false};
 namespace {
 
 constexpr uint32_t kTickMs = 100;
+constexpr int kExitStale = 3;
 constexpr uint32_t kEcSilenceMs = 10000;  // a calibration without EC frames is given up
 
 // Prints every new point as it arrives.
@@ -140,6 +142,34 @@ private:
     bool m_failed = false;
 };
 
+// One line when the readings go stale, one when they come back.
+class StaleReporter final : public IReadingWatchListener {
+public:
+    explicit StaleReporter(std::ostream& err) : m_err(err) {}
+    void OnReadingsStale(int64_t lastWallMs) override
+    {
+        std::string since = "the start of the measurement";
+        if (lastWallMs > 0) {
+            const std::time_t t = static_cast<std::time_t>(lastWallMs / 1000);
+            std::tm local{};
+            localtime_r(&t, &local);
+            char buf[16];
+            std::strftime(buf, sizeof buf, "%H:%M:%S", &local);
+            since = buf;
+        }
+        m_err << "brivane-cli: no reading since " << since << '\n';
+        m_err.flush();
+    }
+    void OnReadingsResumed() override
+    {
+        m_err << "brivane-cli: readings resumed\n";
+        m_err.flush();
+    }
+
+private:
+    std::ostream& m_err;
+};
+
 // Every alarm raised and cleared, one line each.
 class AlarmPrinter final : public IAlarmListener {
 public:
@@ -195,6 +225,8 @@ public:
         device.Store().AddListener(&printer);
         AlarmPrinter alarmPrinter(m_err);
         m_core->alarms()->addListener(&alarmPrinter);
+        StaleReporter staleReporter(m_err);
+        m_core->watchdog()->addListener(&staleReporter);
 
         startPlantLink(settings);
         CsvWriter csv(device, m_err);
@@ -214,6 +246,7 @@ public:
         if (status == 0)
             status = measure(device, printer);
 
+        m_core->watchdog()->removeListener(&staleReporter);
         m_core->alarms()->removeListener(&alarmPrinter);
         device.Store().RemoveListener(&csv);
         if (csv.failed() && status == 0)
@@ -387,6 +420,7 @@ private:
         const uint32_t started = m_clock.now();
         while (!m_watch.measuringEnded) {
             playFlowDrop(m_clock.now() - started);
+            playSilence(m_clock.now() - started);
             if (printer.points() != lastCount) {
                 lastCount = printer.points();
                 lastPoint = m_clock.now();
@@ -403,9 +437,18 @@ private:
                 stopSent = true;
                 lastPoint = m_clock.now();
             }
-            if (m_clock.now() - lastPoint > silence)
+            if (m_o.staleExit) {
+                // A supervisor asked for it: its time replaces the built-in give-up.
+                const ReadingWatchdog& watchdog = *m_core->watchdog();
+                if (!stopSent && watchdog.watching() &&
+                    watchdog.silentMs() >= static_cast<uint32_t>(*m_o.staleExit) * 1000) {
+                    stopAndFail(device, mode, "no reading for " + std::to_string(*m_o.staleExit) + " s");
+                    return kExitStale;
+                }
+            } else if (m_clock.now() - lastPoint > silence) {
                 return stopAndFail(device, mode,
                                    "no reading from the meter for " + std::to_string(silence / 1000) + " s");
+            }
             if (mode == 1 && !stopSent && m_clock.now() - lastEc > kEcSilenceMs)
                 return stopAndFail(device, mode,
                                    "no calibration frame from the meter for " + std::to_string(kEcSilenceMs / 1000)
@@ -441,6 +484,17 @@ private:
         }
     }
 
+    // The simulated meter falls silent on the schedule of the options.
+    void playSilence(uint32_t elapsedMs)
+    {
+        if (!m_world || !m_o.simSilenceAt || m_silencePlayed)
+            return;
+        if (elapsedMs >= static_cast<uint32_t>(*m_o.simSilenceAt) * 1000) {
+            m_world->meter().silence(m_clock.now(), static_cast<uint32_t>(m_o.simSilenceFor) * 1000);
+            m_silencePlayed = true;
+        }
+    }
+
     // Ends the running program the proper way (a calibration sends "elp 0"
     // on its way out) before the run reports its failure.
     int stopAndFail(CPowerMeter& device, int mode, const std::string& reason)
@@ -469,7 +523,8 @@ private:
     std::unique_ptr<sim::SimWorld> m_world;
     std::unique_ptr<BrivaneCore> m_core;
     EndWatcher m_watch;
-    int m_flowDropState = 0;  // 0 before, 1 during, 2 after the simulated drop
+    int m_flowDropState = 0;
+    bool m_silencePlayed = false;  // 0 before, 1 during, 2 after the simulated drop
     struct {
         std::string port, address;
         int parity = 1, interval = 1000, mode = 2;

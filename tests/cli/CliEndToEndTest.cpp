@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <csignal>
 #include <fcntl.h>
@@ -170,6 +171,27 @@ TEST(CliEndToEnd, CsvExportRoundTrip)
         EXPECT_NEAR(powers[i], fromJson, std::abs(fromJson) * 1e-5 + 1e-6) << json[i];
     }
     EXPECT_NE(json.back().find("\"std_dev\":"), std::string::npos);
+}
+
+// A meter that falls silent is reported once, its return once; a supervisor's
+// --stale-exit ends the run with status 3.
+TEST(CliEndToEnd, SilentMeterIsReportedAndStaleExitGivesThree)
+{
+    test::TempDir dir;
+    Result back = runCli("--simulate=ec --interval 500 --count 8 --sim-silence 2:7", dir);
+    ASSERT_EQ(back.status, 0) << back.err;
+    const size_t stale = back.err.find("brivane-cli: no reading since ");
+    const size_t resumed = back.err.find("brivane-cli: readings resumed");
+    ASSERT_NE(stale, std::string::npos) << back.err;
+    ASSERT_NE(resumed, std::string::npos) << back.err;
+    EXPECT_LT(stale, resumed);
+    EXPECT_EQ(back.err.find("no reading since", stale + 20), std::string::npos) << "reported once";
+
+    const auto start = std::chrono::steady_clock::now();
+    Result gone = runCli("--simulate=ec --interval 500 --sim-silence 1:600 --stale-exit 5", dir);
+    EXPECT_EQ(gone.status, 3) << gone.err;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10 + 6));  // start-up included
+    EXPECT_NE(gone.err.find("no reading since"), std::string::npos) << gone.err;
 }
 
 TEST(CliEndToEnd, FailuresGiveStatusOneOrTwo)

@@ -1,0 +1,103 @@
+#include "devices/ReadingWatchdog.h"
+
+#include <algorithm>
+
+#include "control/Messages.h"
+#include "devices/PowerMeter.h"
+#include "platform/Clock.h"
+#include "platform/Logging.h"
+
+namespace bv {
+namespace {
+
+const log::Logger& logger()
+{
+    static const log::Logger instance("CPowerMeter");
+    return instance;
+}
+
+} // namespace
+
+ReadingWatchdog::ReadingWatchdog(CPowerMeter& device, IClock& clock) : m_device(device), m_clock(clock)
+{
+    m_device.Store().AddListener(this);
+    m_device.AddListener(this);
+}
+
+ReadingWatchdog::~ReadingWatchdog()
+{
+    m_device.RemoveListener(this);
+    m_device.Store().RemoveListener(this);
+}
+
+void ReadingWatchdog::addListener(IReadingWatchListener* listener)
+{
+    if (listener && std::find(m_listeners.begin(), m_listeners.end(), listener) == m_listeners.end())
+        m_listeners.push_back(listener);
+}
+
+void ReadingWatchdog::removeListener(IReadingWatchListener* listener)
+{
+    m_listeners.erase(std::remove(m_listeners.begin(), m_listeners.end(), listener), m_listeners.end());
+}
+
+uint32_t ReadingWatchdog::limitMs() const
+{
+    const int32_t interval = m_device.m_iCycleInterval;
+    const uint32_t three = interval > 0 ? 3u * static_cast<uint32_t>(interval) : 0u;
+    return std::max(kMinimumMs, three);
+}
+
+uint32_t ReadingWatchdog::silentMs() const { return m_clock.now() - m_lastTick; }
+
+void ReadingWatchdog::check()
+{
+    if (m_watching && !m_stale && silentMs() > limitMs())
+        setStale(true);
+}
+
+void ReadingWatchdog::OnDocChanged(int hint, CDeviceDoc*)
+{
+    if (hint != 1)
+        return;
+    const MeasurePoint* p = m_device.Store().pGetLastMeasureValue();
+    // Only a valid point taken from an answer counts as a sign of life.
+    if (!p || !p->valid)
+        return;
+    m_lastTick = m_clock.now();
+    m_lastWallMs = p->timeMs;
+    if (m_stale)
+        setStale(false);
+}
+
+void ReadingWatchdog::OnDeviceChanged(int code, long parameter)
+{
+    // Continuous measuring (0) and the calibration (1) are watched; a single reading is not.
+    if (code == kNotifyMeasuringStarted && (parameter == 0 || parameter == 1)) {
+        if (!m_watching)
+            m_lastTick = m_clock.now();
+        m_watching = true;
+    } else if (code == kNotifyMeasuringEnded && (parameter == 0 || parameter == 1)) {
+        // Stale only has a meaning while measuring: the state goes quietly.
+        m_watching = false;
+        m_stale = false;
+    }
+}
+
+void ReadingWatchdog::setStale(bool stale)
+{
+    m_stale = stale;
+    if (stale)
+        BV_LOG_WARN(logger(), "BV_Dev", "no valid reading for " << silentMs() << " ms");
+    else
+        BV_LOG_INFO(logger(), "BV_Dev", "readings resumed");
+    const auto listeners = m_listeners;
+    for (IReadingWatchListener* l : listeners) {
+        if (stale)
+            l->OnReadingsStale(m_lastWallMs);
+        else
+            l->OnReadingsResumed();
+    }
+}
+
+} // namespace bv

@@ -1,0 +1,60 @@
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "control/Device.h"
+#include "control/DeviceDoc.h"
+
+namespace bv {
+
+class CPowerMeter;
+class IClock;
+
+class IReadingWatchListener {
+public:
+    virtual ~IReadingWatchListener() = default;
+    // No valid reading for too long; lastWallMs: wall time of the last one (0: none yet).
+    virtual void OnReadingsStale(int64_t lastWallMs) = 0;
+    virtual void OnReadingsResumed() = 0;
+};
+
+// While measuring, a dead link must never pass for a live one: when no valid
+// answer has become a point for max(3 intervals, 5 s) the readings are stale
+// until the next valid point. Checked from the heartbeat.
+class ReadingWatchdog final : public IDocListener, public IDeviceListener {
+public:
+    static constexpr uint32_t kMinimumMs = 5000;
+
+    ReadingWatchdog(CPowerMeter& device, IClock& clock);
+    ~ReadingWatchdog() override;
+    ReadingWatchdog(const ReadingWatchdog&) = delete;
+    ReadingWatchdog& operator=(const ReadingWatchdog&) = delete;
+
+    void addListener(IReadingWatchListener* listener);
+    void removeListener(IReadingWatchListener* listener);
+
+    void check();
+    bool stale() const { return m_stale; }
+    bool watching() const { return m_watching; }
+    // Milliseconds since the last valid point (or since measuring started).
+    uint32_t silentMs() const;
+    int64_t lastWallMs() const { return m_lastWallMs; }
+    uint32_t limitMs() const;
+
+    void OnDocChanged(int hint, CDeviceDoc* doc) override;
+    void OnDeviceChanged(int code, long parameter) override;
+
+private:
+    void setStale(bool stale);
+
+    CPowerMeter& m_device;
+    IClock& m_clock;
+    std::vector<IReadingWatchListener*> m_listeners;
+    uint32_t m_lastTick = 0;
+    int64_t m_lastWallMs = 0;
+    bool m_watching = false;
+    bool m_stale = false;
+};
+
+} // namespace bv
