@@ -35,7 +35,7 @@ CControlPanel::CControlPanel(CPowerMeter& device, CBrivaneDoc& doc, IPrompt& pro
     m_shutterPicture = new ShutterPicture;
     panel::tag(m_shutterPicture, W::kIdShutterPicture, "shutterPicture");
     m_shutterPicture->setPictureProvider([this] {
-        return ShutterPicture::pictureFor(m_device.m_iShutterState, m_device.m_bCompact != 0);
+        return ShutterPicture::pictureFor(m_device.m_iShutterState, !m_device.Model().shutterChecked);
     });
     m_shutterButton = panel::makeButton(qs(strings::text(61295)), W::kIdShutterButton, "shutterButton");
     m_startStop = panel::makeButton(qs(strings::text(4003)), W::kIdStartStop, "startStopButton");
