@@ -59,8 +59,14 @@ public:
             m_out << line;
         }
         m_out.flush();
-        if (!m_out)
-            m_outputFailed = true;
+        if (!m_out && !m_outputClosed) {
+            // A reader that went away (`| head -1`) ends the run like Ctrl-C;
+            // any other refusal loses readings and fails it.
+            if (errno == EPIPE)
+                m_outputClosed = true;
+            else
+                m_outputFailed = true;
+        }
         if (p->valid)
             ++m_valid;
         if (p->heaterState == 1)
@@ -72,6 +78,7 @@ public:
     long ecPoints() const { return m_ec; }
     // Standard output refused a reading (a full disk, a closed pipe).
     bool outputFailed() const { return m_outputFailed; }
+    bool outputClosed() const { return m_outputClosed; }
 
 private:
     CPowerMeter& m_device;
@@ -82,6 +89,7 @@ private:
     long m_valid = 0;
     long m_ec = 0;  // points read with their EC frame while the heater ran
     bool m_outputFailed = false;
+    bool m_outputClosed = false;
 };
 
 // Waits for the device's notifications the session cares about.
@@ -238,13 +246,19 @@ public:
                 status = fail("cannot write " + m_o.csvFile + ": " + std::strerror(errno));
         }
         if (status == 0)
+            status = checkProtocolFile();
+        if (status == 0)
             status = connect(settings);
         if (status == 0)
             status = identify(device);
+        if (status == 0 && m_o.calibrate && !device.Model().electronicCalibration)
+            status = fail(std::string("the ") + device.Model().name + " has no electronic calibration");
         if (status == 0 && m_o.shutter != ShutterMove::None)
             status = moveShutter(device);
-        if (status == 0)
+        if (status == 0 && !g_stopRequested)
             status = measure(device, printer);
+        else if (status == 0)
+            m_err << "brivane-cli: stopped before the measurement began\n";
 
         m_core->watchdog()->removeListener(&staleReporter);
         m_core->alarms()->removeListener(&alarmPrinter);
@@ -268,8 +282,9 @@ private:
     }
 
     // Runs heartbeats until done() or the time is up; false on time-out.
+    // A signal ends the wait too (true): nobody should wait 40 s for Ctrl-C.
     template <class Done>
-    bool runUntil(Done done, uint32_t timeoutMs, bool stopOnSignal = false)
+    bool runUntil(Done done, uint32_t timeoutMs, bool stopOnSignal = true)
     {
         const uint32_t start = m_clock.now();
         while (!done()) {
@@ -376,6 +391,10 @@ private:
         // 1125 also comes mid-way when the model is recognised: wait for the end.
         if (!runUntil([&] { return !device.m_Identification.IsRunning(); }, 40000))
             return fail("identification did not finish");
+        if (g_stopRequested && device.m_Identification.IsRunning()) {
+            device.m_Identification.End(kEndFailed);
+            return 0;
+        }
         if (device.m_Identification.Status() != kEndOk || !device.m_bAnswerSeen)
             return fail("no answer from the meter at address " + std::to_string(device.m_byDevice));
         const char* road = m_core->settings().m_iDataTransferMode == kLinkUsb ? "USB" : "serial port";
@@ -393,6 +412,10 @@ private:
             device.CloseShutter();
         if (!runUntil([&] { return !device.m_ShutterProgram.IsRunning(); }, 60000))
             return fail("the shutter did not answer");
+        if (g_stopRequested && device.m_ShutterProgram.IsRunning()) {
+            device.m_ShutterProgram.End(kEndFailed);
+            return 0;
+        }
         const int wanted = m_o.shutter == ShutterMove::Open ? kShutterOpen : kShutterClosed;
         if (device.m_iShutterState != wanted)
             return fail("the shutter did not reach its position");
@@ -431,6 +454,10 @@ private:
             }
             if (printer.outputFailed())
                 return stopAndFail(device, mode, "cannot write the readings to standard output");
+            if (printer.outputClosed() && !g_stopRequested) {
+                m_err << "brivane-cli: standard output closed: stopping\n";
+                g_stopRequested = true;
+            }
             const bool enough = mode == 0 && m_o.count > 0 && printer.points() >= m_o.count;
             if (!stopSent && (enough || g_stopRequested)) {
                 device.StartMeasuring(mode, 0);
@@ -500,10 +527,23 @@ private:
     int stopAndFail(CPowerMeter& device, int mode, const std::string& reason)
     {
         device.StartMeasuring(mode, 0);
-        runUntil([&] { return !device.m_Measuring.IsRunning(); }, 10000);
+        // Not cut short by a signal: this is how the heater gets switched off.
+        runUntil([&] { return !device.m_Measuring.IsRunning(); }, 10000, false);
         if (device.m_Measuring.IsRunning())
             device.m_Measuring.End(kEndFailed);
         return fail(reason);
+    }
+
+    // Said before the first reading, not found out after the last.
+    int checkProtocolFile()
+    {
+        if (m_o.protocolFile.empty())
+            return 0;
+        std::FILE* file = std::fopen(m_o.protocolFile.c_str(), "ab");
+        if (!file)
+            return fail("cannot write the protocol file " + m_o.protocolFile + ": " + std::strerror(errno));
+        std::fclose(file);
+        return 0;
     }
 
     int fail(const std::string& reason)

@@ -24,6 +24,8 @@ int main(int argc, char** argv)
     // off, settings written back, bus log closed.
     std::signal(SIGHUP, onSignal);
     std::signal(SIGQUIT, onSignal);
+    // A closed reader shows as EPIPE on the next reading and ends the run cleanly.
+    std::signal(SIGPIPE, SIG_IGN);
     std::error_code ec;
     auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
     const std::string dir = ec ? std::string(".") : exe.parent_path().string();
