@@ -63,6 +63,8 @@ int CSerial::bInitSerial(const std::string& name)
         return 1;
 
     m_ring.clear();
+    m_wWaitCount = 0;
+    m_wScanned = 0;
     m_sPortName = name;
     // The pool is made once: records handed out earlier must never dangle.
     // What the list still holds came from the previous port and goes.
@@ -385,10 +387,9 @@ int CSerial::ParseFrame(uint8_t* buffer)
         if (available == 0)
             return 1;
         if (++m_wWaitCount > 10) {
-            m_ring.drop(1);
+            dropCandidate(1);
             ++m_wTimeouts;
             ++m_wAllErrors;
-            m_wWaitCount = 0;
             return 0;
         }
         return 1;
@@ -397,22 +398,29 @@ int CSerial::ParseFrame(uint8_t* buffer)
     uint8_t head[kFrameHeaderSize];
     m_ring.peek(head, kFrameHeaderSize);
     if (!serialHeaderPlausible(head)) {
-        m_ring.drop(1);
+        dropCandidate(1);
         return 0;
     }
     if (!serialLengthPlausible(head)) {
-        m_ring.drop(1);
+        dropCandidate(1);
         ++m_wAllErrors;
         return 0;
     }
     const size_t L = 256u * head[3] + head[4];
     const size_t need = L + kFrameHeaderSize + kFrameCheckSize;
     if (available < need) {
+        // The header has no check of its own: noise or a damaged frame can
+        // claim up to 1500 bytes and hold reception for seconds. A whole,
+        // checked frame behind it proves it false.
+        if (const size_t next = wholeFrameBehind(available)) {
+            dropCandidate(next);
+            ++m_wAllErrors;
+            return 0;
+        }
         if (++m_wWaitCount > need / 30 + 2) {
-            m_ring.drop(1);
+            dropCandidate(1);
             ++m_wTimeouts;
             ++m_wAllErrors;
-            m_wWaitCount = 0;
             return 0;
         }
         return 1;
@@ -422,13 +430,49 @@ int CSerial::ParseFrame(uint8_t* buffer)
     m_ring.peek(buffer, need);
     const uint32_t computed = FrameCheck::update(FrameCheck::start, buffer, L + kFrameHeaderSize);
     if (computed == FrameCheck::getBigEndian(buffer + L + kFrameHeaderSize)) {
-        m_wWaitCount = 0;
         m_ring.drop(need);
+        m_wWaitCount = 0;
+        m_wScanned = 0;
         return 2;
     }
-    m_ring.drop(1);
+    dropCandidate(1);
     ++m_wCheckErrors;
     ++m_wAllErrors;
+    return 0;
+}
+
+void CSerial::dropCandidate(size_t n)
+{
+    m_ring.drop(n);
+    // The attempts belonged to the candidate just given up, not to the next.
+    m_wWaitCount = 0;
+    m_wScanned = 0;
+}
+
+size_t CSerial::wholeFrameBehind(size_t available)
+{
+    constexpr size_t kSmallest = kFrameHeaderSize + 1 + kFrameCheckSize;
+    // Offsets below m_wScanned were settled on an earlier call: no frame can
+    // start there, whatever arrives later.
+    bool settled = true;
+    for (size_t offset = std::max<size_t>(1, m_wScanned); offset + kSmallest <= available; ++offset) {
+        uint8_t head[kFrameHeaderSize];
+        m_ring.peekAt(offset, head, kFrameHeaderSize);
+        if (serialHeaderPlausible(head) && serialLengthPlausible(head)) {
+            const size_t L = 256u * head[3] + head[4];
+            const size_t need = L + kFrameHeaderSize + kFrameCheckSize;
+            if (offset + need > available) {
+                settled = false;  // may still complete
+                continue;
+            }
+            m_ring.peekAt(offset, m_scanBuffer.data(), need);
+            const uint32_t computed = FrameCheck::update(FrameCheck::start, m_scanBuffer.data(), L + kFrameHeaderSize);
+            if (computed == FrameCheck::getBigEndian(m_scanBuffer.data() + L + kFrameHeaderSize))
+                return offset;
+        }
+        if (settled)
+            m_wScanned = static_cast<uint16_t>(offset + 1);
+    }
     return 0;
 }
 

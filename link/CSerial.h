@@ -112,6 +112,10 @@ private:
     int writeBytes(const uint8_t* bytes, size_t count);
     void failInit(const char* step, int kind);
     void rememberPortError();
+    void dropCandidate(size_t n);
+    // Offset of the first whole frame that passes its check behind the one
+    // at the read position; 0 when there is none yet.
+    size_t wholeFrameBehind(size_t available);
 
     void TraceSink(const std::string& text);
     void traceTiming(const char* format, uint32_t ms);
@@ -141,6 +145,8 @@ private:
 
     std::vector<uint8_t> m_readBuffer;
     std::array<uint8_t, sizeof(FRAME)> m_parseBuffer{};
+    std::array<uint8_t, kMaxSerialPayload + kFrameHeaderSize + kFrameCheckSize> m_scanBuffer{};
+    uint16_t m_wScanned = 0;
 };
 
 } // namespace bv

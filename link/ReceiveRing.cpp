@@ -26,6 +26,18 @@ void ReceiveRing::peek(uint8_t* out, size_t n) const
         std::memcpy(out + first, m_data.data(), n - first);
 }
 
+void ReceiveRing::peekAt(size_t offset, uint8_t* out, size_t n) const
+{
+    if (offset >= count())
+        return;
+    n = std::min<size_t>(n, count() - offset);
+    const size_t from = (m_read + offset) % m_size;
+    const size_t first = std::min<size_t>(n, m_size - from);
+    std::memcpy(out, m_data.data() + from, first);
+    if (n > first)
+        std::memcpy(out + first, m_data.data(), n - first);
+}
+
 void ReceiveRing::take(uint8_t* out, size_t n)
 {
     n = std::min<size_t>(n, count());

@@ -22,6 +22,8 @@ public:
     size_t append(const uint8_t* bytes, size_t n);
     // Copies n bytes from the read position (n <= count()).
     void peek(uint8_t* out, size_t n) const;
+    // Copies n bytes starting offset bytes past the read position (offset + n <= count()).
+    void peekAt(size_t offset, uint8_t* out, size_t n) const;
     uint8_t at(size_t offset) const { return m_data[(m_read + offset) % m_size]; }
     void take(uint8_t* out, size_t n);
     void drop(size_t n);

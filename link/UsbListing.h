@@ -7,7 +7,7 @@
 namespace bv {
 
 // The word in a USB description that marks the maker's device (case-sensitive).
-constexpr const char* kUsbDeviceWord = "Zelmor";
+constexpr const char* kUsbDeviceWord = kZelmorDeviceWord;
 
 // Lists the USB devices and creates the link: the first time (no link object
 // existed before) for the first device whose description holds "Zelmor",

@@ -56,7 +56,17 @@ public:
     virtual D2xxStatus close(D2xxHandle handle) = 0;
 };
 
-// The real backend: FTDI devices through libftdi1 (vendor 0x0403, any product).
+// The word in a USB description that marks the maker's adapter (case-sensitive).
+constexpr const char* kZelmorDeviceWord = "Zelmor";
+
+// The device an open by serial number (flags 1) or by description (flags 2)
+// may take from a device list: the first one that the argument names and
+// whose description holds the word; -1 for none. Opening takes the device from
+// its kernel driver, so an operator's own FTDI USB-serial cable is never opened.
+int deviceToOpen(const std::vector<D2xxDeviceInfo>& devices, const std::string& argument, uint32_t flags);
+
+// The real backend: FTDI devices through libftdi1 (vendor 0x0403, any
+// product); only the maker's adapters are ever opened.
 std::unique_ptr<ID2xx> makeFtdiD2xx();
 
 } // namespace bv

@@ -83,16 +83,31 @@ public:
         ftdi_context* ctx = ftdi_new();
         if (!ctx)
             return kD2xxOtherError;
-        D2xxStatus result = kD2xxDeviceNotFound;
-        forEachDevice(ctx, [&](libusb_device* dev, const libusb_device_descriptor&) {
+        std::vector<libusb_device*> devices;
+        std::vector<D2xxDeviceInfo> infos;
+        libusb_device** list = nullptr;
+        if (libusb_get_device_list(ctx->usb_ctx, &list) < 0) {
+            ftdi_free(ctx);
+            return kD2xxOtherError;
+        }
+        for (size_t i = 0; list[i]; ++i) {
+            libusb_device_descriptor desc{};
+            if (libusb_get_device_descriptor(list[i], &desc) < 0 || desc.idVendor != kFtdiVendor)
+                continue;
             D2xxDeviceInfo info;
-            readStrings(ctx, dev, info);
-            const std::string& name = flags == 1 ? info.serialNumber : info.description;
-            if (name != argument)
-                return false;
-            result = ftdi_usb_open_dev(ctx, dev) == 0 ? kD2xxOk : kD2xxDeviceNotOpened;
-            return true;
-        });
+            readStrings(ctx, list[i], info);
+            devices.push_back(list[i]);
+            infos.push_back(std::move(info));
+        }
+        D2xxStatus result = kD2xxDeviceNotFound;
+        const int chosen = deviceToOpen(infos, argument, flags);
+        if (chosen >= 0) {
+            // Detaches ftdi_sio from this one device only.
+            ctx->module_detach_mode = AUTO_DETACH_SIO_MODULE;
+            result = ftdi_usb_open_dev(ctx, devices[static_cast<size_t>(chosen)]) == 0 ? kD2xxOk
+                                                                                     : kD2xxDeviceNotOpened;
+        }
+        libusb_free_device_list(list, 1);
         if (result != kD2xxOk) {
             ftdi_free(ctx);
             return result;
@@ -260,6 +275,20 @@ private:
 };
 
 } // namespace
+
+int deviceToOpen(const std::vector<D2xxDeviceInfo>& devices, const std::string& argument, uint32_t flags)
+{
+    if (flags != 1 && flags != kD2xxOpenByDescription)
+        return -1;
+    for (size_t i = 0; i < devices.size(); ++i) {
+        const D2xxDeviceInfo& d = devices[i];
+        const std::string& name = flags == 1 ? d.serialNumber : d.description;
+        // A device that is not ours stays with its driver, even when named.
+        if (name == argument && d.description.find(kZelmorDeviceWord) != std::string::npos)
+            return static_cast<int>(i);
+    }
+    return -1;
+}
 
 std::unique_ptr<ID2xx> makeFtdiD2xx() { return std::make_unique<FtdiD2xx>(); }
 

@@ -42,6 +42,31 @@ TEST(D2xxFtdiTest, WithoutADeviceNothingOpensAndNothingCrashes)
     }
 }
 
+D2xxDeviceInfo node(std::string description, std::string serial)
+{
+    D2xxDeviceInfo d;
+    d.description = std::move(description);
+    d.serialNumber = std::move(serial);
+    return d;
+}
+
+// Opening detaches the kernel driver: the operator's own FTDI cable must
+// never be taken, however the listing came to name it.
+TEST(D2xxFtdiTest, OnlyTheMakersAdapterIsEverOpened)
+{
+    const std::vector<D2xxDeviceInfo> devices = {node("FT232R USB UART", "A1"), node("", "B0"),
+                                                 node("Zelmor USB Brivane", "C3")};
+    EXPECT_EQ(deviceToOpen(devices, "Zelmor USB Brivane", kD2xxOpenByDescription), 2);
+    EXPECT_EQ(deviceToOpen(devices, "C3", 1), 2);
+    EXPECT_EQ(deviceToOpen(devices, "FT232R USB UART", kD2xxOpenByDescription), -1);
+    EXPECT_EQ(deviceToOpen(devices, "A1", 1), -1);
+    // A device whose strings could not be read; a listing without a Zelmor
+    // device names it by its empty description.
+    EXPECT_EQ(deviceToOpen(devices, "", kD2xxOpenByDescription), -1);
+    EXPECT_EQ(deviceToOpen(devices, "zelmor usb brivane", kD2xxOpenByDescription), -1);
+    EXPECT_EQ(deviceToOpen(devices, "Zelmor USB Brivane", 4), -1);
+}
+
 TEST(D2xxFtdiTest, LinkOverTheRealBackendFailsToOpenAndReadsNothing)
 {
     auto d2xx = makeFtdiD2xx();
