@@ -58,6 +58,8 @@ int BrivaneCore::Startup(const std::string& programDirectory)
     m_links->usbSinks = {&m_busLog};
     m_heartbeat = std::make_unique<Heartbeat>(m_settings, m_serial, *m_scheduler, *m_device);
     m_heartbeat->addObserver(&m_busLog);
+    m_recovery = std::make_unique<LinkRecovery>(m_settings, m_serial, *m_links, *m_device, m_platform.clock,
+                                                m_watchdog.get());
     m_started = true;
     return m_writeBack;
 }
@@ -111,6 +113,7 @@ void BrivaneCore::Shutdown()
     // "offline" goes out while the device still answers for the status.
     m_plantLink.reset();
     // The device's programs belong to the scheduler: both go, device first.
+    m_recovery.reset();
     m_heartbeat.reset();
     m_links.reset();
     m_watchdog.reset();

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "app/Heartbeat.h"
+#include "app/LinkRecovery.h"
 #include "app/LinkSelection.h"
 #include "control/Device.h"
 #include "devices/Alarms.h"
@@ -55,6 +56,8 @@ public:
     {
         if (m_heartbeat)
             m_heartbeat->tick();
+        if (m_recovery)
+            m_recovery->poll();
         if (m_watchdog)
             m_watchdog->check();
         if (m_plantLink)
@@ -76,6 +79,7 @@ public:
     Heartbeat* heartbeatBody() { return m_heartbeat.get(); }
     AlarmMonitor* alarms() { return m_alarms.get(); }
     ReadingWatchdog* watchdog() { return m_watchdog.get(); }
+    LinkRecovery* recovery() { return m_recovery.get(); }
     int writeBack() const { return m_writeBack; }
     // False when the shutdown's write-back of the settings failed.
     bool settingsSaved() const { return m_settingsSaved; }
@@ -99,6 +103,7 @@ private:
     std::unique_ptr<ReadingWatchdog> m_watchdog;
     std::unique_ptr<LinkSelection> m_links;
     std::unique_ptr<Heartbeat> m_heartbeat;
+    std::unique_ptr<LinkRecovery> m_recovery;
     std::unique_ptr<MqttPublisher> m_plantLink;
     RunFlags m_runFlags;
     int m_writeBack = 0;

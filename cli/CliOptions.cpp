@@ -67,6 +67,9 @@ std::string usage()
            "The settings are written back at the end, as the operator window does.\n"
            "While measuring, no valid reading for max(3 intervals, 5 s) gives \"no reading since ...\"\n"
            "on stderr, and \"readings resumed\" when they come back.\n"
+           "A serial port or USB adapter that fails while measuring is opened again every 2 s\n"
+           "(each attempt logged at info level); the meter is identified anew and measuring\n"
+           "resumes. The run waits for it; --stale-exit bounds the wait.\n"
            "Exit status: 0 success, 1 link or device failure, 2 usage error,\n"
            "3 no reading for the --stale-exit time.\n";
 }

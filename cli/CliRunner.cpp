@@ -441,7 +441,19 @@ private:
         uint32_t lastEc = m_clock.now();
         bool stopSent = false;
         const uint32_t started = m_clock.now();
-        while (!m_watch.measuringEnded) {
+        const LinkRecovery& recovery = *m_core->recovery();
+        for (;;) {
+            if (m_watch.measuringEnded) {
+                // A lost link ended it: it starts again once the link is back.
+                if (!recovery.resumePending())
+                    break;
+                m_watch.measuringEnded = false;
+            }
+            if (recovery.recovering() || recovery.resumePending()) {
+                // The link is being brought back: the give-ups below wait for
+                // it (a supervisor bounds the wait with --stale-exit).
+                lastPoint = lastEc = m_clock.now();
+            }
             playFlowDrop(m_clock.now() - started);
             playSilence(m_clock.now() - started);
             if (printer.points() != lastCount) {

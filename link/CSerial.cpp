@@ -1,6 +1,7 @@
 #include "link/CSerial.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -100,6 +101,7 @@ int CSerial::bInitSerial(const std::string& name)
     TraceSink(format("WriteTotalTimeoutMultiplier = %u, WriteTotalTimeoutConstant = %u\n", 0u, 0u));
     TraceSink(format("ReadInterval=%u, ReadMultiplier=%u, ReadConstant=%u\n", 0u, 0u, 0u));
     m_bOpen = 1;
+    m_bLost = false;
     return 1;
 }
 
@@ -157,6 +159,7 @@ int CSerial::writeBytes(const uint8_t* bytes, size_t count)
     const int n = m_port->write(bytes, count);
     if (n < 0) {
         rememberPortError();
+        checkPortGone();
         return 0;
     }
     return n;
@@ -168,6 +171,12 @@ bool CSerial::waitEcho(int need, uint32_t echoStart)
         const int waiting = m_port ? m_port->bytesWaiting() : -1;
         if (waiting >= need)
             return true;
+        if (waiting < 0) {
+            // A dead port never echoes: no point in waiting out the second.
+            rememberPortError();
+            checkPortGone();
+            return false;
+        }
         if (m_clock.now() - echoStart > kEchoTimeoutMs)
             return false;
         m_clock.yield();
@@ -218,6 +227,7 @@ int CSerial::iOnSendFrame(uint8_t source, uint8_t destination, const uint8_t* pa
         (destination == kWakeUpTargetA || destination == kWakeUpTargetB)) {
         if (!m_port || !m_port->setRts(true)) {
             rememberPortError();
+            checkPortGone();
             traceFailure("iOnSendFrame(), EscapeCommFunction()");
             Close();
             return 0;
@@ -243,6 +253,7 @@ int CSerial::iOnSendFrame(uint8_t source, uint8_t destination, const uint8_t* pa
     if (parityMode()) {
         if (!m_port || !m_port->setParity(Parity::Mark)) {
             rememberPortError();
+            checkPortGone();
             traceFailure("iOnSendFrame(), SetCommState()");
             Close();
             return 0;
@@ -253,6 +264,7 @@ int CSerial::iOnSendFrame(uint8_t source, uint8_t destination, const uint8_t* pa
     t0 = m_clock.now();
     if (!m_port || !m_port->setRts(true)) {
         rememberPortError();
+        checkPortGone();
         traceFailure("iOnSendFrame(), EscapeCommFunction()");
         Close();
         return 0;
@@ -281,6 +293,7 @@ int CSerial::iOnSendFrame(uint8_t source, uint8_t destination, const uint8_t* pa
         t0 = m_clock.now();
         if (!m_port || !m_port->setParity(Parity::Space)) {
             rememberPortError();
+            checkPortGone();
             traceFailure("iOnSendFrame(), SetCommState()");
             Close();
             return 0;
@@ -289,6 +302,7 @@ int CSerial::iOnSendFrame(uint8_t source, uint8_t destination, const uint8_t* pa
         t0 = m_clock.now();
         if (!m_port->setRts(true)) {
             rememberPortError();
+            checkPortGone();
             traceFailure("EscapeCommFunction(m_handleID,SETRTS)");
             return 0;
         }
@@ -355,10 +369,15 @@ int CSerial::ReadAvailable()
 {
     if (!m_port || !m_iPortRequired)
         return 0;
-    if (m_port->bytesWaiting() <= 0)
+    int waiting = m_port->bytesWaiting();
+    if (waiting > 0)
+        waiting = m_port->bytesWaiting();
+    if (waiting < 0) {
+        rememberPortError();
+        checkPortGone();
         return 0;
-    const int waiting = m_port->bytesWaiting();
-    if (waiting <= 0)
+    }
+    if (waiting == 0)
         return 0;
     const size_t room = m_ring.free() > 0 ? m_ring.free() - 1u : 0u;
     const size_t want = std::min({static_cast<size_t>(waiting), room, kReadChunk});
@@ -367,7 +386,12 @@ int CSerial::ReadAvailable()
     if (m_readBuffer.size() < kReadChunk)
         m_readBuffer.resize(kReadChunk);
     const int got = m_port->read(m_readBuffer.data(), want);
-    if (got <= 0)
+    if (got < 0) {
+        rememberPortError();
+        checkPortGone();
+        return 0;
+    }
+    if (got == 0)
         return 0;
     return static_cast<int>(m_ring.append(m_readBuffer.data(), static_cast<size_t>(got)));
 }
@@ -512,18 +536,22 @@ void CSerial::HandleCommError(int kind)
     if (m_port) {
         if (!m_port->setRts(false)) {
             rememberPortError();
+            checkPortGone();
             traceFailure("HandleCommError(), EscapeCommFunction()");
             Close();
             return;
         }
         if (!m_port->setParity(m_port->parity())) {
             rememberPortError();
+            checkPortGone();
             traceFailure("HandleCommError(), SetCommState()");
             Close();
             return;
         }
     }
-    if (m_iShowMessages) {
+    // A lost port was reported once; a box per failed send would stop the
+    // program for nothing while the link is brought back.
+    if (m_iShowMessages && !m_bLost && !m_bRecovering) {
         if (m_prompt.show(text, PromptButtons::OkCancel, PromptIcon::Exclamation) ==
             PromptResult::Cancel)
             Close();
@@ -534,6 +562,20 @@ void CSerial::rememberPortError()
 {
     if (m_port)
         m_lastError = m_port->lastError();
+}
+
+bool CSerial::checkPortGone()
+{
+    const int code = m_lastError.code;
+    if (!m_port || (code != EIO && code != ENXIO && code != ENODEV))
+        return false;
+    BV_LOG_ERROR(logger(), kTag, "port " << m_sPortName << " lost: " << m_lastError.text);
+    m_bLost = true;
+    m_lostReason = m_lastError;
+    m_port->close();
+    m_port.reset();
+    m_bOpen = 0;
+    return true;
 }
 
 void CSerial::TraceSink(const std::string& text)
