@@ -13,6 +13,7 @@
 #include <string>
 
 #include "platform/Clock.h"
+#include "res/Version.h"
 #include "sim/MeterModels.h"
 #include "sim/SimBus.h"
 #include "sim/SimMeter.h"
@@ -32,7 +33,8 @@ void usage(FILE* out)
                  "  --address N   bus address of the meter (1..255, default 113)\n"
                  "  --model M     meter model (default plain)\n"
                  "  --seed N      seed of the simulation's random numbers (default 1)\n"
-                 "  --plc N       also put a PLC interface at bus address N\n");
+                 "  --plc N       also put a PLC interface at bus address N\n"
+                 "  --version     the version, then exit\n");
 }
 
 std::optional<unsigned long> number(const char* text, unsigned long min, unsigned long max)
@@ -60,6 +62,10 @@ int main(int argc, char** argv)
         const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
         if (arg == "--help" || arg == "-h") {
             usage(stdout);
+            return 0;
+        }
+        if (arg == "--version") {
+            std::printf("%s\n", bv::versionText("brivane-sim").c_str());
             return 0;
         }
         if (arg == "--address") {
