@@ -63,7 +63,7 @@ bool LanguageModule::load()
     if (loaded())
         return true;
     if (QCoreApplication::instance()) {
-        // Beside the program (a build or a copied folder), then where the package puts it.
+        // Beside the program (a build or a copied folder), then where an install puts it.
         const QString dir = QCoreApplication::applicationDirPath();
         if (load(dir) || load(QString::fromStdString(ProgramPaths::installedLibraryDir(dir.toStdString()))))
             return true;

@@ -76,7 +76,7 @@ TEST(ProgramPaths, AnInstalledProgramUsesTheXdgFoldersAndFindsItsLogConfiguratio
     EXPECT_EQ(p.settingsDir, root.file("chosen"));
     EXPECT_EQ(p.busLogDir, root.file("chosen"));
     EXPECT_EQ(p.diagnosticDir, p.stateFolder);
-    EXPECT_EQ(ProgramPaths::installedLibraryDir(bin), root.file("usr/lib/brivane"));
+    EXPECT_EQ(ProgramPaths::installedLibraryDir(bin).rfind(root.file("usr/lib/"), 0), 0u);
 
     // A folder that cannot be made is reported, not fatal.
     std::ofstream(root.file("blocker")) << "x";
