@@ -30,8 +30,9 @@ BrivaneCore::BrivaneCore(ProgramSettings& settings, CorePlatform platform)
 
 BrivaneCore::~BrivaneCore() { Shutdown(); }
 
-int BrivaneCore::Startup(const std::string& programDirectory)
+int BrivaneCore::Startup(const std::string& programDirectory, const std::string& busLogDirectory)
 {
+    m_busLog.setDirectory(busLogDirectory);
     m_settings.m_ulCommandNo = 0;
     m_settings.m_ulFileNo = 1;
     m_settings.m_sProgramDir = programDirectory;

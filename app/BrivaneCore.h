@@ -47,7 +47,8 @@ public:
 
     // Counters reset, settings opened, bus log started, scheduler and device
     // built. Returns the write-back flag of the settings.
-    int Startup(const std::string& programDirectory);
+    // The bus log goes to busLogDirectory when one is given.
+    int Startup(const std::string& programDirectory, const std::string& busLogDirectory = {});
     // Bus log stopped, the port in force stored, settings written back when
     // allowed, scheduler deleted. Safe to call twice.
     void Shutdown();

@@ -9,6 +9,7 @@
 
 #include "app/BrivaneCore.h"
 #include "app/BusAddress.h"
+#include "cli/PortList.h"
 #include "settings/ProgramSettings.h"
 #include "control/Scheduler.h"
 #include "devices/Alarms.h"
@@ -19,6 +20,7 @@
 #include "platform/Clock.h"
 #include "platform/D2xx.h"
 #include "platform/DataSource.h"
+#include "platform/ProgramPaths.h"
 #include "platform/Prompt.h"
 #include "platform/SerialPort.h"
 #include "sim/SimWorld.h"
@@ -206,7 +208,7 @@ class Session {
 public:
     Session(const Options& o, std::ostream& out, std::ostream& err) : m_o(o), m_out(out), m_err(err) {}
 
-    int run(const std::string& settingsDir)
+    int run(const std::string& settingsDir, const std::string& busLogDir)
     {
         if (m_o.link == LinkChoice::Simulate) {
             sim::SimWorldConfig config;
@@ -219,7 +221,7 @@ public:
         ID2xx& usb = m_world ? m_world->usb() : *m_usb;
         ProgramSettings& settings = ProgramSettings::Instance();
         m_core = std::make_unique<BrivaneCore>(settings, CorePlatform{m_clock, m_prompt, ports, usb, &m_odbc});
-        m_core->Startup(settingsDir);
+        m_core->Startup(settingsDir, busLogDir);
         remember(settings);
         applyOptions(settings);
         if (m_world)
@@ -363,7 +365,7 @@ private:
         case LinkChoice::Port:
             s.m_iDataTransferMode = kLinkSerial;
             if (m_core->serial().bInitSerial(m_o.port) != 1)
-                return fail("cannot open the serial port " + m_o.port);
+                return fail("cannot open the serial port " + m_o.port + ": " + m_core->serial().lastError().text);
             if (!links.Probe())
                 return fail("no echo from the bus adapter on " + m_o.port);
             return 0;
@@ -586,15 +588,25 @@ private:
 
 } // namespace
 
-int run(const Options& options, const std::string& executableDir, std::ostream& out, std::ostream& err)
+int run(const Options& options, const ProgramPaths& paths, std::ostream& out, std::ostream& err)
 {
     if (options.help) {
         out << usage();
         return 0;
     }
-    const std::string dir = options.settingsDir.empty() ? executableDir : options.settingsDir;
+    if (options.listPorts) {
+        if (options.link == LinkChoice::Simulate) {
+            ManualClock clock(0);
+            sim::SimWorldConfig config;
+            config.model = *sim::meterModelFromKey(options.simulateModel);
+            sim::SimWorld world(clock, config);
+            return listPorts(world.serialPorts(), world.usb(), out, err);
+        }
+        PosixSerialSystem ports;
+        return listPorts(ports, *makeFtdiD2xx(), out, err);
+    }
     Session session(options, out, err);
-    return session.run(dir);
+    return session.run(paths.settingsDir, paths.busLogDir);
 }
 
 } // namespace bv::cli

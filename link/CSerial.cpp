@@ -81,6 +81,7 @@ int CSerial::bInitSerial(const std::string& name)
     if (!m_port) {
         m_lastError = error;
         traceFailure("bInitSerial(), CreateFile()");
+        BV_LOG_WARN(logger(), kTag, "cannot open " << name << ": " << error.text);
         HandleCommError(kCommErrorOpen);
         return 0;
     }
@@ -531,7 +532,10 @@ int CSerial::ExtractFrames()
 
 void CSerial::HandleCommError(int kind)
 {
-    const std::string text = kind < 0 ? std::string() : strings::commErrorText(static_cast<unsigned>(kind));
+    std::string text = kind < 0 ? std::string() : strings::commErrorText(static_cast<unsigned>(kind));
+    // A port the user may not open: the box says what to do about it.
+    if (kind == kCommErrorOpen && (m_lastError.code == EACCES || m_lastError.code == EPERM))
+        text += "\n" + m_lastError.text;
     BV_LOG_DEBUG(logger(), kTag, "HandleCommError(" << kind << ") " << text);
     if (m_port) {
         if (!m_port->setRts(false)) {

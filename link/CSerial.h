@@ -59,6 +59,8 @@ public:
 
     // 1 when open (also when it already was: the name is then ignored).
     int bInitSerial(const std::string& name);
+    // Why the last open or port call failed, in the system's words.
+    const OsError& lastError() const { return m_lastError; }
 
     int ReadAvailable() override;
     // 1 when every byte was sent and its echo came back; length 0 takes the

@@ -48,6 +48,10 @@ public:
     virtual std::vector<std::string> listPorts() = 0;
 };
 
+// Why a port did not open, for the operator: the system's text, except for a
+// port that exists but may not be opened, which says what to do about it.
+OsError serialOpenError(int code);
+
 // "COMn"/"comn" stands for /dev/ttyS(n-1); anything else is used as a path.
 std::string serialDevicePath(const std::string& name);
 

@@ -11,6 +11,7 @@
 #include <elf.h>
 
 #include "platform/Logging.h"
+#include "platform/ProgramPaths.h"
 #include "res/StringTable.h"
 
 namespace bv {
@@ -64,8 +65,12 @@ bool LanguageModule::load()
 {
     if (loaded())
         return true;
-    if (QCoreApplication::instance() && load(QCoreApplication::applicationDirPath()))
-        return true;
+    if (QCoreApplication::instance()) {
+        // Beside the program (a build or a copied folder), then where an install puts it.
+        const QString dir = QCoreApplication::applicationDirPath();
+        if (load(dir) || load(QString::fromStdString(ProgramPaths::installedLibraryDir(dir.toStdString()))))
+            return true;
+    }
     // The plain name lets the loader search its usual path.
     return tryLoad(std::make_unique<QLibrary>(QLatin1String(kName)));
 }
@@ -165,7 +170,7 @@ bool LanguageModule::tryLoad(std::unique_ptr<QLibrary> library)
     QFile table{QString::fromLatin1(kStringTable)};
     if (table.open(QIODevice::ReadOnly))
         strings::setOverrides(parseStringTable(table.readAll()));
-    BV_LOG_DEBUG(logger(), kTag, "language module loaded: " << m_library->fileName().toStdString());
+    BV_LOG_INFO(logger(), kTag, "language module loaded: " << m_library->fileName().toStdString());
     return true;
 }
 

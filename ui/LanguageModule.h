@@ -30,7 +30,8 @@ public:
     LanguageModule(const LanguageModule&) = delete;
     LanguageModule& operator=(const LanguageModule&) = delete;
 
-    // Beside the executable first, then the system search path. False (and
+    // Beside the executable first, then the installed library folder, then
+    // the system search path. False (and
     // nothing changed) when no module is found or it is not one of ours.
     bool load();
     // One file, or a directory that holds the module.

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "platform/Clock.h"
+#include "res/Version.h"
 #include "sim/MeterModels.h"
 #include "sim/SimBus.h"
 #include "sim/SimMeter.h"
@@ -38,7 +39,8 @@ void usage(FILE* out)
                  "  --plc N       also put a PLC interface at bus address N\n"
                  "  --link PATH   keep a symbolic link PATH to the terminal (a stale one is\n"
                  "                replaced, the link is removed at the end): a restarted\n"
-                 "                simulator keeps the port name\n");
+                 "                simulator keeps the port name\n"
+                 "  --version     the version, then exit\n");
 }
 
 std::optional<unsigned long> number(const char* text, unsigned long min, unsigned long max)
@@ -100,6 +102,10 @@ int main(int argc, char** argv)
         const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
         if (arg == "--help" || arg == "-h") {
             usage(stdout);
+            return 0;
+        }
+        if (arg == "--version") {
+            std::printf("%s\n", bv::versionText("brivane-sim").c_str());
             return 0;
         }
         if (arg == "--address") {
