@@ -95,8 +95,6 @@ public:
     // once. lostReason() keeps the operating system's text.
     bool portLost() const { return m_bLost; }
     const OsError& lostReason() const { return m_lostReason; }
-    // The operating system's word on the last failed call (an open, too).
-    const OsError& lastError() const { return m_lastError; }
     // Message boxes off while a lost port is being brought back; the probes
     // and opens of the retries must not stop the program with a box.
     void setRecovering(bool on) { m_bRecovering = on; }
