@@ -24,6 +24,7 @@ namespace bv {
 
 class BrivaneCore;
 class CBrivaneDoc;
+class CExportCommands;
 class CNTGraph;
 class CPowerMeter;
 class IPrompt;
@@ -183,6 +184,8 @@ public:
     ShutterPicture* shutterPicture() const { return m_control->shutterPicture(); }
     QLineEdit* zeroEdit() const { return m_control->zeroEdit(); }
     QMenuBar* menuBar() const { return m_menuBar; }
+    // Statistics, CSV, plot pictures and the calibration report.
+    CExportCommands* exports() const { return m_exports; }
     QWidget* freeCommWindow() const { return m_freeComm; }
     int displayMode() const { return m_value->displayMode(); }
     int additionalQuantity() const { return m_plot->additionalQuantity(); }
@@ -231,6 +234,7 @@ private:
     CPlotPanel* m_plot = nullptr;
     CControlPanel* m_control = nullptr;
     CStatusPanel* m_status = nullptr;
+    CExportCommands* m_exports = nullptr;
     QMenuBar* m_menuBar = nullptr;
 };
 

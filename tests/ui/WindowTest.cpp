@@ -117,7 +117,7 @@ TEST_F(WindowFixture, InitialisationSetsListsScalesAndTheNinetySecondPlot)
 {
     writeIni("[Version]\nno=15\n[Setup]\nInterval=5000\n");
     start();
-    EXPECT_EQ(window->periodList()->count(), 6);
+    EXPECT_EQ(window->periodList()->count(), 9);
     EXPECT_EQ(window->periodList()->currentText(), "90s : 1s");
     // Every run starts with the 90 s plot whatever the file held.
     EXPECT_EQ(settings.m_iInterval, 1000);
