@@ -30,7 +30,7 @@ QString row(const QString& name, const QString& value, const QString& style = {}
 
 QString calibrationVerdict(const CalibrationResult& result) { return result.passed ? tr("PASSED") : tr("FAILED"); }
 
-QImage calibrationPlot(const CalibrationResult& result, const QSize& size)
+QImage calibrationPlot(const CalibrationResult& result, double intervalSeconds, const QSize& size)
 {
     QCustomPlot plot;
     plot.setBackground(Qt::white);
@@ -40,9 +40,10 @@ QImage calibrationPlot(const CalibrationResult& result, const QSize& size)
     ec->setName(tr("EC power"));
     calorimeter->setPen(QPen(QColor(220, 0, 0), 2));
     ec->setPen(QPen(QColor(0, 0, 220), 2));
-    const int64_t start = result.points.empty() ? 0 : result.points.front().timeMs;
-    for (const MeasurePoint& p : result.points) {
-        const double t = static_cast<double>(p.timeMs - start) / 1000.0;
+    // One point a cycle: the time axis counts cycles, whatever the wall clock did.
+    for (size_t i = 0; i < result.points.size(); ++i) {
+        const MeasurePoint& p = result.points[i];
+        const double t = static_cast<double>(i) * intervalSeconds;
         if (p.valid)
             calorimeter->addData(t, p.power);
         if (p.ecValid)
@@ -56,7 +57,8 @@ QImage calibrationPlot(const CalibrationResult& result, const QSize& size)
     plot.yAxis->setRange(y.lower - margin, y.upper + margin);
     plot.legend->setVisible(true);
     plot.axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignBottom | Qt::AlignRight);
-    return plot.toPixmap(size.width(), size.height()).toImage();
+    // Twice the pixels, so that the page can shrink it and stay sharp.
+    return plot.toPixmap(size.width(), size.height(), 2.0).toImage();
 }
 
 QString calibrationReportHtml(const CalibrationReportData& d)
@@ -82,7 +84,7 @@ QString calibrationReportHtml(const CalibrationReportData& d)
     html += row(tr("Deviation"), number(r.deviationPercent, 2) + " %", colour);
     html += row(tr("Deviation Limit"), number(r.limitPercent, 2) + " %");
     html += row(tr("Verdict"), calibrationVerdict(r), colour + ";font-weight:bold");
-    html += "</table><p><img src=\"calibration-plot.png\" width=\"620\"></p></body></html>";
+    html += "</table><p><img src=\"calibration-plot.png\" width=\"470\"></p></body></html>";
     return html;
 }
 
@@ -100,7 +102,7 @@ bool writeCalibrationReport(const CalibrationReportData& data, const QString& pa
     writer.setCreator(QStringLiteral("BrivaneSoftware"));
     QTextDocument doc;
     doc.addResource(QTextDocument::ImageResource, QUrl(QStringLiteral("calibration-plot.png")),
-                    calibrationPlot(data.result, QSize(1240, 600)));
+                    calibrationPlot(data.result, data.intervalSeconds, QSize(560, 280)));
     doc.setHtml(calibrationReportHtml(data));
     doc.print(&writer);
     if (!file.commit()) {

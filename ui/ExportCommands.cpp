@@ -169,7 +169,9 @@ bool CExportCommands::savePlotsPdf(const QString& path)
         writer.setPageMargins(QMarginsF(12, 12, 12, 12), QPageLayout::Millimeter);
         writer.setTitle(tr("Plots"));
         writer.setCreator(QStringLiteral("BrivaneSoftware"));
-        // Drawn as vectors on a logical page of 1100 units across.
+        // Drawn as vectors at about screen scale, so the fonts keep their size
+        // beside the lines: a logical page of 1100 units across at 96 dpi.
+        writer.setResolution(96);
         const QRect page = writer.pageLayout().paintRectPixels(writer.resolution());
         const int width = 1100;
         const int height = width * page.height() / std::max(page.width(), 1);
@@ -242,6 +244,7 @@ void CExportCommands::calibrationEnded()
         // Points cleared during the calibration: what is left is all it has.
         const int64_t first = m_doc.ClearCount() == m_calibrationClears ? m_calibrationFirstSeq : m_doc.FirstSeq();
         m_calibration = evaluateCalibration(m_doc, first, m_settings.m_dDeviationLimit);
+        m_calibrationIntervalMs = m_device.m_iCycleInterval > 0 ? m_device.m_iCycleInterval : 1000;
         const ProgramSettings& s = m_settings;
         m_calibrationSettings.clear();
         auto line = [&](const QString& name, const QString& value) { m_calibrationSettings.append({name, value}); };
@@ -271,6 +274,7 @@ bool CExportCommands::saveCalibrationReport(const QString& path)
     data.model = QString::fromLatin1(m_device.Model().name);
     data.address = m_device.m_byDevice;
     data.settings = m_calibrationSettings;
+    data.intervalSeconds = m_calibrationIntervalMs / 1000.0;
     data.result = m_calibration;
     QString error;
     if (!writeCalibrationReport(data, path, error))

@@ -77,6 +77,7 @@ private:
     int64_t m_calibrationFirstSeq = -1;
     int64_t m_calibrationClears = -1;
     CalibrationResult m_calibration;
+    int m_calibrationIntervalMs = 1000;
     QList<QPair<QString, QString>> m_calibrationSettings;  // the operator's settings as they were
     QAction* m_reportAction = nullptr;
 };
