@@ -271,8 +271,8 @@ void storeMemory(benchmark::State& state, int count)
 }
 void BM_StoreMemory7Days(benchmark::State& state) { storeMemory(state, kWeekAtOneSecond); }
 void BM_StoreMemory30Days(benchmark::State& state) { storeMemory(state, kMonthAtTenSeconds); }
-BENCHMARK(BM_StoreMemory7Days)->Unit(benchmark::kMillisecond)->Iterations(1);
-BENCHMARK(BM_StoreMemory30Days)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_StoreMemory7Days)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StoreMemory30Days)->Unit(benchmark::kMillisecond);
 
 } // namespace
 } // namespace bv::bench
