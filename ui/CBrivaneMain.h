@@ -190,6 +190,7 @@ public:
     int displayMode() const { return m_value->displayMode(); }
     int additionalQuantity() const { return m_plot->additionalQuantity(); }
     int powerScale() const { return m_plot->powerScale(); }
+    int64_t plotColumnWidth() const { return m_plot->columnWidth(); }
     bool calibrationLayout() const { return m_control->calibrationLayout(); }
     bool alarmShown() const { return m_status->alarmShown(); }
     const std::string& alarmText() const { return m_status->alarmText(); }
