@@ -1,6 +1,9 @@
 // Speed of the receive paths, the scheduler and the measurement store.
 #include <benchmark/benchmark.h>
 
+#include <malloc.h>
+#include <memory>
+
 #include <random>
 
 #include "settings/ProgramSettings.h"
@@ -178,16 +181,18 @@ void BM_DispatchTime(benchmark::State& state)
 BENCHMARK(BM_DispatchTime);
 
 constexpr int kStored = 18001;
+constexpr int kWeekAtOneSecond = 604801;  // "7d : 1s"
+constexpr int kMonthAtTenSeconds = 259201;  // "30d : 10s"
 
 struct FullStore {
-    FullStore()
+    explicit FullStore(int count = kStored)
     {
         settings.m_iInterval = 1000;
-        settings.m_iAveragePeriod = kStored;  // the average runs over every point
-        store.SetPeriod(kStored - 1);
+        settings.m_iAveragePeriod = count;  // the average runs over every point
+        store.SetPeriod(count - 1);
         std::mt19937 random(3);
         std::normal_distribution<double> noise(0, 1);
-        for (int i = 0; i < kStored; ++i) {
+        for (int i = 0; i < count; ++i) {
             point.power = 1500 + noise(random);
             point.flow = 4.5 + 0.01 * noise(random);
             point.te = 21 + 0.01 * noise(random);
@@ -232,6 +237,42 @@ void BM_getExtrema18001(benchmark::State& state)
     }
 }
 BENCHMARK(BM_getExtrema18001);
+
+void BM_getExtrema604801(benchmark::State& state)
+{
+    FullStore s(kWeekAtOneSecond);
+    MeasurePoint minimum, maximum;
+    for (auto _ : state) {
+        s.store.AddMesswert(s.point, 0);  // the front moves as in a full store
+        s.store.getExtrema(minimum, maximum);
+        benchmark::DoNotOptimize(minimum);
+        benchmark::DoNotOptimize(maximum);
+    }
+    if (s.store.GetCount() != kWeekAtOneSecond)
+        state.SkipWithError("the store is not at its limit");
+}
+BENCHMARK(BM_getExtrema604801)->Unit(benchmark::kMicrosecond);
+
+// Heap taken by a full store of the longest periods, in MB (the figure is a
+// counter; the time is that of filling it).
+void storeMemory(benchmark::State& state, int count)
+{
+    double megabytes = 0;
+    for (auto _ : state) {
+        const size_t before = mallinfo2().uordblks;
+        auto s = std::make_unique<FullStore>(count);
+        const size_t after = mallinfo2().uordblks;
+        megabytes = static_cast<double>(after - before) / 1e6;
+        if (s->store.GetCount() != count)
+            state.SkipWithError("the store is not at its limit");
+    }
+    state.counters["MB"] = megabytes;
+    state.counters["bytes_per_point"] = megabytes * 1e6 / count;
+}
+void BM_StoreMemory7Days(benchmark::State& state) { storeMemory(state, kWeekAtOneSecond); }
+void BM_StoreMemory30Days(benchmark::State& state) { storeMemory(state, kMonthAtTenSeconds); }
+BENCHMARK(BM_StoreMemory7Days)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StoreMemory30Days)->Unit(benchmark::kMillisecond);
 
 } // namespace
 } // namespace bv::bench

@@ -1,6 +1,7 @@
-// Speed of the operator window's drawing: the two time plots at 18001 points,
-// the time area rebuilt from the store, and a whole heartbeat that brings a
-// new point, under the offscreen platform.
+// Speed of the operator window's drawing: the two time plots, the time area
+// brought up to the store, and a whole heartbeat that brings a new point,
+// each at 18001 points (50 h at 10 s) and at 604,801 (7 days at 1 s), under
+// the offscreen platform.
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
@@ -17,6 +18,7 @@
 #include "settings/ProgramSettings.h"
 #include "bench/BenchSupport.h"
 #include "control/Scheduler.h"
+#include "data/MinMaxDecimator.h"
 #include "devices/PowerMeter.h"
 #include "platform/Clock.h"
 #include "platform/Logging.h"
@@ -29,7 +31,9 @@ namespace bv::bench {
 namespace {
 
 constexpr int kPoints = 18001;
-constexpr int kLongestPeriod = 5;  // "50h : 10s": 18001 points
+constexpr int kFiftyHours = 5;  // "50h : 10s": 18001 points
+constexpr int kWeekPoints = 604801;
+constexpr int kWeek = 7;  // "7d : 1s": 604,801 points
 
 void processEvents()
 {
@@ -37,7 +41,9 @@ void processEvents()
     QCoreApplication::processEvents();
 }
 
-void BM_ReplotBothGraphs18001(benchmark::State& state)
+// Both graphs as the window draws them: the min/max columns of the history
+// at the plot's width handed to the graphs and replotted.
+void replotBothGraphs(benchmark::State& state, int count)
 {
     QWidget host;
     auto* layout = new QVBoxLayout(&host);
@@ -51,30 +57,38 @@ void BM_ReplotBothGraphs18001(benchmark::State& state)
     host.resize(1100, 620);
     host.show();
     processEvents();
+    const int64_t pixels = power->plot()->axisRect()->width();
+    int64_t width = 1;
+    while ((count + width - 1) / width > pixels)
+        width *= 2;
+    MinMaxDecimator p(width), f(width);
     std::mt19937 random(4);
     std::normal_distribution<double> noise(0, 1);
-    std::vector<double> p(kPoints), f(kPoints);
-    for (int i = 0; i < kPoints; ++i) {
-        p[i] = 1500 + 5 * std::sin(i / 300.0) + noise(random);
-        f[i] = 4.5 + 0.01 * noise(random);
+    for (int i = 0; i < count; ++i) {
+        p.append(i, 1500 + 5 * std::sin(i / 300.0) + noise(random));
+        f.append(i, 4.5 + 0.01 * noise(random));
     }
+    const double dt = 1.0;
     for (auto _ : state) {
         for (CNTGraph* g : {power, additional}) {
-            const std::vector<double>& v = g == power ? p : f;
             g->ClearGraph();
-            for (int i = 0; i < kPoints; ++i)
-                g->PlotXY(i * 10.0, v[i], 0);
-            g->SetRange(0, 180000, g == power ? 1450 : 4.4, g == power ? 1550 : 4.6);
+            for (const MinMaxDecimator::Point& q : (g == power ? p : f).polyline())
+                g->PlotXY(static_cast<double>(q.seq) * dt, q.value, 0);
+            g->SetRange(0, count * dt, g == power ? 1450 : 4.4, g == power ? 1550 : 4.6);
             g->plot()->replot(QCustomPlot::rpImmediateRefresh);
         }
     }
+    state.counters["columns"] = double(p.columns().size());
 }
+void BM_ReplotBothGraphs18001(benchmark::State& state) { replotBothGraphs(state, kPoints); }
+void BM_ReplotBothGraphs604800(benchmark::State& state) { replotBothGraphs(state, 604800); }
 BENCHMARK(BM_ReplotBothGraphs18001)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReplotBothGraphs604800)->Unit(benchmark::kMillisecond);
 
-// The window over the simulated EC meter on the manual clock, USB link, the
-// longest period chosen and the store filled to its 18001 points.
-struct WindowAt18001 {
-    WindowAt18001()
+// The window over the simulated EC meter on the manual clock, USB link, a
+// long period chosen and the store filled to its limit.
+struct WindowAt {
+    WindowAt(int periodIndex, int count) : points(count)
     {
         std::ofstream(dir.file("BrivaneSoftware.ini")) << "[Version]\nno=15\n[Comm]\nData_Transfer_Mode=2\n";
         world = std::make_unique<sim::SimWorld>(clock, sim::SimWorldConfig{});
@@ -88,7 +102,7 @@ struct WindowAt18001 {
         window->OnInitDialog();
         window->show();
         run(5000);
-        window->periodList()->setCurrentIndex(kLongestPeriod);
+        window->periodList()->setCurrentIndex(periodIndex);
         window->OnSelchangeScalePeriodeCombo();
 
         CBrivaneDoc& store = core->device()->Store();
@@ -96,7 +110,7 @@ struct WindowAt18001 {
         MeasurePoint point;
         std::mt19937 random(5);
         std::normal_distribution<double> noise(0, 1);
-        while (store.GetCount() < kPoints) {
+        while (store.GetCount() < points) {
             point.power = 1500 + noise(random);
             point.flow = 4.5 + 0.01 * noise(random);
             point.te = 21 + 0.01 * noise(random);
@@ -125,6 +139,7 @@ struct WindowAt18001 {
         return usb->getStatus(usb, rx, tx, events) == kD2xxOk && rx > 0;
     }
 
+    int points;
     ManualClock clock{1000};
     test::TempDir dir;
     OkPrompt prompt;
@@ -134,21 +149,24 @@ struct WindowAt18001 {
     std::unique_ptr<CBrivaneMain> window;
 };
 
-void BM_UpdateTimeArea18001(benchmark::State& state)
+void updateTimeArea(benchmark::State& state, int periodIndex, int points)
 {
-    WindowAt18001 w;
-    if (w.core->device()->Store().GetCount() != kPoints)
-        state.SkipWithError("the store is not at 18001 points");
+    WindowAt w(periodIndex, points);
+    if (w.core->device()->Store().GetCount() != points)
+        state.SkipWithError("the store is not at its limit");
     for (auto _ : state) {
         w.window->UpdateTimeArea();
         processEvents();  // the queued replots: the plots are drawn here
     }
 }
+void BM_UpdateTimeArea18001(benchmark::State& state) { updateTimeArea(state, kFiftyHours, kPoints); }
+void BM_UpdateTimeArea604801(benchmark::State& state) { updateTimeArea(state, kWeek, kWeekPoints); }
 BENCHMARK(BM_UpdateTimeArea18001)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_UpdateTimeArea604801)->Unit(benchmark::kMillisecond);
 
-void BM_HeartbeatNewPoint18001(benchmark::State& state)
+void heartbeatNewPoint(benchmark::State& state, int periodIndex, int stored)
 {
-    WindowAt18001 w;
+    WindowAt w(periodIndex, stored);
     CPowerMeter& device = *w.core->device();
     device.StartMeasuring(0, 1);
     w.run(500);
@@ -179,10 +197,13 @@ void BM_HeartbeatNewPoint18001(benchmark::State& state)
     state.counters["points"] = double(points);
     if (missed > 0)
         state.SkipWithError("a timed heartbeat brought no new point");
-    if (device.Store().GetCount() != kPoints)
-        state.SkipWithError("the store is not at 18001 points");
+    if (device.Store().GetCount() != stored)
+        state.SkipWithError("the store is not at its limit");
 }
+void BM_HeartbeatNewPoint18001(benchmark::State& state) { heartbeatNewPoint(state, kFiftyHours, kPoints); }
+void BM_HeartbeatNewPoint604801(benchmark::State& state) { heartbeatNewPoint(state, kWeek, kWeekPoints); }
 BENCHMARK(BM_HeartbeatNewPoint18001)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_HeartbeatNewPoint604801)->Unit(benchmark::kMillisecond);
 
 } // namespace
 } // namespace bv::bench

@@ -46,11 +46,18 @@ void CBrivaneDoc::AddMesswert(const MeasurePoint& point, int flag)
             if (copy.heaterState == 1 && (copy.heaterValue & 4) == 0)
                 copy.ecValid = 1;
         }
+        const int64_t seq = m_firstSeq + static_cast<int64_t>(m_points.size());
+        if (seq % kBlockSize == 0 || m_blocks.empty())
+            m_blocks.emplace_back();
         m_points.push_back(copy);
+        m_blocks.back().add(copy);
         while (static_cast<long>(m_points.size()) > std::max(m_iMaxAnzahl, 0)) {
             BV_LOG_DEBUG(m_log, kTag, "AddMesswert getCount > m_iMaxAnzahl" << m_points.size() << "  "
                                                                             << m_iMaxAnzahl << " removing points");
             m_points.pop_front();
+            ++m_firstSeq;
+            if (m_firstSeq % kBlockSize == 0 || m_points.empty())
+                m_blocks.pop_front();
         }
     } catch (const std::exception& e) {
         BV_LOG_ERROR(m_log, kTag, "AddMesswert " << e.what());
@@ -66,7 +73,10 @@ void CBrivaneDoc::ClearAllPoints()
 {
     try {
         BV_LOG_DEBUG(m_log, kTag, "Removing all measuring points");
+        m_firstSeq += static_cast<int64_t>(m_points.size());
         m_points.clear();
+        m_blocks.clear();
+        ++m_clears;
     } catch (...) {
         BV_LOG_ERROR(m_log, kTag, "ClearAllPoints unknown error");
     }
@@ -102,24 +112,56 @@ void CBrivaneDoc::getExtrema(MeasurePoint& minimum, MeasurePoint& maximum) const
         if (m_points.empty())
             return;
         minimum = maximum = m_points.front();
-        for (const MeasurePoint& p : m_points) {
-            if (p.valid) {
-                minimum.power = std::min(minimum.power, p.power);
-                maximum.power = std::max(maximum.power, p.power);
-                minimum.flow = std::min(minimum.flow, p.flow);
-                maximum.flow = std::max(maximum.flow, p.flow);
-                minimum.te = std::min(minimum.te, p.te);
-                maximum.te = std::max(maximum.te, p.te);
-                minimum.td = std::min(minimum.td, p.td);
-                maximum.td = std::max(maximum.td, p.td);
-            }
-            if (p.ecValid) {
-                minimum.ecPower = std::min(minimum.ecPower, p.ecPower);
-                maximum.ecPower = std::max(maximum.ecPower, p.ecPower);
-            }
-        }
+        // The block the front has cut into point by point, then the others
+        // whole: they hold every point from their start on.
+        Block first;
+        const int64_t firstEnd = (m_firstSeq / kBlockSize + 1) * kBlockSize;
+        const size_t direct = std::min(m_points.size(), static_cast<size_t>(firstEnd - m_firstSeq));
+        for (size_t i = 0; i < direct; ++i)
+            first.add(m_points[i]);
+        auto take = [&](const Block& b) {
+            minimum.power = std::min(minimum.power, b.minPower);
+            maximum.power = std::max(maximum.power, b.maxPower);
+            minimum.flow = std::min(minimum.flow, b.minFlow);
+            maximum.flow = std::max(maximum.flow, b.maxFlow);
+            minimum.te = std::min(minimum.te, b.minTe);
+            maximum.te = std::max(maximum.te, b.maxTe);
+            minimum.td = std::min(minimum.td, b.minTd);
+            maximum.td = std::max(maximum.td, b.maxTd);
+            minimum.ecPower = std::min(minimum.ecPower, b.minEc);
+            maximum.ecPower = std::max(maximum.ecPower, b.maxEc);
+        };
+        take(first);
+        for (size_t b = 1; b < m_blocks.size(); ++b)
+            take(m_blocks[b]);
     } catch (...) {
         BV_LOG_ERROR(m_log, kTag, "getExtrema unknown error");
+    }
+}
+
+// Empty extremes that std::min and std::max pass over, as they pass over a
+// value that is not a number.
+CBrivaneDoc::Block::Block()
+    : minPower(HUGE_VAL), maxPower(-HUGE_VAL), minFlow(HUGE_VAL), maxFlow(-HUGE_VAL), minTe(HUGE_VAL),
+      maxTe(-HUGE_VAL), minTd(HUGE_VAL), maxTd(-HUGE_VAL), minEc(HUGE_VAL), maxEc(-HUGE_VAL)
+{
+}
+
+void CBrivaneDoc::Block::add(const MeasurePoint& p)
+{
+    if (p.valid) {
+        minPower = std::min(minPower, p.power);
+        maxPower = std::max(maxPower, p.power);
+        minFlow = std::min(minFlow, p.flow);
+        maxFlow = std::max(maxFlow, p.flow);
+        minTe = std::min(minTe, p.te);
+        maxTe = std::max(maxTe, p.te);
+        minTd = std::min(minTd, p.td);
+        maxTd = std::max(maxTd, p.td);
+    }
+    if (p.ecValid) {
+        minEc = std::min(minEc, p.ecPower);
+        maxEc = std::max(maxEc, p.ecPower);
     }
 }
 

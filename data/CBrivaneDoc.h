@@ -37,6 +37,15 @@ public:
     // fewer than two values).
     double dGetStdDeviation(int kind) const;
 
+    // Running numbers of the points: the oldest held has FirstSeq(), the one
+    // at index i FirstSeq() + i. They go on across drops and clears, so a
+    // reader can follow the store incrementally; ClearCount() tells it when
+    // everything went.
+    int64_t FirstSeq() const { return m_firstSeq; }
+    int64_t ClearCount() const { return m_clears; }
+    // First index of the averaging window of dGetAverage.
+    int GetAverageWindowStart() const { return static_cast<int>(averageWindowStart()); }
+
     // Wall time stamped on every point added without one (ms since 1970 UTC).
     void SetWallClock(std::function<int64_t()> clock) { m_wallClock = std::move(clock); }
 
@@ -44,9 +53,22 @@ private:
     // First index of the averaging window.
     size_t averageWindowStart() const;
 
+    // Extremes of the counting points of one run of kBlockSize running
+    // numbers, so that getExtrema over weeks of points reads the blocks and
+    // scans at most the one the front has cut into.
+    static constexpr int64_t kBlockSize = 1024;
+    struct Block {
+        Block();
+        void add(const MeasurePoint& p);
+        double minPower, maxPower, minFlow, maxFlow, minTe, maxTe, minTd, maxTd, minEc, maxEc;
+    };
+
     ProgramSettings& m_settings;
     std::function<int64_t()> m_wallClock;
     std::deque<MeasurePoint> m_points;  // oldest first; drops from the front stay O(1)
+    std::deque<Block> m_blocks;         // from the block of the oldest point on
+    int64_t m_firstSeq = 0;
+    int64_t m_clears = 0;
     int m_iMaxAnzahl = 91;
     int m_iPeriod = 90;
     log::Logger m_log{"CBrivaneApp.CBrivaneDoc"};

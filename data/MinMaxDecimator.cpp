@@ -45,6 +45,35 @@ void MinMaxDecimator::append(int64_t seq, double value)
     ++c.count;
 }
 
+bool MinMaxDecimator::coarsen(int64_t newWidth)
+{
+    if (newWidth <= m_width || newWidth % m_width != 0)
+        return false;
+    m_width = newWidth;
+    std::deque<Column> merged;
+    for (const Column& c : m_columns) {
+        const int64_t start = columnStart(c.firstSeq);
+        if (merged.empty() || merged.back().firstSeq != start) {
+            merged.push_back(c);
+            merged.back().firstSeq = start;
+            continue;
+        }
+        // Strict comparisons: of equal extremes the earlier stays, as in append.
+        Column& m = merged.back();
+        if (c.min < m.min) {
+            m.min = c.min;
+            m.minSeq = c.minSeq;
+        }
+        if (c.max > m.max) {
+            m.max = c.max;
+            m.maxSeq = c.maxSeq;
+        }
+        m.count += c.count;
+    }
+    m_columns.swap(merged);
+    return true;
+}
+
 void MinMaxDecimator::dropBefore(int64_t frontSeq, const std::function<double(int64_t)>& valueAt)
 {
     while (!m_columns.empty() && m_columns.front().firstSeq + m_width <= frontSeq)

@@ -31,6 +31,11 @@ public:
     void reset(int64_t pointsPerColumn);
     int64_t width() const { return m_width; }
 
+    // Merges the columns into wider ones of newWidth, a multiple of the
+    // present width (false and nothing changed otherwise): exact, and without
+    // the points, so a growing history keeps its column count bounded.
+    bool coarsen(int64_t newWidth);
+
     // Sequence numbers must increase; a value that is not a number is left out.
     void append(int64_t seq, double value);
     // Forgets every point before frontSeq. A column cut in two whose extreme

@@ -279,4 +279,222 @@
         <translation>Protokoll</translation>
     </message>
 </context>
+<context>
+    <name>bv::CExportCommands</name>
+    <message>
+        <source>Statistics</source>
+        <translation>Statistik</translation>
+    </message>
+    <message>
+        <source>Export points as CSV...</source>
+        <translation>Messpunkte als CSV exportieren...</translation>
+    </message>
+    <message>
+        <source>Save plots as PNG...</source>
+        <translation>Diagramme als PNG speichern...</translation>
+    </message>
+    <message>
+        <source>Save plots as PDF...</source>
+        <translation>Diagramme als PDF speichern...</translation>
+    </message>
+    <message>
+        <source>Save calibration report</source>
+        <translation>Kalibrierprotokoll speichern</translation>
+    </message>
+    <message>
+        <source>Statistics of the points in view</source>
+        <translation>Statistik der angezeigten Messpunkte</translation>
+    </message>
+    <message>
+        <source>Points: %1</source>
+        <translation>Messpunkte: %1</translation>
+    </message>
+    <message>
+        <source>Mean: %1</source>
+        <translation>Mittelwert: %1</translation>
+    </message>
+    <message>
+        <source>Std. deviation: %1</source>
+        <translation>Standardabweichung: %1</translation>
+    </message>
+    <message>
+        <source>Min: %1</source>
+        <translation>Min: %1</translation>
+    </message>
+    <message>
+        <source>Max: %1</source>
+        <translation>Max: %1</translation>
+    </message>
+    <message>
+        <source>From: %1</source>
+        <translation>Von: %1</translation>
+    </message>
+    <message>
+        <source>To: %1</source>
+        <translation>Bis: %1</translation>
+    </message>
+    <message>
+        <source>Time span: %1</source>
+        <translation>Zeitspanne: %1</translation>
+    </message>
+    <message>
+        <source>The points could not be exported.</source>
+        <translation>Die Messpunkte konnten nicht exportiert werden.</translation>
+    </message>
+    <message>
+        <source>The plots could not be saved.</source>
+        <translation>Die Diagramme konnten nicht gespeichert werden.</translation>
+    </message>
+    <message>
+        <source>Plots</source>
+        <translation>Diagramme</translation>
+    </message>
+    <message>
+        <source>Export points as CSV</source>
+        <translation>Messpunkte als CSV exportieren</translation>
+    </message>
+    <message>
+        <source>CSV files (*.csv)</source>
+        <translation>CSV-Dateien (*.csv)</translation>
+    </message>
+    <message>
+        <source>Save plots as PNG</source>
+        <translation>Diagramme als PNG speichern</translation>
+    </message>
+    <message>
+        <source>PNG images (*.png)</source>
+        <translation>PNG-Bilder (*.png)</translation>
+    </message>
+    <message>
+        <source>Save plots as PDF</source>
+        <translation>Diagramme als PDF speichern</translation>
+    </message>
+    <message>
+        <source>PDF documents (*.pdf)</source>
+        <translation>PDF-Dokumente (*.pdf)</translation>
+    </message>
+    <message>
+        <source>Deviation Limit</source>
+        <translation>Abweichungsgrenze</translation>
+    </message>
+    <message>
+        <source>Time of thermalization</source>
+        <translation>Thermalisierungszeit</translation>
+    </message>
+    <message>
+        <source>cycles</source>
+        <translation>Zyklen</translation>
+    </message>
+    <message>
+        <source>Average period</source>
+        <translation>Mittelungszeit</translation>
+    </message>
+    <message>
+        <source>Interval</source>
+        <translation>Messintervall</translation>
+    </message>
+    <message>
+        <source>Zero level</source>
+        <translation>Nullpunkt</translation>
+    </message>
+    <message>
+        <source>Service technician</source>
+        <translation>Servicetechniker</translation>
+    </message>
+    <message>
+        <source>Company</source>
+        <translation>Firma</translation>
+    </message>
+    <message>
+        <source>There is no electronic calibration to report.</source>
+        <translation>Es liegt keine elektronische Kalibrierung vor.</translation>
+    </message>
+    <message>
+        <source>Run an electronic calibration first; the report takes its averages when the heater goes off.</source>
+        <translation>Bitte zuerst eine elektronische Kalibrierung durchführen; das Protokoll übernimmt die Mittelwerte beim Abschalten der Heizung.</translation>
+    </message>
+    <message>
+        <source>The calibration report could not be saved.</source>
+        <translation>Das Kalibrierprotokoll konnte nicht gespeichert werden.</translation>
+    </message>
+</context>
+<context>
+    <name>bv::CalibrationReport</name>
+    <message>
+        <source>PASSED</source>
+        <translation>BESTANDEN</translation>
+    </message>
+    <message>
+        <source>FAILED</source>
+        <translation>NICHT BESTANDEN</translation>
+    </message>
+    <message>
+        <source>Calorimeter power</source>
+        <translation>Kalorimeterleistung</translation>
+    </message>
+    <message>
+        <source>EC power</source>
+        <translation>EC-Leistung</translation>
+    </message>
+    <message>
+        <source>Electronic calibration report</source>
+        <translation>Protokoll der elektronischen Kalibrierung</translation>
+    </message>
+    <message>
+        <source>Model</source>
+        <translation>Modell</translation>
+    </message>
+    <message>
+        <source>Address</source>
+        <translation>Adresse</translation>
+    </message>
+    <message>
+        <source>Date</source>
+        <translation>Datum</translation>
+    </message>
+    <message>
+        <source>Calibration started</source>
+        <translation>Beginn der Kalibrierung</translation>
+    </message>
+    <message>
+        <source>Settings</source>
+        <translation>Einstellungen</translation>
+    </message>
+    <message>
+        <source>Result</source>
+        <translation>Ergebnis</translation>
+    </message>
+    <message>
+        <source>Average calorimeter power</source>
+        <translation>Mittlere Kalorimeterleistung</translation>
+    </message>
+    <message>
+        <source>Average EC power</source>
+        <translation>Mittlere EC-Leistung</translation>
+    </message>
+    <message>
+        <source>Voltage</source>
+        <translation>Spannung</translation>
+    </message>
+    <message>
+        <source>Current</source>
+        <translation>Strom</translation>
+    </message>
+    <message>
+        <source>EC points averaged</source>
+        <translation>Gemittelte EC-Messpunkte</translation>
+    </message>
+    <message>
+        <source>Deviation</source>
+        <translation>Abweichung</translation>
+    </message>
+    <message>
+        <source>Deviation Limit</source>
+        <translation>Abweichungsgrenze</translation>
+    </message>
+    <message>
+        <source>Verdict</source>
+        <translation>Bewertung</translation>
+    </message>
+</context>
 </TS>

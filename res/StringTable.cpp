@@ -91,6 +91,7 @@ const std::map<unsigned, std::string>& builtIn()
         {61301, "Current"},
         {61302, "Shutdown LASER before electric calibration!"},
         {61303, "Thermalizing"},
+        {61304, "Std. deviation"},
 
         // Serial link errors, by kind (see commErrorText)
         {kCommErrorBase + 0, "CSerial: Error !"},

@@ -1,10 +1,13 @@
 #include "ui/BrivaneApp.h"
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QPalette>
 #include <QPixmap>
 #include <QTimer>
+#include <ctime>
 #include <sstream>
 
 #include "app/BrivaneCore.h"
@@ -19,6 +22,7 @@
 #include "platform/Prompt.h"
 #include "platform/SerialPort.h"
 #include "sim/SimWorld.h"
+#include "ui/ExportCommands.h"
 #include "ui/LanguageModule.h"
 #include "ui/QtPrompt.h"
 
@@ -35,7 +39,7 @@ const log::Logger& logger()
 
 bool isScene(const std::string& s)
 {
-    return s == "normal" || s == "nowater" || s == "ec" || s == "thermalizing";
+    return s == "normal" || s == "nowater" || s == "ec" || s == "thermalizing" || s == "week";
 }
 
 // "--name=value" or "--name value".
@@ -234,6 +238,8 @@ int BrivaneApp::RunWindow()
             result = 1;
         else if (!SaveScreenshot(m_options.screenshot))
             result = 1;
+        else if (m_options.scene == "ec" && !SaveCalibrationReport(m_options.screenshot))
+            result = 1;
     } else if (!m_options.screenshot.empty()) {
         result = runWithScreenshot();
     } else {
@@ -321,7 +327,68 @@ bool BrivaneApp::PlayScene(const std::string& scene)
         runFor(scene == "ec" ? 75000 : 8000);
         return true;
     }
+    if (scene == "week")
+        return PlayWeek();
     return false;
+}
+
+bool BrivaneApp::PlayWeek()
+{
+    // A week at 1 s on the manual clock until the store is full, the points
+    // stamped with the simulated days; the laser runs from 6:00 to 22:00
+    // with a lower noon hour, off at night, and once overloads briefly.
+    CBrivaneMain& w = *m_window;
+    sim::SimMeter& meter = m_world->meter();
+    constexpr int kWeekPeriod = 7;  // "7d : 1s"
+    w.periodList()->setCurrentIndex(kWeekPeriod);
+    w.OnSelchangeScalePeriodeCombo();
+    if (auto* automatic = qobject_cast<QAbstractButton*>(w.control(CBrivaneMain::kIdScaleAutomatic)))
+        automatic->setChecked(true);
+    constexpr int kFirstHour = 6;
+    const std::time_t now = std::time(nullptr);
+    const std::time_t start = now - now % 86400 - 8 * 86400 + kFirstHour * 3600;
+    const uint32_t startTicks = m_manualClock->now();
+    ManualClock* clock = m_manualClock;
+    m_core->device()->SetWallClock([clock, start, startTicks] {
+        return start + static_cast<std::time_t>((clock->now() - startTicks) / 1000);
+    });
+    w.OnClear();
+    w.OnStartstop();
+    // The window catches up once at the end, as after a long absence.
+    CBrivaneDoc& store = m_core->device()->Store();
+    store.RemoveListener(&w);
+    for (int minute = 0; minute < 10 * 24 * 60; ++minute) {
+        const int day = minute / 1440, hour = (minute / 60 + kFirstHour) % 24;
+        if (store.GetCount() >= store.GetMaxCount() && hour == 14)
+            break;
+        double power = 0;
+        if (hour >= 6 && hour < 22)
+            power = (hour == 12 ? 600 : 1500) + 150 * (day % 3);
+        if (day == 4 && hour == 15 && minute % 60 < 3)
+            power = 2600;  // a short overload: the decimated plot keeps it
+        meter.setLaserPower(power);
+        for (int t = 0; t < 60000; t += CBrivaneMain::kTimerPeriodMs) {
+            m_manualClock->advance(CBrivaneMain::kTimerPeriodMs);
+            m_core->heartbeat();
+        }
+    }
+    store.AddListener(&w);
+    runFor(3000);
+    w.OnPowerScaleChanged();
+    w.MyUpdate(CBrivaneMain::kPartAll);
+    return true;
+}
+
+bool BrivaneApp::SaveCalibrationReport(const std::string& screenshot)
+{
+    // Beside the picture: "ec.png" gives "ec-report.pdf".
+    std::string file = screenshot;
+    if (file.size() > 4 && file.compare(file.size() - 4, 4, ".png") == 0)
+        file.erase(file.size() - 4);
+    file += "-report.pdf";
+    runFor(30000);  // until the heater is off and the result taken
+    CExportCommands* exports = m_window ? m_window->exports() : nullptr;
+    return exports && exports->saveCalibrationReport(QString::fromStdString(file));
 }
 
 int BrivaneApp::Shutdown()

@@ -26,7 +26,7 @@ struct AppOptions {
     std::string model = "ec";       // plain, ec, compact
     std::string screenshot;         // PNG written once the first points are in
     std::string settingsDir;        // instead of the executable's directory
-    std::string scene;              // hidden: normal, nowater, ec, thermalizing
+    std::string scene;              // hidden: normal, nowater, ec, thermalizing, week
 };
 
 struct ParsedArguments {
@@ -92,6 +92,9 @@ public:
 
 private:
     void runFor(uint32_t ms);
+    bool PlayWeek();
+    // After the "ec" scene: its calibration's report beside the picture.
+    bool SaveCalibrationReport(const std::string& screenshot);
     int runWithScreenshot();
 
     AppOptions m_options;

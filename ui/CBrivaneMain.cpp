@@ -21,6 +21,7 @@
 #include "devices/PowerMeter.h"
 #include "settings/ProgramSettings.h"
 #include "ui/CNTGraph.h"
+#include "ui/ExportCommands.h"
 #include "ui/PlotScales.h"
 #include "ui/ShutterPicture.h"
 #include "ui/StatusList.h"
@@ -297,10 +298,13 @@ void CBrivaneMain::OnDeviceChanged(int hint, long argument)
             } else if (argument == 1) {
                 m_plot->setAdditionalQuantity(plot::kEcPower);
                 UpdateData(false);
+                m_exports->calibrationStarted();
             }
             MyUpdate(kPartButtons);
             break;
         case kNotifyMeasuringEnded:
+            if (argument == 1)
+                m_exports->calibrationEnded();
             MyUpdate(kPartButtons);
             break;
         case kNotifyStatusLine:

@@ -24,6 +24,7 @@ namespace bv {
 
 class BrivaneCore;
 class CBrivaneDoc;
+class CExportCommands;
 class CNTGraph;
 class CPowerMeter;
 class IPrompt;
@@ -183,10 +184,13 @@ public:
     ShutterPicture* shutterPicture() const { return m_control->shutterPicture(); }
     QLineEdit* zeroEdit() const { return m_control->zeroEdit(); }
     QMenuBar* menuBar() const { return m_menuBar; }
+    // Statistics, CSV, plot pictures and the calibration report.
+    CExportCommands* exports() const { return m_exports; }
     QWidget* freeCommWindow() const { return m_freeComm; }
     int displayMode() const { return m_value->displayMode(); }
     int additionalQuantity() const { return m_plot->additionalQuantity(); }
     int powerScale() const { return m_plot->powerScale(); }
+    int64_t plotColumnWidth() const { return m_plot->columnWidth(); }
     bool calibrationLayout() const { return m_control->calibrationLayout(); }
     bool alarmShown() const { return m_status->alarmShown(); }
     const std::string& alarmText() const { return m_status->alarmText(); }
@@ -231,6 +235,7 @@ private:
     CPlotPanel* m_plot = nullptr;
     CControlPanel* m_control = nullptr;
     CStatusPanel* m_status = nullptr;
+    CExportCommands* m_exports = nullptr;
     QMenuBar* m_menuBar = nullptr;
 };
 

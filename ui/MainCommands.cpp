@@ -15,6 +15,7 @@
 #include "ui/AboutDialog.h"
 #include "ui/CBrivaneMain.h"
 #include "ui/CFreeComm.h"
+#include "ui/ExportCommands.h"
 #include "ui/PortDialog.h"
 #include "ui/SettingsDialogs.h"
 
@@ -46,6 +47,9 @@ void CBrivaneMain::buildMenu()
     file->setObjectName(QStringLiteral("fileMenu"));
     add(file, tr("Settings..."), kCmdSettings, "settingsAction", [this] { OnSettings(); });
     add(file, tr("Protocol..."), kCmdProtocol, "protocolAction", [this] { OnFileProtocol(); });
+    file->addSeparator();
+    m_exports = new CExportCommands(*m_pDevice, *m_pDoc, m_settings, m_prompt, *powerGraph(), *additionalGraph(), this);
+    m_exports->addActions(file);
     file->addSeparator();
     add(file, tr("Quit"), 0, "quitAction", [this] { close(); });
     QMenu* comm = m_menuBar->addMenu(tr("Communication"));

@@ -4,7 +4,10 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
+#include <algorithm>
+#include <cmath>
 #include <exception>
+#include <qcustomplot.h>
 
 #include "data/CBrivaneDoc.h"
 #include "devices/PowerMeter.h"
@@ -103,19 +106,71 @@ void CPlotPanel::UpdateTimeArea()
 {
     guarded("UpdateTimeArea", [&] {
         BV_LOG_DEBUG(logger(), kTag, "UpdateTimeArea");
-        const int n = m_doc.GetCount();
         const double dt = m_settings.m_iInterval * 0.001;
+        followStore();
+        // The graphs get each column's extremes, at the time of their points.
+        const int64_t first = m_doc.FirstSeq();
         m_powerGraph->ClearGraph();
         m_additionalGraph->ClearGraph();
-        for (int i = 0; i < n; ++i) {
-            const MeasurePoint* p = m_doc.pGetMeaureValue(i);
-            const double x = i * dt;
-            m_powerGraph->PlotXY(x, p->power, 0);
-            PlotAdditionalScale(p, x);
-        }
+        for (const MinMaxDecimator::Point& p : m_powerColumns.polyline())
+            m_powerGraph->PlotXY(static_cast<double>(p.seq - first) * dt, p.value, 0);
+        if (m_iAdditionalQuantity != plot::kNone)
+            for (const MinMaxDecimator::Point& p : m_additionalColumns.polyline())
+                m_additionalGraph->PlotXY(static_cast<double>(p.seq - first) * dt, p.value, 0);
         CalcXScale();
         OnPowerScaleChanged();
     });
+}
+
+int CPlotPanel::plotPixels() const
+{
+    // A window not laid out yet has tiny plots: never fewer columns than this.
+    constexpr int kLeast = 256;
+    const int power = m_powerGraph->plot()->axisRect()->width();
+    const int additional = m_additionalGraph->plot()->axisRect()->width();
+    return std::max({power, additional, kLeast});
+}
+
+void CPlotPanel::followStore()
+{
+    const int64_t first = m_doc.FirstSeq();
+    const int64_t end = first + m_doc.GetCount();
+    // The narrowest power-of-two column that keeps to one column per pixel;
+    // doubling it merges neighbouring columns exactly.
+    const int64_t pixels = plotPixels();
+    int64_t width = 1;
+    while ((end - first + width - 1) / width > pixels)
+        width *= 2;
+    const int quantity = m_iAdditionalQuantity;
+    const bool rebuild = m_followedClears != m_doc.ClearCount() || m_followedQuantity != quantity ||
+                         m_followedEnd < first || m_followedEnd > end || width < m_powerColumns.width();
+    if (rebuild) {
+        m_powerColumns.reset(width);
+        m_additionalColumns.reset(width);
+        m_followedEnd = first;
+        m_followedClears = m_doc.ClearCount();
+        m_followedQuantity = quantity;
+    } else {
+        m_powerColumns.coarsen(width);
+        m_additionalColumns.coarsen(width);
+        auto at = [&](int64_t seq) -> const MeasurePoint* { return m_doc.pGetMeaureValue(static_cast<int>(seq - first)); };
+        m_powerColumns.dropBefore(first, [&](int64_t seq) {
+            const MeasurePoint* p = at(seq);
+            return p ? p->power : std::nan("");
+        });
+        if (quantity != plot::kNone)
+            m_additionalColumns.dropBefore(first, [&](int64_t seq) {
+                const MeasurePoint* p = at(seq);
+                return p ? plot::quantityValue(*p, quantity) : std::nan("");
+            });
+    }
+    for (int64_t seq = m_followedEnd; seq < end; ++seq) {
+        const MeasurePoint* p = m_doc.pGetMeaureValue(static_cast<int>(seq - first));
+        m_powerColumns.append(seq, p->power);
+        if (quantity != plot::kNone)
+            m_additionalColumns.append(seq, plot::quantityValue(*p, quantity));
+    }
+    m_followedEnd = end;
 }
 
 void CPlotPanel::PlotAdditionalScale(const MeasurePoint* point, double x)

@@ -3,7 +3,9 @@
 #include <cstdint>
 
 #include "data/MeasurePoint.h"
+#include "data/MinMaxDecimator.h"
 #include "ui/MainPanels.h"
+#include "ui/PlotScales.h"
 
 class QButtonGroup;
 class QComboBox;
@@ -62,8 +64,16 @@ public:
     QLabel* powerScaleLabel() const { return m_powerScaleLabel; }
     QLabel* periodLabel() const { return m_periodLabel; }
 
+    // Points per min/max column of the plots (1 while every point has a pixel).
+    int64_t columnWidth() const { return m_powerColumns.width(); }
+
 private:
     void additionalRange(double a, double b, int quantity);
+    // Brings the min/max columns up to the store: new points are appended,
+    // dropped ones forgotten; only a clear, another quantity or a wider plot
+    // reads the whole history again.
+    void followStore();
+    int plotPixels() const;
 
     CPowerMeter& m_device;
     CBrivaneDoc& m_doc;
@@ -88,6 +98,11 @@ private:
     QComboBox* m_periodList = nullptr;
     CNTGraph* m_powerGraph = nullptr;
     CNTGraph* m_additionalGraph = nullptr;
+
+    MinMaxDecimator m_powerColumns, m_additionalColumns;
+    int64_t m_followedClears = -1;  // the store's clear count the columns belong to
+    int64_t m_followedEnd = 0;      // first running number not yet in the columns
+    int m_followedQuantity = plot::kNone;
 };
 
 } // namespace bv

@@ -55,6 +55,7 @@ Period period(int index)
     static const Period table[kPeriodCount] = {
         {"90s : 1s", 1000, 90},      {"10min : 2s", 2000, 600}, {"30min : 2s", 2000, 1800},
         {"2h : 5s", 5000, 7200},     {"10h : 5s", 5000, 36000}, {"50h : 10s", 10000, 180000},
+        {"24h : 1s", 1000, 86400},   {"7d : 1s", 1000, 604800}, {"30d : 10s", 10000, 2592000},
     };
     if (index < 0 || index >= kPeriodCount)
         return {"", 1000, 90};

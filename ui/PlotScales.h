@@ -28,8 +28,10 @@ struct Period {
     int intervalMs;
     int periodSeconds;
 };
-constexpr int kPeriodCount = 6;
+constexpr int kPeriodCount = 9;
 // The plot periods of the period list; any other index gives 90 s at 1 s.
+// The last three (a day and a week at 1 s, 30 days at 10 s) are drawn
+// decimated: their stores hold up to 604,801 points.
 Period period(int index);
 
 struct QuantityStyle {

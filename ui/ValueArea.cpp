@@ -97,7 +97,7 @@ void ValueArea::drawDigital(QPainter& p, const QRect& r, const ValueAreaState& s
     }
     p.setFont(panelFont(value::kLabelFont));
     text(p, layout.title, texts.title, Qt::AlignLeft, r.left());
-    for (int i = 0; i < 4; ++i)
+    for (int i = 0; i < layout.cells; ++i)
         text(p, layout.header[i], texts.header[i], Qt::AlignLeft, r.left());
     if (texts.bigValue.empty())
         return;
@@ -106,7 +106,7 @@ void ValueArea::drawDigital(QPainter& p, const QRect& r, const ValueAreaState& s
     p.setFont(panelFont(value::kUnitFont));
     text(p, layout.unit, "W", Qt::AlignRight, r.left());
     p.setFont(panelFont(value::kLabelFont));
-    for (int i = 0; i < 4; ++i)
+    for (int i = 0; i < layout.cells; ++i)
         text(p, layout.values[i], texts.values[i], Qt::AlignLeft, r.left());
 }
 

@@ -53,7 +53,7 @@ PanelLayout panel(int w, int h, int cells)
 
 } // namespace
 
-PanelLayout digitalLayout(int width, int height) { return panel(width, height, 4); }
+PanelLayout digitalLayout(int width, int height) { return panel(width, height, 5); }
 
 PanelLayout ecLayout(int width, int height)
 {
@@ -74,7 +74,7 @@ DigitalTexts digitalTexts(const DigitalInput& in)
     default: modeName = strings::text(4002).c_str(); break;
     }
     t.title = strings::text(61297) + " " + modeName;
-    t.header = {strings::text(4002), strings::text(4000), "Min", strings::text(4001)};
+    t.header = {strings::text(4002), strings::text(4000), "Min", strings::text(4001), strings::text(61304)};
     if (!in.hasPoints)
         return t;
     char fmt[16];
@@ -89,7 +89,7 @@ DigitalTexts digitalTexts(const DigitalInput& in)
     t.bigValue = format(fmt, big);
     const std::string unitFmt = std::string(fmt) + " W";
     t.values = {format(unitFmt.c_str(), in.current), format(unitFmt.c_str(), in.maximum),
-                format(unitFmt.c_str(), in.minimum), format("%.2f W", in.average)};
+                format(unitFmt.c_str(), in.minimum), format("%.2f W", in.average), format("%.2f W", in.stdDeviation)};
     return t;
 }
 

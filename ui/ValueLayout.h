@@ -21,7 +21,7 @@ struct PanelLayout {
     Box title;
     Box bigValue;
     Box unit;
-    std::array<Box, 5> header{};  // four cells on the calorimeter panel, five on the EC panel
+    std::array<Box, 5> header{};  // five cells on either panel
     std::array<Box, 5> values{};
     int cells = 4;
     std::array<Line, 9> lines{};
@@ -39,6 +39,7 @@ enum Mode { kCurrent = 0, kMin = 1, kMax = 2, kAverage = 3 };
 struct DigitalInput {
     bool hasPoints = false;
     double current = 0, minimum = 0, maximum = 0, average = 0;
+    double stdDeviation = 0;  // of the power over the averaging window
     int decimals = 0;  // 1 on a type-3.4 device
     int mode = kCurrent;
 };
@@ -46,8 +47,8 @@ struct DigitalInput {
 struct DigitalTexts {
     std::string title;
     std::string bigValue;        // empty when the store is empty
-    std::array<std::string, 4> header;
-    std::array<std::string, 4> values;  // empty when the store is empty
+    std::array<std::string, 5> header;  // Current, Peak, Min, Average, Std. deviation
+    std::array<std::string, 5> values;  // empty when the store is empty
 };
 DigitalTexts digitalTexts(const DigitalInput& in);
 

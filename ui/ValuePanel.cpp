@@ -105,6 +105,7 @@ ValueAreaState CValuePanel::state() const
         s.ec.ecCurrent = newest->ecCurrent;
     }
     s.digital.average = m_doc.dGetAverage(0);
+    s.digital.stdDeviation = m_doc.dGetStdDeviation(0);
     s.digital.decimals = m_device.m_bType34 ? 1 : 0;
     s.digital.mode = m_iDisplayMode;
     s.ec.average = s.digital.average;

@@ -15,14 +15,15 @@ namespace bv {
 namespace {
 
 // Random walks with spikes, appended and trimmed from the front as a full
-// store does: every column keeps exactly the extremes of the points it holds.
+// store does, the columns widened now and then: every column keeps exactly
+// the extremes of the points it holds.
 TEST(MinMaxDecimator, EveryColumnKeepsItsExtremesAgainstBruteForce)
 {
     std::mt19937 rng(7);
     std::normal_distribution<double> step(0, 1);
     std::uniform_int_distribution<int> widthOf(1, 50), spike(0, 99);
     for (int round = 0; round < 20; ++round) {
-        const int64_t width = widthOf(rng);
+        int64_t width = widthOf(rng);
         const size_t limit = 200 + static_cast<size_t>(widthOf(rng)) * 40;
         MinMaxDecimator d(width);
         std::deque<std::pair<int64_t, double>> held;
@@ -32,6 +33,13 @@ TEST(MinMaxDecimator, EveryColumnKeepsItsExtremesAgainstBruteForce)
             const double value = spike(rng) == 0 ? v * 50 : spike(rng) == 1 ? std::nan("") : v;
             held.emplace_back(seq, value);
             d.append(seq, value);
+            // A history that outgrows the plot's pixels merges its columns.
+            if (round % 2 == 0 && (seq == 1500 || seq == 3100)) {
+                EXPECT_FALSE(d.coarsen(width));
+                if (width > 1)
+                    EXPECT_FALSE(d.coarsen(width * 2 + 1));
+                ASSERT_TRUE(d.coarsen(width *= 2));
+            }
             if (held.size() > limit) {
                 held.pop_front();
                 const int64_t front = held.front().first;
@@ -67,6 +75,55 @@ TEST(MinMaxDecimator, EveryColumnKeepsItsExtremesAgainstBruteForce)
         EXPECT_TRUE(std::is_sorted(line.begin(), line.end(),
                                    [](const auto& a, const auto& b) { return a.seq < b.seq; }));
     }
+}
+
+// The store answers getExtrema from block summaries; over a sliding front,
+// a clear and a changed bound it must give what the plain scan gives.
+TEST(StoreStatistics, ExtremaOfAWeekLongStoreAgainstAPlainScan)
+{
+    ProgramSettings settings;
+    CBrivaneDoc store(settings);
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<double> value(-100, 100);
+    std::uniform_int_distribution<int> coin(0, 3);
+    auto plainScan = [&](MeasurePoint& mn, MeasurePoint& mx) {
+        mn = mx = *store.pGetMeaureValue(0);
+        for (int i = 0; i < store.GetCount(); ++i) {
+            const MeasurePoint& p = *store.pGetMeaureValue(i);
+            if (p.valid) {
+                mn.power = std::min(mn.power, p.power), mx.power = std::max(mx.power, p.power);
+                mn.flow = std::min(mn.flow, p.flow), mx.flow = std::max(mx.flow, p.flow);
+                mn.te = std::min(mn.te, p.te), mx.te = std::max(mx.te, p.te);
+                mn.td = std::min(mn.td, p.td), mx.td = std::max(mx.td, p.td);
+            }
+            if (p.ecValid)
+                mn.ecPower = std::min(mn.ecPower, p.ecPower), mx.ecPower = std::max(mx.ecPower, p.ecPower);
+        }
+    };
+    store.SetMaxCount(2500);
+    for (int i = 0; i < 12000; ++i) {
+        if (i == 5000)
+            store.ClearAllPoints();
+        if (i == 8000)
+            store.SetMaxCount(700);
+        MeasurePoint p;
+        p.power = value(rng), p.flow = value(rng), p.te = value(rng), p.td = value(rng), p.ecPower = value(rng);
+        p.valid = coin(rng) != 0;
+        p.ecValid = coin(rng) == 0;
+        store.AddMesswert(p, 1);
+        if (i % 97 != 0 && i < 11990)
+            continue;
+        MeasurePoint mn, mx, refMin, refMax;
+        store.getExtrema(mn, mx);
+        plainScan(refMin, refMax);
+        for (auto f : {&MeasurePoint::power, &MeasurePoint::flow, &MeasurePoint::te, &MeasurePoint::td,
+                       &MeasurePoint::ecPower}) {
+            ASSERT_EQ(mn.*f, refMin.*f) << "after point " << i;
+            ASSERT_EQ(mx.*f, refMax.*f) << "after point " << i;
+        }
+    }
+    EXPECT_EQ(store.GetCount(), 700);
+    EXPECT_EQ(store.FirstSeq(), 12000 - 700);
 }
 
 double twoPassStdDeviation(const std::vector<double>& xs)

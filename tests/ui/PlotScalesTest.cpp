@@ -66,7 +66,9 @@ TEST(PlotScales, PeriodTableAndFallback)
     EXPECT_EQ(period(3).periodSeconds, 7200);
     EXPECT_EQ(period(5).periodSeconds, 180000);
     EXPECT_EQ(period(-1).intervalMs, 1000);
-    EXPECT_EQ(period(6).periodSeconds, 90);
+    EXPECT_EQ(period(7).periodSeconds, 604800);
+    EXPECT_EQ(period(8).intervalMs, 10000);
+    EXPECT_EQ(period(kPeriodCount).periodSeconds, 90);
 }
 
 } // namespace

@@ -5,14 +5,17 @@
 namespace bv::value {
 namespace {
 
+// The table has a fifth cell, the standard deviation: the cells are w / 5 wide.
 TEST(ValueLayout, CalorimeterPanelGeometry)
 {
-    auto p = digitalLayout(400, 240);
+    auto p = digitalLayout(500, 240);
     EXPECT_EQ(p.columnWidth, 100);
     EXPECT_EQ(p.rowHeight, 20);
     EXPECT_EQ(p.header[0], (Box{5, 200, 105, 220}));
     EXPECT_EQ(p.header[1], (Box{105, 200, 205, 220}));
     EXPECT_EQ(p.values[3], (Box{305, 220, 405, 240}));
+    EXPECT_EQ(p.values[4], (Box{405, 220, 505, 240}));
+    p = digitalLayout(400, 240);
     EXPECT_EQ(p.bigValue, (Box{5, 40, 400, 220}));
     EXPECT_EQ(p.unit, (Box{5, 160, 395, 215}));
     EXPECT_EQ(p.title, (Box{5, 0, 405, 20}));
@@ -21,7 +24,7 @@ TEST(ValueLayout, CalorimeterPanelGeometry)
 TEST(ValueLayout, OddSizesTruncate)
 {
     auto p = digitalLayout(401, 250);
-    EXPECT_EQ(p.columnWidth, 100);
+    EXPECT_EQ(p.columnWidth, 80);
     EXPECT_EQ(p.rowHeight, 20);
     EXPECT_EQ(p.bigValue.bottom, 227);  // 40 + 187.5, truncated
     auto ec = ecLayout(200, 240);
@@ -46,12 +49,15 @@ TEST(ValueLayout, TitleAndFormatsByMode)
     in.minimum = 1200.04;
     in.maximum = 1250.55;
     in.average = 1230.126;
+    in.stdDeviation = 4.567;
     in.mode = kMax;
     auto t = digitalTexts(in);
     EXPECT_EQ(t.title, "Calorimeter Peak ");
     EXPECT_EQ(t.bigValue, " 1251");
     EXPECT_EQ(t.values[0], " 1234 W");
     EXPECT_EQ(t.values[3], "1230.13 W");
+    EXPECT_EQ(t.header[4], "Std. deviation");
+    EXPECT_EQ(t.values[4], "4.57 W");
 
     in.decimals = 1;  // type 3.4 device
     in.mode = kCurrent;

@@ -10,9 +10,12 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
+#include <qcustomplot.h>
+#include <random>
 #include <stdexcept>
 
 #include "data/CBrivaneDoc.h"
+#include "data/MinMaxDecimator.h"
 #include "res/StringTable.h"
 #include "support/LogCapture.h"
 #include "ui/CFreeComm.h"
@@ -117,7 +120,7 @@ TEST_F(WindowFixture, InitialisationSetsListsScalesAndTheNinetySecondPlot)
 {
     writeIni("[Version]\nno=15\n[Setup]\nInterval=5000\n");
     start();
-    EXPECT_EQ(window->periodList()->count(), 6);
+    EXPECT_EQ(window->periodList()->count(), 9);
     EXPECT_EQ(window->periodList()->currentText(), "90s : 1s");
     // Every run starts with the 90 s plot whatever the file held.
     EXPECT_EQ(settings.m_iInterval, 1000);
@@ -438,6 +441,41 @@ TEST_F(WindowFixture, PlotsFollowTheStoreAndThePeriod)
     EXPECT_EQ(store().GetCount(), 5);
     EXPECT_EQ(store().GetPeriod(), 1800);
     EXPECT_EQ(window->powerGraph()->pointCount(), 5);
+}
+
+// More points than pixels: the window keeps min/max columns up as points
+// come and the full store drops the oldest; what it draws is what columns
+// built afresh from the store give, and the one spike is in it.
+TEST_F(WindowFixture, LongHistoryIsDrawnAsColumnsThatFollowTheStore)
+{
+    start();
+    choose(window->periodList(), 6);  // "24h : 1s"
+    store().SetMaxCount(6000);
+    std::mt19937 rng(5);
+    std::normal_distribution<double> step(0, 2);
+    double v = 1500;
+    for (int i = 0; i < 20000; ++i) {
+        v += step(rng);
+        store().AddMesswert(point(i == 17000 ? 5000 : v, 4.5 + 0.001 * step(rng)), 0);
+    }
+    ASSERT_EQ(store().GetCount(), 6000);
+    const int64_t width = window->plotColumnWidth();
+    ASSERT_GT(width, 1);
+    MinMaxDecimator fresh(width);
+    for (int i = 0; i < store().GetCount(); ++i)
+        fresh.append(store().FirstSeq() + i, store().pGetMeaureValue(i)->power);
+    const auto expected = fresh.polyline();
+    const QCPGraphDataContainer& drawn = *window->powerGraph()->plot()->graph(0)->data();
+    ASSERT_EQ(drawn.size(), static_cast<int>(expected.size()));
+    double top = 0;
+    auto it = drawn.constBegin();
+    for (size_t i = 0; i < expected.size(); ++i, ++it) {
+        EXPECT_DOUBLE_EQ(it->key, static_cast<double>(expected[i].seq - store().FirstSeq()));
+        EXPECT_EQ(it->value, expected[i].value);
+        top = std::max(top, it->value);
+    }
+    EXPECT_EQ(top, 5000);
+    EXPECT_DOUBLE_EQ(window->timeMax(), 5999);
 }
 
 TEST_F(WindowFixture, ScaleAndQuantityButtons)
