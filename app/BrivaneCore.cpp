@@ -102,7 +102,9 @@ void BrivaneCore::Shutdown()
         return;
     m_started = false;
     m_busLog.StopBusLog();
-    if (!m_serial.portName().empty())
+    // Only a port that answered replaces the operator's: a scan that found
+    // nothing must not leave the last port it tried in the settings.
+    if (m_serial.answered() && !m_serial.portName().empty())
         m_settings.m_sPort = m_serial.portName();
     if (m_writeBack == 1 && m_settings.WriteAll() != 1) {
         m_settingsSaved = false;

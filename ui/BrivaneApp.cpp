@@ -79,6 +79,10 @@ ParsedArguments parseArguments(const std::vector<std::string>& args)
             o.screenshot = value;
         } else if (takeValue(args, i, "--settings-dir", value, r.error)) {
             o.settingsDir = value;
+        } else if (takeValue(args, i, "--port", value, r.error)) {
+            o.port = value;
+            if (r.error.empty() && value.empty())
+                r.error = "--port needs a port name";
         } else if (takeValue(args, i, "--scene", value, r.error)) {
             o.scene = value;
             o.simulate = true;
@@ -95,9 +99,12 @@ ParsedArguments parseArguments(const std::vector<std::string>& args)
 
 std::string usage()
 {
-    return "usage: brivane [--simulate[=plain|ec|compact]] [--screenshot FILE] [--settings-dir DIR]\n"
+    return "usage: brivane [--simulate[=plain|ec|compact]] [--port NAME] [--screenshot FILE] [--settings-dir DIR]\n"
            "  (no option)       the meter through the serial ports and USB adapters the settings name\n"
            "  --simulate        the built-in simulated meter (EC model unless named)\n"
+           "  --port NAME       the serial link, through this port first (COMn or a path such as\n"
+           "                    /dev/ttyUSB0, /dev/serial/by-id/...); the \"Port\" setting changes\n"
+           "                    only when it answers\n"
            "  --screenshot FILE write a PNG of the window once the first points are in, then quit\n"
            "  --settings-dir DIR  BrivaneSoftware.ini and the bus log there instead of beside the program\n";
 }
@@ -177,6 +184,10 @@ int BrivaneApp::Startup(const std::string& executableDirectory)
     }
     m_core = std::make_unique<BrivaneCore>(*m_settings, CorePlatform{*m_clock, *m_prompt, *m_ports, *usb, nullptr});
     const int writeBack = m_core->Startup(m_programDir);
+    if (!m_options.port.empty()) {
+        m_core->links()->givenPort = m_options.port;
+        m_settings->m_iDataTransferMode = kLinkSerial;
+    }
     if (m_world)
         m_world->meter().setAddress(m_core->device()->m_byDevice);
     m_core->StartPlantLink(MqttConfig::fromSettings(*m_settings),
