@@ -52,6 +52,10 @@ int BrivaneCore::Startup(const std::string& programDirectory)
 
     m_runFlags.device = m_device.get();
     m_device->AddListener(&m_runFlags);
+    m_noReading.core = this;
+    m_noReading.raised = false;
+    m_watchdog->addListener(&m_noReading);
+    m_device->AddListener(&m_noReading);
 
     m_links = std::make_unique<LinkSelection>(m_settings, m_serial, m_platform.serialPorts, m_platform.usb,
                                               *m_device);
@@ -82,7 +86,27 @@ bool BrivaneCore::StartPlantLink(const MqttConfig& config, MqttPublisher::Status
     if (!link->start())
         return false;
     m_plantLink = std::move(link);
+    if (m_noReading.raised)
+        m_noReading.publish(true);
     return true;
+}
+
+void BrivaneCore::NoReadingAlarm::OnReadingsStale(int64_t) { publish(true); }
+
+void BrivaneCore::NoReadingAlarm::OnReadingsResumed() { publish(false); }
+
+void BrivaneCore::NoReadingAlarm::OnDeviceChanged(int code, long parameter)
+{
+    if (code == kNotifyMeasuringEnded && (parameter == 0 || parameter == 1) && raised)
+        publish(false);
+}
+
+void BrivaneCore::NoReadingAlarm::publish(bool on)
+{
+    raised = on;
+    if (core->m_plantLink)
+        core->m_plantLink->publishAlarm("no reading", on,
+                                        on ? noReadingText(core->m_watchdog->sinceWallMs()) : std::string());
 }
 
 void BrivaneCore::RunFlags::OnDeviceChanged(int code, long parameter)

@@ -100,7 +100,19 @@ private:
     std::unique_ptr<LinkSelection> m_links;
     std::unique_ptr<Heartbeat> m_heartbeat;
     std::unique_ptr<MqttPublisher> m_plantLink;
+    // The plant link's "no reading" alarm follows the watchdog, and clears
+    // when measuring ends (where the watchdog forgets the state quietly).
+    struct NoReadingAlarm : IReadingWatchListener, IDeviceListener {
+        BrivaneCore* core = nullptr;
+        bool raised = false;
+        void OnReadingsStale(int64_t lastWallMs) override;
+        void OnReadingsResumed() override;
+        void OnDeviceChanged(int code, long parameter) override;
+        void publish(bool on);
+    };
+
     RunFlags m_runFlags;
+    NoReadingAlarm m_noReading;
     int m_writeBack = 0;
     bool m_started = false;
     bool m_settingsSaved = true;

@@ -91,6 +91,8 @@ const std::map<unsigned, std::string>& builtIn()
         {61301, "Current"},
         {61302, "Shutdown LASER before electric calibration!"},
         {61303, "Thermalizing"},
+        {61304, "No reading from the meter since %s"},
+        {61305, "Readings resumed"},
 
         // Serial link errors, by kind (see commErrorText)
         {kCommErrorBase + 0, "CSerial: Error !"},

@@ -34,7 +34,7 @@ const log::Logger& logger()
 
 bool isScene(const std::string& s)
 {
-    return s == "normal" || s == "nowater" || s == "ec" || s == "thermalizing";
+    return s == "normal" || s == "nowater" || s == "stale" || s == "ec" || s == "thermalizing";
 }
 
 // "--name=value" or "--name value".
@@ -305,7 +305,7 @@ bool BrivaneApp::PlayScene(const std::string& scene)
     // The simulated absorber starts warm: let it settle, then start afresh.
     runFor(15000);
     w.OnClear();
-    if (scene == "normal" || scene == "nowater") {
+    if (scene == "normal" || scene == "nowater" || scene == "stale") {
         // The laser comes on a little after the start: the rise shows in the plot.
         w.OnStartstop();
         runFor(12000);
@@ -314,6 +314,9 @@ bool BrivaneApp::PlayScene(const std::string& scene)
         if (scene == "nowater") {
             meter.failFlow(0);
             runFor(3000);
+        } else if (scene == "stale") {
+            meter.silenceUntilCleared();
+            runFor(8000);
         }
         return true;
     }

@@ -19,6 +19,7 @@
 #include "control/Scheduler.h"
 #include "data/CBrivaneDoc.h"
 #include "devices/PowerMeter.h"
+#include "res/StringTable.h"
 #include "settings/ProgramSettings.h"
 #include "ui/CNTGraph.h"
 #include "ui/PlotScales.h"
@@ -63,6 +64,8 @@ CBrivaneMain::CBrivaneMain(BrivaneCore& core, IPrompt& prompt, ISerialSystem& po
 
     m_pDevice->AddListener(this);
     m_pDoc->AddListener(this);
+    if (ReadingWatchdog* watchdog = m_core.watchdog())
+        watchdog->addListener(this);
     if (LinkSelection* links = m_core.links())
         links->enableStart = [this](bool on) { EnableStartButton(on ? 1 : 0); };
 }
@@ -75,6 +78,8 @@ CBrivaneMain::~CBrivaneMain()
     releaseFreeComm();
     if (LinkSelection* links = m_core.links())
         links->enableStart = nullptr;
+    if (ReadingWatchdog* watchdog = m_core.watchdog())
+        watchdog->removeListener(this);
     m_pDoc->RemoveListener(this);
     m_pDevice->RemoveListener(this);
 }
@@ -301,7 +306,8 @@ void CBrivaneMain::OnDeviceChanged(int hint, long argument)
             MyUpdate(kPartButtons);
             break;
         case kNotifyMeasuringEnded:
-            MyUpdate(kPartButtons);
+            // A stale state ends with the measurement.
+            MyUpdate(kPartButtons | kPartValueArea | kPartShutter);
             break;
         case kNotifyStatusLine:
             AddErrorMessage(m_pDevice->StatusText(), static_cast<int>(argument));
@@ -351,6 +357,28 @@ void CBrivaneMain::MyUpdate(int parts)
         if ((parts & kPartStatus) && newest)
             m_status->OnNewestPoint(*newest);
     });
+}
+
+void CBrivaneMain::OnReadingsStale(int64_t)
+{
+    guarded("OnReadingsStale", [&] {
+        const ReadingWatchdog* watchdog = m_core.watchdog();
+        AddErrorMessage(noReadingText(watchdog ? watchdog->sinceWallMs() : 0), status::kError);
+        m_value->staleValueTexts();
+        MyUpdate(kPartValueArea | kPartShutter);
+    });
+}
+
+void CBrivaneMain::OnReadingsResumed()
+{
+    // The new point's own update follows and redraws the rest.
+    guarded("OnReadingsResumed", [&] { AddErrorMessage(strings::text(61305), status::kInformation); });
+}
+
+bool CBrivaneMain::ReadingsStale() const
+{
+    const ReadingWatchdog* watchdog = m_core.watchdog();
+    return watchdog && watchdog->stale();
 }
 
 // ---------------------------------------------------------------------------
