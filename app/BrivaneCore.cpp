@@ -30,8 +30,9 @@ BrivaneCore::BrivaneCore(ProgramSettings& settings, CorePlatform platform)
 
 BrivaneCore::~BrivaneCore() { Shutdown(); }
 
-int BrivaneCore::Startup(const std::string& programDirectory)
+int BrivaneCore::Startup(const std::string& programDirectory, const std::string& busLogDirectory)
 {
+    m_busLog.setDirectory(busLogDirectory);
     m_settings.m_ulCommandNo = 0;
     m_settings.m_ulFileNo = 1;
     m_settings.m_sProgramDir = programDirectory;
@@ -55,13 +56,14 @@ int BrivaneCore::Startup(const std::string& programDirectory)
     m_noReading.core = this;
     m_noReading.raised = false;
     m_watchdog->addListener(&m_noReading);
-    m_device->AddListener(&m_noReading);
 
     m_links = std::make_unique<LinkSelection>(m_settings, m_serial, m_platform.serialPorts, m_platform.usb,
                                               *m_device);
     m_links->usbSinks = {&m_busLog};
     m_heartbeat = std::make_unique<Heartbeat>(m_settings, m_serial, *m_scheduler, *m_device);
     m_heartbeat->addObserver(&m_busLog);
+    m_recovery = std::make_unique<LinkRecovery>(m_settings, m_serial, *m_links, *m_device, m_platform.clock,
+                                                m_watchdog.get());
     m_started = true;
     return m_writeBack;
 }
@@ -94,12 +96,6 @@ bool BrivaneCore::StartPlantLink(const MqttConfig& config, MqttPublisher::Status
 void BrivaneCore::NoReadingAlarm::OnReadingsStale(int64_t) { publish(true); }
 
 void BrivaneCore::NoReadingAlarm::OnReadingsResumed() { publish(false); }
-
-void BrivaneCore::NoReadingAlarm::OnDeviceChanged(int code, long parameter)
-{
-    if (code == kNotifyMeasuringEnded && (parameter == 0 || parameter == 1) && raised)
-        publish(false);
-}
 
 void BrivaneCore::NoReadingAlarm::publish(bool on)
 {
@@ -137,6 +133,7 @@ void BrivaneCore::Shutdown()
     // "offline" goes out while the device still answers for the status.
     m_plantLink.reset();
     // The device's programs belong to the scheduler: both go, device first.
+    m_recovery.reset();
     m_heartbeat.reset();
     m_links.reset();
     m_watchdog.reset();

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "app/Heartbeat.h"
+#include "app/LinkRecovery.h"
 #include "app/LinkSelection.h"
 #include "control/Device.h"
 #include "devices/Alarms.h"
@@ -46,7 +47,8 @@ public:
 
     // Counters reset, settings opened, bus log started, scheduler and device
     // built. Returns the write-back flag of the settings.
-    int Startup(const std::string& programDirectory);
+    // The bus log goes to busLogDirectory when one is given.
+    int Startup(const std::string& programDirectory, const std::string& busLogDirectory = {});
     // Bus log stopped, the port in force stored, settings written back when
     // allowed, scheduler deleted. Safe to call twice.
     void Shutdown();
@@ -55,8 +57,13 @@ public:
     {
         if (m_heartbeat)
             m_heartbeat->tick();
-        if (m_watchdog)
+        if (m_recovery)
+            m_recovery->poll();
+        if (m_watchdog) {
             m_watchdog->check();
+            if (m_noReading.raised && !m_watchdog->stale())
+                m_noReading.publish(false);
+        }
         if (m_plantLink)
             m_plantLink->poll();
     }
@@ -76,6 +83,7 @@ public:
     Heartbeat* heartbeatBody() { return m_heartbeat.get(); }
     AlarmMonitor* alarms() { return m_alarms.get(); }
     ReadingWatchdog* watchdog() { return m_watchdog.get(); }
+    LinkRecovery* recovery() { return m_recovery.get(); }
     int writeBack() const { return m_writeBack; }
     // False when the shutdown's write-back of the settings failed.
     bool settingsSaved() const { return m_settingsSaved; }
@@ -99,15 +107,15 @@ private:
     std::unique_ptr<ReadingWatchdog> m_watchdog;
     std::unique_ptr<LinkSelection> m_links;
     std::unique_ptr<Heartbeat> m_heartbeat;
+    std::unique_ptr<LinkRecovery> m_recovery;
     std::unique_ptr<MqttPublisher> m_plantLink;
-    // The plant link's "no reading" alarm follows the watchdog, and clears
-    // when measuring ends (where the watchdog forgets the state quietly).
-    struct NoReadingAlarm : IReadingWatchListener, IDeviceListener {
+    // The plant link's "no reading" alarm follows the watchdog; the heartbeat
+    // also clears it when the watchdog forgot the state quietly (measuring ended).
+    struct NoReadingAlarm : IReadingWatchListener {
         BrivaneCore* core = nullptr;
         bool raised = false;
         void OnReadingsStale(int64_t lastWallMs) override;
         void OnReadingsResumed() override;
-        void OnDeviceChanged(int code, long parameter) override;
         void publish(bool on);
     };
 

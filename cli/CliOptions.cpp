@@ -33,7 +33,8 @@ std::string usage()
            "Measures with a Brivane laser power meter without a window.\n"
            "\n"
            "  --settings-dir DIR     read and write BrivaneSoftware.ini (and the bus log) in DIR\n"
-           "                         (default: the directory of the executable)\n"
+           "                         (default: the directory of the executable when it is\n"
+           "                         writable, else ~/.config and ~/.local/state, BrivaneSoftware)\n"
            "  --port NAME            serial port (COM1 means /dev/ttyS0, or a device path)\n"
            "  --usb                  use the USB adapter\n"
            "  --simulate[=MODEL]     use the built-in simulated meter: plain, ec (default) or compact\n"
@@ -56,6 +57,8 @@ std::string usage()
            "  --sim-silence AT:SECONDS  simulated meter: it falls silent AT s into the\n"
            "                         measurement for SECONDS s\n"
            "  --stale-exit SECONDS   exit with status 3 after SECONDS without a valid reading\n"
+           "  --list-ports           list the serial ports and USB adapters that open, then exit\n"
+           "  --version              the version, then exit\n"
            "  --help                 this text\n"
            "\n"
            "The identified model and address go to stderr, one line per point to stdout.\n"
@@ -67,6 +70,9 @@ std::string usage()
            "The settings are written back at the end, as the operator window does.\n"
            "While measuring, no valid reading for max(3 intervals, 5 s) gives \"no reading since ...\"\n"
            "on stderr, and \"readings resumed\" when they come back.\n"
+           "A serial port or USB adapter that fails while measuring is opened again every 2 s\n"
+           "(each attempt logged at info level); the meter is identified anew and measuring\n"
+           "resumes. The run waits for it; --stale-exit bounds the wait.\n"
            "Exit status: 0 success, 1 link or device failure, 2 usage error,\n"
            "3 no reading for the --stale-exit time.\n";
 }
@@ -98,6 +104,10 @@ ParseResult parse(int argc, const char* const* argv)
         long n = 0;
         if (arg == "--help" || arg == "-h") {
             o.help = true;
+        } else if (arg == "--version") {
+            o.version = true;
+        } else if (arg == "--list-ports") {
+            o.listPorts = true;
         } else if (arg == "--settings-dir") {
             if (!needValue())
                 return r;

@@ -12,7 +12,7 @@ enum class Format { Tsv, Json };
 enum class ShutterMove { None, Open, Close };
 
 struct Options {
-    std::string settingsDir;  // empty: the executable's directory
+    std::string settingsDir;  // empty: the folders of ProgramPaths
     LinkChoice link = LinkChoice::Settings;
     std::string port;
     std::string simulateModel = "ec";
@@ -38,6 +38,8 @@ struct Options {
     std::string mqttBroker;  // HOST[:PORT]; publishing for this run
     std::string station;
     bool help = false;
+    bool version = false;
+    bool listPorts = false;  // with --simulate: the simulator's ports
 };
 
 struct ParseResult {

@@ -9,6 +9,7 @@
 
 #include "app/BrivaneCore.h"
 #include "app/BusAddress.h"
+#include "cli/PortList.h"
 #include "settings/ProgramSettings.h"
 #include "control/Scheduler.h"
 #include "devices/Alarms.h"
@@ -19,6 +20,7 @@
 #include "platform/Clock.h"
 #include "platform/D2xx.h"
 #include "platform/DataSource.h"
+#include "platform/ProgramPaths.h"
 #include "platform/Prompt.h"
 #include "platform/SerialPort.h"
 #include "sim/SimWorld.h"
@@ -59,8 +61,14 @@ public:
             m_out << line;
         }
         m_out.flush();
-        if (!m_out)
-            m_outputFailed = true;
+        if (!m_out && !m_outputClosed) {
+            // A reader that went away (`| head -1`) ends the run like Ctrl-C;
+            // any other refusal loses readings and fails it.
+            if (errno == EPIPE)
+                m_outputClosed = true;
+            else
+                m_outputFailed = true;
+        }
         if (p->valid)
             ++m_valid;
         if (p->heaterState == 1)
@@ -72,6 +80,7 @@ public:
     long ecPoints() const { return m_ec; }
     // Standard output refused a reading (a full disk, a closed pipe).
     bool outputFailed() const { return m_outputFailed; }
+    bool outputClosed() const { return m_outputClosed; }
 
 private:
     CPowerMeter& m_device;
@@ -82,6 +91,7 @@ private:
     long m_valid = 0;
     long m_ec = 0;  // points read with their EC frame while the heater ran
     bool m_outputFailed = false;
+    bool m_outputClosed = false;
 };
 
 // Waits for the device's notifications the session cares about.
@@ -198,7 +208,7 @@ class Session {
 public:
     Session(const Options& o, std::ostream& out, std::ostream& err) : m_o(o), m_out(out), m_err(err) {}
 
-    int run(const std::string& settingsDir)
+    int run(const std::string& settingsDir, const std::string& busLogDir)
     {
         if (m_o.link == LinkChoice::Simulate) {
             sim::SimWorldConfig config;
@@ -211,7 +221,7 @@ public:
         ID2xx& usb = m_world ? m_world->usb() : *m_usb;
         ProgramSettings& settings = ProgramSettings::Instance();
         m_core = std::make_unique<BrivaneCore>(settings, CorePlatform{m_clock, m_prompt, ports, usb, &m_odbc});
-        m_core->Startup(settingsDir);
+        m_core->Startup(settingsDir, busLogDir);
         remember(settings);
         applyOptions(settings);
         if (m_world)
@@ -238,13 +248,19 @@ public:
                 status = fail("cannot write " + m_o.csvFile + ": " + std::strerror(errno));
         }
         if (status == 0)
+            status = checkProtocolFile();
+        if (status == 0)
             status = connect(settings);
         if (status == 0)
             status = identify(device);
+        if (status == 0 && m_o.calibrate && !device.Model().electronicCalibration)
+            status = fail(std::string("the ") + device.Model().name + " has no electronic calibration");
         if (status == 0 && m_o.shutter != ShutterMove::None)
             status = moveShutter(device);
-        if (status == 0)
+        if (status == 0 && !g_stopRequested)
             status = measure(device, printer);
+        else if (status == 0)
+            m_err << "brivane-cli: stopped before the measurement began\n";
 
         m_core->watchdog()->removeListener(&staleReporter);
         m_core->alarms()->removeListener(&alarmPrinter);
@@ -268,8 +284,9 @@ private:
     }
 
     // Runs heartbeats until done() or the time is up; false on time-out.
+    // A signal ends the wait too (true): nobody should wait 40 s for Ctrl-C.
     template <class Done>
-    bool runUntil(Done done, uint32_t timeoutMs, bool stopOnSignal = false)
+    bool runUntil(Done done, uint32_t timeoutMs, bool stopOnSignal = true)
     {
         const uint32_t start = m_clock.now();
         while (!done()) {
@@ -348,7 +365,7 @@ private:
         case LinkChoice::Port:
             s.m_iDataTransferMode = kLinkSerial;
             if (m_core->serial().bInitSerial(m_o.port) != 1)
-                return fail("cannot open the serial port " + m_o.port);
+                return fail("cannot open the serial port " + m_o.port + ": " + m_core->serial().lastError().text);
             if (!links.Probe())
                 return fail("no echo from the bus adapter on " + m_o.port);
             return 0;
@@ -376,6 +393,10 @@ private:
         // 1125 also comes mid-way when the model is recognised: wait for the end.
         if (!runUntil([&] { return !device.m_Identification.IsRunning(); }, 40000))
             return fail("identification did not finish");
+        if (g_stopRequested && device.m_Identification.IsRunning()) {
+            device.m_Identification.End(kEndFailed);
+            return 0;
+        }
         if (device.m_Identification.Status() != kEndOk || !device.m_bAnswerSeen)
             return fail("no answer from the meter at address " + std::to_string(device.m_byDevice));
         const char* road = m_core->settings().m_iDataTransferMode == kLinkUsb ? "USB" : "serial port";
@@ -393,6 +414,10 @@ private:
             device.CloseShutter();
         if (!runUntil([&] { return !device.m_ShutterProgram.IsRunning(); }, 60000))
             return fail("the shutter did not answer");
+        if (g_stopRequested && device.m_ShutterProgram.IsRunning()) {
+            device.m_ShutterProgram.End(kEndFailed);
+            return 0;
+        }
         const int wanted = m_o.shutter == ShutterMove::Open ? kShutterOpen : kShutterClosed;
         if (device.m_iShutterState != wanted)
             return fail("the shutter did not reach its position");
@@ -418,7 +443,19 @@ private:
         uint32_t lastEc = m_clock.now();
         bool stopSent = false;
         const uint32_t started = m_clock.now();
-        while (!m_watch.measuringEnded) {
+        const LinkRecovery& recovery = *m_core->recovery();
+        for (;;) {
+            if (m_watch.measuringEnded) {
+                // A lost link ended it: it starts again once the link is back.
+                if (!recovery.resumePending())
+                    break;
+                m_watch.measuringEnded = false;
+            }
+            if (recovery.recovering() || recovery.resumePending()) {
+                // The link is being brought back: the give-ups below wait for
+                // it (a supervisor bounds the wait with --stale-exit).
+                lastPoint = lastEc = m_clock.now();
+            }
             playFlowDrop(m_clock.now() - started);
             playSilence(m_clock.now() - started);
             if (printer.points() != lastCount) {
@@ -431,6 +468,10 @@ private:
             }
             if (printer.outputFailed())
                 return stopAndFail(device, mode, "cannot write the readings to standard output");
+            if (printer.outputClosed() && !g_stopRequested) {
+                m_err << "brivane-cli: standard output closed: stopping\n";
+                g_stopRequested = true;
+            }
             const bool enough = mode == 0 && m_o.count > 0 && printer.points() >= m_o.count;
             if (!stopSent && (enough || g_stopRequested)) {
                 device.StartMeasuring(mode, 0);
@@ -500,10 +541,23 @@ private:
     int stopAndFail(CPowerMeter& device, int mode, const std::string& reason)
     {
         device.StartMeasuring(mode, 0);
-        runUntil([&] { return !device.m_Measuring.IsRunning(); }, 10000);
+        // Not cut short by a signal: this is how the heater gets switched off.
+        runUntil([&] { return !device.m_Measuring.IsRunning(); }, 10000, false);
         if (device.m_Measuring.IsRunning())
             device.m_Measuring.End(kEndFailed);
         return fail(reason);
+    }
+
+    // Said before the first reading, not found out after the last.
+    int checkProtocolFile()
+    {
+        if (m_o.protocolFile.empty())
+            return 0;
+        std::FILE* file = std::fopen(m_o.protocolFile.c_str(), "ab");
+        if (!file)
+            return fail("cannot write the protocol file " + m_o.protocolFile + ": " + std::strerror(errno));
+        std::fclose(file);
+        return 0;
     }
 
     int fail(const std::string& reason)
@@ -534,15 +588,25 @@ private:
 
 } // namespace
 
-int run(const Options& options, const std::string& executableDir, std::ostream& out, std::ostream& err)
+int run(const Options& options, const ProgramPaths& paths, std::ostream& out, std::ostream& err)
 {
     if (options.help) {
         out << usage();
         return 0;
     }
-    const std::string dir = options.settingsDir.empty() ? executableDir : options.settingsDir;
+    if (options.listPorts) {
+        if (options.link == LinkChoice::Simulate) {
+            ManualClock clock(0);
+            sim::SimWorldConfig config;
+            config.model = *sim::meterModelFromKey(options.simulateModel);
+            sim::SimWorld world(clock, config);
+            return listPorts(world.serialPorts(), world.usb(), out, err);
+        }
+        PosixSerialSystem ports;
+        return listPorts(ports, *makeFtdiD2xx(), out, err);
+    }
     Session session(options, out, err);
-    return session.run(dir);
+    return session.run(paths.settingsDir, paths.busLogDir);
 }
 
 } // namespace bv::cli

@@ -1,10 +1,11 @@
 #include <csignal>
-#include <filesystem>
 #include <iostream>
 
 #include "cli/CliOptions.h"
 #include "cli/CliRunner.h"
 #include "platform/Logging.h"
+#include "platform/ProgramPaths.h"
+#include "res/Version.h"
 
 namespace {
 void onSignal(int) { bv::cli::g_stopRequested = true; }
@@ -17,15 +18,24 @@ int main(int argc, char** argv)
         std::cerr << "brivane-cli: " << parsed.error << "\n\n" << bv::cli::usage();
         return 2;
     }
-    bv::log::configure("log4j.properties");
+    if (parsed.options.version) {
+        std::cout << bv::versionText("brivane-cli") << "\n";
+        return 0;
+    }
+    const bv::ProgramPaths paths = bv::ProgramPaths::resolve(
+        bv::executableDirectory(), parsed.options.settingsDir, bv::PathEnvironment::fromProcess());
+    const auto problems = paths.createFolders();
+    bv::log::configure(paths.logConfig.empty() ? bv::ProgramPaths::kLogConfig : paths.logConfig,
+                       paths.diagnosticDir);
+    for (const std::string& problem : problems)
+        std::cerr << "brivane-cli: " << problem << "\n";
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
     // A closed terminal or Ctrl-\ must end a run as cleanly as Ctrl-C: heater
     // off, settings written back, bus log closed.
     std::signal(SIGHUP, onSignal);
     std::signal(SIGQUIT, onSignal);
-    std::error_code ec;
-    auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    const std::string dir = ec ? std::string(".") : exe.parent_path().string();
-    return bv::cli::run(parsed.options, dir, std::cout, std::cerr);
+    // A closed reader shows as EPIPE on the next reading and ends the run cleanly.
+    std::signal(SIGPIPE, SIG_IGN);
+    return bv::cli::run(parsed.options, paths, std::cout, std::cerr);
 }

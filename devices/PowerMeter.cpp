@@ -77,7 +77,21 @@ void CPowerMeter::StartMeasuring(int mode, int run)
     }
     if (run == 0)
         m_bUnknownShutterConfirmed = 0;
+    beginMeasuring(mode, run);
+}
 
+void CPowerMeter::ResumeMeasuring(int mode)
+{
+    BV_LOG_INFO(logger(), kTag, "measuring resumed in mode " << mode);
+    if (mode == 0 && m_iShutterState == kShutterUnknown && !m_bUnknownShutterConfirmed) {
+        StartMeasuring(mode, 1);
+        return;
+    }
+    beginMeasuring(mode, 1);
+}
+
+void CPowerMeter::beginMeasuring(int mode, int run)
+{
     CMeasuringProgram& program = m_Measuring;
     program.m_pStore = &m_Doc;
     program.m_iMode = mode;

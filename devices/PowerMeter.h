@@ -47,6 +47,9 @@ public:
     // mode 0 continuous, 1 electronic calibration, 2 single reading; run 0
     // lets the running cycle finish and then ends the program.
     void StartMeasuring(int mode, int run);
+    // Starts again a measurement that a lost link ended, as it ran: the
+    // operator who confirmed an unknown shutter for it is not asked again.
+    void ResumeMeasuring(int mode);
 
     bool WriteProtocolLine(std::FILE* file, int a, int b) override;
     // Nothing is recorded in the data source: opening it is the whole check.
@@ -100,6 +103,8 @@ public:
     int32_t m_bType34 = 0;
 
 private:
+    void beginMeasuring(int mode, int run);
+
     std::unique_ptr<ZelmorUSBCRC> m_pUsb;
     OdbcDataSourceFactory m_dataSources;
     std::function<std::time_t()> m_wallClock;

@@ -81,8 +81,22 @@ void ReadingWatchdog::OnDeviceChanged(int code, long parameter)
             m_startWallMs = static_cast<int64_t>(m_device.WallTime()) * 1000;
         }
         m_watching = true;
-    } else if (code == kNotifyMeasuringEnded && (parameter == 0 || parameter == 1)) {
+    } else if (code == kNotifyMeasuringEnded && (parameter == 0 || parameter == 1) && !m_held) {
         // Stale only has a meaning while measuring: the state goes quietly.
+        m_watching = false;
+        m_stale = false;
+    }
+}
+
+void ReadingWatchdog::holdThroughLinkLoss(bool on)
+{
+    m_held = on;
+    if (on) {
+        m_watching = true;
+        return;
+    }
+    const CMeasuringProgram& program = m_device.m_Measuring;
+    if (!program.IsRunning() || (program.m_iMode != 0 && program.m_iMode != 1)) {
         m_watching = false;
         m_stale = false;
     }

@@ -36,6 +36,11 @@ public:
     void removeListener(IReadingWatchListener* listener);
 
     void check();
+    // While a lost link is being brought back, the measurement it ended still
+    // counts as running: the watch goes on from the last valid point instead
+    // of ending quietly with it. Off again, it follows the measuring program.
+    void holdThroughLinkLoss(bool on);
+    bool held() const { return m_held; }
     bool stale() const { return m_stale; }
     bool watching() const { return m_watching; }
     // Milliseconds since the last valid point (or since measuring started).
@@ -60,6 +65,7 @@ private:
     int64_t m_startWallMs = 0;
     bool m_watching = false;
     bool m_stale = false;
+    bool m_held = false;
 };
 
 // "No reading from the meter since HH:MM:SS" (local time), from the string table.

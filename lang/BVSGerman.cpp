@@ -10,6 +10,10 @@ namespace {
 const QString kRoot = QStringLiteral("/BVSGerman");
 }
 
+// Looked for in the file before it is loaded: a module of another format is
+// never mapped. Keep in step with LanguageModule::kMarker.
+extern "C" Q_DECL_EXPORT const char bvsModuleMarker[] = "BVSGerman language module, format 1";
+
 extern "C" Q_DECL_EXPORT int bvsRegisterResources()
 {
     return QResource::registerResource(bvsGermanRcc, kRoot) ? 1 : 0;

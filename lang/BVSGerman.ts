@@ -197,6 +197,10 @@
 <context>
     <name>bv::DeviceSettingsDialog</name>
     <message>
+        <source>Settings Brivane</source>
+        <translation>Einstellungen Brivane</translation>
+    </message>
+    <message>
         <source>Device adress:</source>
         <translation>Geräteadresse:</translation>
     </message>

@@ -90,11 +90,15 @@ BusLog::~BusLog() { closeFile(); }
 
 bool BusLog::enabled() const { return m_settings.m_iProtocol == 1; }
 
-std::string BusLog::indexPath() const { return joinPath(m_settings.m_sProgramDir, "BusPro00.Dat"); }
+std::string BusLog::indexPath() const
+{
+    return joinPath(m_directory.empty() ? m_settings.m_sProgramDir : m_directory, "BusPro00.Dat");
+}
 
 std::string BusLog::logPath(unsigned long fileNo) const
 {
-    return joinPath(m_settings.m_sProgramDir, printf1("BusPro%02lu.Dat", fileNo));
+    return joinPath(m_directory.empty() ? m_settings.m_sProgramDir : m_directory,
+                    printf1("BusPro%02lu.Dat", fileNo));
 }
 
 std::optional<std::tm> BusLog::systemLocalTime()

@@ -42,6 +42,8 @@ public:
     void onCheckFailedFrame(const FRAME& record) override { LogFrame(record, true); }
 
     bool isOpen() const { return m_file != nullptr; }
+    // The folder of the log files; empty (the default) is the program directory.
+    void setDirectory(std::string directory) { m_directory = std::move(directory); }
     std::string indexPath() const;
     std::string logPath(unsigned long fileNo) const;
 
@@ -64,6 +66,7 @@ private:
     ProgramSettings& m_settings;
     IPrompt& m_prompt;
     std::string m_tag;
+    std::string m_directory;
     LocalTimeSource m_localTime;
     std::FILE* m_file = nullptr;
 };

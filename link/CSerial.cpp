@@ -1,6 +1,7 @@
 #include "link/CSerial.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -81,6 +82,7 @@ int CSerial::bInitSerial(const std::string& name)
     if (!m_port) {
         m_lastError = error;
         traceFailure("bInitSerial(), CreateFile()");
+        BV_LOG_WARN(logger(), kTag, "cannot open " << name << ": " << error.text);
         HandleCommError(kCommErrorOpen);
         return 0;
     }
@@ -101,6 +103,7 @@ int CSerial::bInitSerial(const std::string& name)
     TraceSink(format("WriteTotalTimeoutMultiplier = %u, WriteTotalTimeoutConstant = %u\n", 0u, 0u));
     TraceSink(format("ReadInterval=%u, ReadMultiplier=%u, ReadConstant=%u\n", 0u, 0u, 0u));
     m_bOpen = 1;
+    m_bLost = false;
     return 1;
 }
 
@@ -159,6 +162,7 @@ int CSerial::writeBytes(const uint8_t* bytes, size_t count)
     const int n = m_port->write(bytes, count);
     if (n < 0) {
         rememberPortError();
+        checkPortGone();
         return 0;
     }
     return n;
@@ -170,6 +174,12 @@ bool CSerial::waitEcho(int need, uint32_t echoStart)
         const int waiting = m_port ? m_port->bytesWaiting() : -1;
         if (waiting >= need)
             return true;
+        if (waiting < 0) {
+            // A dead port never echoes: no point in waiting out the second.
+            rememberPortError();
+            checkPortGone();
+            return false;
+        }
         if (m_clock.now() - echoStart > kEchoTimeoutMs)
             return false;
         m_clock.yield();
@@ -220,6 +230,7 @@ int CSerial::iOnSendFrame(uint8_t source, uint8_t destination, const uint8_t* pa
         (destination == kWakeUpTargetA || destination == kWakeUpTargetB)) {
         if (!m_port || !m_port->setRts(true)) {
             rememberPortError();
+            checkPortGone();
             traceFailure("iOnSendFrame(), EscapeCommFunction()");
             Close();
             return 0;
@@ -245,6 +256,7 @@ int CSerial::iOnSendFrame(uint8_t source, uint8_t destination, const uint8_t* pa
     if (parityMode()) {
         if (!m_port || !m_port->setParity(Parity::Mark)) {
             rememberPortError();
+            checkPortGone();
             traceFailure("iOnSendFrame(), SetCommState()");
             Close();
             return 0;
@@ -255,6 +267,7 @@ int CSerial::iOnSendFrame(uint8_t source, uint8_t destination, const uint8_t* pa
     t0 = m_clock.now();
     if (!m_port || !m_port->setRts(true)) {
         rememberPortError();
+        checkPortGone();
         traceFailure("iOnSendFrame(), EscapeCommFunction()");
         Close();
         return 0;
@@ -283,6 +296,7 @@ int CSerial::iOnSendFrame(uint8_t source, uint8_t destination, const uint8_t* pa
         t0 = m_clock.now();
         if (!m_port || !m_port->setParity(Parity::Space)) {
             rememberPortError();
+            checkPortGone();
             traceFailure("iOnSendFrame(), SetCommState()");
             Close();
             return 0;
@@ -291,6 +305,7 @@ int CSerial::iOnSendFrame(uint8_t source, uint8_t destination, const uint8_t* pa
         t0 = m_clock.now();
         if (!m_port->setRts(true)) {
             rememberPortError();
+            checkPortGone();
             traceFailure("EscapeCommFunction(m_handleID,SETRTS)");
             return 0;
         }
@@ -358,10 +373,15 @@ int CSerial::ReadAvailable()
 {
     if (!m_port || !m_iPortRequired)
         return 0;
-    if (m_port->bytesWaiting() <= 0)
+    int waiting = m_port->bytesWaiting();
+    if (waiting > 0)
+        waiting = m_port->bytesWaiting();
+    if (waiting < 0) {
+        rememberPortError();
+        checkPortGone();
         return 0;
-    const int waiting = m_port->bytesWaiting();
-    if (waiting <= 0)
+    }
+    if (waiting == 0)
         return 0;
     const size_t room = m_ring.free() > 0 ? m_ring.free() - 1u : 0u;
     const size_t want = std::min({static_cast<size_t>(waiting), room, kReadChunk});
@@ -370,7 +390,12 @@ int CSerial::ReadAvailable()
     if (m_readBuffer.size() < kReadChunk)
         m_readBuffer.resize(kReadChunk);
     const int got = m_port->read(m_readBuffer.data(), want);
-    if (got <= 0)
+    if (got < 0) {
+        rememberPortError();
+        checkPortGone();
+        return 0;
+    }
+    if (got == 0)
         return 0;
     return static_cast<int>(m_ring.append(m_readBuffer.data(), static_cast<size_t>(got)));
 }
@@ -510,23 +535,30 @@ int CSerial::ExtractFrames()
 
 void CSerial::HandleCommError(int kind)
 {
-    const std::string text = kind < 0 ? std::string() : strings::commErrorText(static_cast<unsigned>(kind));
+    std::string text = kind < 0 ? std::string() : strings::commErrorText(static_cast<unsigned>(kind));
+    // A port the user may not open: the box says what to do about it.
+    if (kind == kCommErrorOpen && (m_lastError.code == EACCES || m_lastError.code == EPERM))
+        text += "\n" + m_lastError.text;
     BV_LOG_DEBUG(logger(), kTag, "HandleCommError(" << kind << ") " << text);
     if (m_port) {
         if (!m_port->setRts(false)) {
             rememberPortError();
+            checkPortGone();
             traceFailure("HandleCommError(), EscapeCommFunction()");
             Close();
             return;
         }
         if (!m_port->setParity(m_port->parity())) {
             rememberPortError();
+            checkPortGone();
             traceFailure("HandleCommError(), SetCommState()");
             Close();
             return;
         }
     }
-    if (m_iShowMessages) {
+    // A lost port was reported once; a box per failed send would stop the
+    // program for nothing while the link is brought back.
+    if (m_iShowMessages && !m_bLost && !m_bRecovering) {
         if (m_prompt.show(text, PromptButtons::OkCancel, PromptIcon::Exclamation) ==
             PromptResult::Cancel)
             Close();
@@ -537,6 +569,20 @@ void CSerial::rememberPortError()
 {
     if (m_port)
         m_lastError = m_port->lastError();
+}
+
+bool CSerial::checkPortGone()
+{
+    const int code = m_lastError.code;
+    if (!m_port || (code != EIO && code != ENXIO && code != ENODEV))
+        return false;
+    BV_LOG_ERROR(logger(), kTag, "port " << m_sPortName << " lost: " << m_lastError.text);
+    m_bLost = true;
+    m_lostReason = m_lastError;
+    m_port->close();
+    m_port.reset();
+    m_bOpen = 0;
+    return true;
 }
 
 void CSerial::TraceSink(const std::string& text)

@@ -86,6 +86,19 @@ public:
     std::deque<FRAME*>& receivedFrames() { return m_lstFrames; }
 
     bool isOpen() const { return m_bOpen != 0; }
+    // The open port failed under use with an error that says the device is
+    // gone (EIO, ENXIO, ENODEV: unplugged, the far end of a pseudo-terminal
+    // closed). The port is then closed, and until the next successful open
+    // no message box is shown: whoever watches the link reports the loss
+    // once. lostReason() keeps the operating system's text.
+    bool portLost() const { return m_bLost; }
+    const OsError& lostReason() const { return m_lostReason; }
+    // The operating system's word on the last failed call (an open, too).
+    const OsError& lastError() const { return m_lastError; }
+    // Message boxes off while a lost port is being brought back; the probes
+    // and opens of the retries must not stop the program with a box.
+    void setRecovering(bool on) { m_bRecovering = on; }
+    bool recovering() const { return m_bRecovering; }
     // Name of the open or last opened port, as given.
     const std::string& portName() const { return m_sPortName; }
     // The open port has echoed a whole frame since it was opened: the
@@ -119,6 +132,9 @@ private:
     // Offset of the first whole frame that passes its check behind the one
     // at the read position; 0 when there is none yet.
     size_t wholeFrameBehind(size_t available);
+    // After a failed call on the open port: closes it when the error means
+    // the device is gone. True when it did.
+    bool checkPortGone();
 
     void TraceSink(const std::string& text);
     void traceTiming(const char* format, uint32_t ms);
@@ -146,6 +162,9 @@ private:
     uint16_t m_wNextSlot = 0;
     std::vector<const void*> m_observers;
     int m_iShowMessages = 1;
+    bool m_bLost = false;
+    bool m_bRecovering = false;
+    OsError m_lostReason;
 
     std::vector<uint8_t> m_readBuffer;
     std::array<uint8_t, sizeof(FRAME)> m_parseBuffer{};

@@ -80,6 +80,7 @@ int ZelmorUSB::Open()
     if (m_d2xx.setUsbParameters(m_handle, 64, 64) == kD2xxOk)
         BV_LOG_DEBUG(logger(), kTag, "FT_SetUSBParameters OK");
     m_open = 1;
+    m_bLost = false;
     return 0;
 }
 
@@ -99,7 +100,11 @@ int ZelmorUSB::ReadUSBDriverBuffer()
         if (!m_handle)
             return -1;
         uint32_t waiting = 0, txBytes = 0, events = 0;
-        m_d2xx.getStatus(m_handle, waiting, txBytes, events);
+        const D2xxStatus polled = m_d2xx.getStatus(m_handle, waiting, txBytes, events);
+        if (polled != kD2xxOk) {
+            lose("FT_GetStatus", polled);
+            return 2;
+        }
         if (waiting > 0)
             BV_LOG_DEBUG(logger(), kTag, "ZelmorUSB::ReadUSBDriverBuffer(), RxBytes = " << waiting);
         m_d2xx.setTimeouts(m_handle, kReadTimeoutMs, kReadTimeoutMs);
@@ -120,6 +125,8 @@ int ZelmorUSB::ReadUSBDriverBuffer()
             if (status != kD2xxOk || got < chunk) {
                 BV_LOG_ERROR(logger(), kTag,
                              "ZelmorUSB::ReadUSBDriverBuffer(), read failed, error code " << status);
+                if (status != kD2xxOk)
+                    lose("FT_Read", status);
                 return 2;
             }
             m_ring.append(buffer, chunk);
@@ -129,7 +136,11 @@ int ZelmorUSB::ReadUSBDriverBuffer()
             }
             result = 0;
             waiting = 0;
-            m_d2xx.getStatus(m_handle, waiting, txBytes, events);
+            const D2xxStatus again = m_d2xx.getStatus(m_handle, waiting, txBytes, events);
+            if (again != kD2xxOk) {
+                lose("FT_GetStatus", again);
+                return 2;
+            }
         }
         return result;
     }
@@ -259,7 +270,24 @@ int ZelmorUSB::writeMessage(const std::vector<uint8_t>& message, uint32_t timeou
     uint32_t written = 0;
     const D2xxStatus status =
         m_d2xx.write(m_handle, message.data(), static_cast<uint32_t>(message.size()), written);
+    // A write can fail for its short time-out alone; the device is gone
+    // only when it no longer answers a status query either.
+    if (status != kD2xxOk && m_open && m_handle) {
+        uint32_t rx = 0, tx = 0, events = 0;
+        const D2xxStatus polled = m_d2xx.getStatus(m_handle, rx, tx, events);
+        if (polled != kD2xxOk)
+            lose("FT_Write", status);
+    }
     return status == kD2xxOk && written >= message.size() ? 0 : 4;
+}
+
+void ZelmorUSB::lose(const char* call, D2xxStatus status)
+{
+    BV_LOG_ERROR(logger(), kTag, "USB device lost: " << call << " failed, error code " << status);
+    m_bLost = true;
+    m_lostStatus = status;
+    // Closed at once: later calls give -1 without touching the driver.
+    Close();
 }
 
 void ZelmorUSB::notifySinks(const FRAME& record)

@@ -47,6 +47,10 @@ public:
     int Open();   // 0 open, -1 failed
     int Close();  // 0
     bool IsOpen() const { return m_open != 0; }
+    // The open device failed a driver call (unplugged, a libftdi error): it
+    // was closed, and stays marked until the next successful Open.
+    bool linkLost() const { return m_bLost; }
+    D2xxStatus lostStatus() const { return m_lostStatus; }
 
     // -1 no handle, 0 all waiting bytes read, 1 more than one chunk was
     // waiting, 2 a read failed.
@@ -86,6 +90,8 @@ protected:
     std::unique_ptr<FRAME> textRecord(const uint8_t* message, size_t trailerBytes);
     int writeMessage(const std::vector<uint8_t>& message, uint32_t timeoutMs);
     void notifySinks(const FRAME& record);
+    // A driver call on the open device gave status: the device is gone.
+    void lose(const char* call, D2xxStatus status);
 
     ID2xx& m_d2xx;
     std::deque<std::unique_ptr<FRAME>> m_received;
@@ -105,6 +111,8 @@ protected:
     std::string m_description;
     int m_openFlags = static_cast<int>(kD2xxOpenByDescription);
     uint8_t m_open = 0;
+    bool m_bLost = false;
+    D2xxStatus m_lostStatus = kD2xxOk;
     std::vector<IFrameSink*> m_sinks;
 
     static const log::Logger& logger();

@@ -1,6 +1,8 @@
 #include "platform/Logging.h"
 
 #include <log4cxx/consoleappender.h>
+#include <log4cxx/helpers/fileinputstream.h>
+#include <log4cxx/helpers/properties.h>
 #include <log4cxx/logger.h>
 #include <log4cxx/patternlayout.h>
 #include <log4cxx/propertyconfigurator.h>
@@ -62,12 +64,22 @@ void Logger::write(Level level, const std::string& message, const char* fileTag,
     }
 }
 
-void configure(const std::string& propertiesPath)
+void configure(const std::string& propertiesPath, const std::string& logDirectory)
 {
     std::ifstream probe(propertiesPath);
     if (probe.good()) {
         probe.close();
-        log4cxx::PropertyConfigurator::configure(propertiesPath);
+        try {
+            log4cxx::helpers::Properties properties;
+            properties.load(std::make_shared<log4cxx::helpers::FileInputStream>(propertiesPath));
+            const log4cxx::LogString key = LOG4CXX_STR("brivane.logdir");
+            // A file that names the folder itself keeps it.
+            if (properties.getProperty(key).empty())
+                properties.setProperty(key, logDirectory.empty() ? std::string(".") : logDirectory);
+            log4cxx::PropertyConfigurator::configure(properties);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "BrivaneSoftware: %s cannot be read (%s)\n", propertiesPath.c_str(), e.what());
+        }
         if (log4cxx::Logger::getRootLogger()->getAllAppenders().size() > 0)
             return;
     }

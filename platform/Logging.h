@@ -29,7 +29,9 @@ private:
 // configuration on stderr is used (stdout carries the CLI's readings) and the
 // program goes on. A record that cannot be written (a full disk) never ends
 // the program: the first failure is reported once on stderr.
-void configure(const std::string& propertiesPath);
+// ${brivane.logdir} in the file stands for logDirectory, the folder of the
+// diagnostic log.
+void configure(const std::string& propertiesPath, const std::string& logDirectory = ".");
 // Quiet configuration for test programs (errors only, on the console).
 void configureForTests();
 

@@ -291,6 +291,14 @@ std::vector<std::string> entriesOf(const std::string& path)
 
 } // namespace
 
+OsError serialOpenError(int code)
+{
+    // The usual cause on Linux: the port belongs to the group dialout.
+    if (code == EACCES || code == EPERM)
+        return {code, "permission denied: add the user to the dialout group"};
+    return errnoError(code);
+}
+
 std::string serialDevicePath(const std::string& name)
 {
     if (name.size() > 3 && (name[0] == 'C' || name[0] == 'c') && (name[1] == 'O' || name[1] == 'o') &&
@@ -306,7 +314,7 @@ std::unique_ptr<ISerialPort> PosixSerialSystem::open(const std::string& name, Os
 {
     auto failWith = [error](int code) -> std::unique_ptr<ISerialPort> {
         if (error)
-            *error = errnoError(code);
+            *error = serialOpenError(code);
         return nullptr;
     };
     const std::string path = serialDevicePath(name);

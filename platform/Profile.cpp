@@ -146,9 +146,15 @@ std::string resolveTarget(const std::string& path)
 IProfileFiles::ReadResult FileSystemProfileFiles::read(const std::string& path, std::string& content)
 {
     content.clear();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that a FIFO in the file's place is refused instead of waited on.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0)
         return (errno == ENOENT || errno == ENOTDIR) ? ReadResult::Missing : ReadResult::Failed;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return ReadResult::NotAFile;
+    }
     char buffer[8192];
     for (;;) {
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
@@ -169,10 +175,26 @@ IProfileFiles::ReadResult FileSystemProfileFiles::read(const std::string& path, 
 
 bool FileSystemProfileFiles::canWrite(const std::string& path)
 {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        return false;
+    struct stat st {};
+    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    ::close(fd);
+    return regular;
+}
+
+bool FileSystemProfileFiles::canReplace(const std::string& path)
+{
+    if (!canWrite(path))
+        return false;
+    // A real try, not access(): root, ACLs and read-only mounts all answer truly.
+    std::string probe = resolveTarget(path) + ".probeXXXXXX";
+    const int fd = ::mkstemp(probe.data());
     if (fd < 0)
         return false;
     ::close(fd);
+    ::unlink(probe.c_str());
     return true;
 }
 
@@ -396,7 +418,7 @@ bool Profile::load(const std::string& path, ProfileDocument& document) const
     std::string content;
     const IProfileFiles::ReadResult result = m_files->read(path, content);
     document.parse(result == IProfileFiles::ReadResult::Ok ? std::string_view(content) : std::string_view());
-    return result != IProfileFiles::ReadResult::Failed;
+    return result == IProfileFiles::ReadResult::Ok || result == IProfileFiles::ReadResult::Missing;
 }
 
 bool Profile::store(const std::string& path, ProfileDocument& document)

@@ -13,7 +13,8 @@ namespace bv {
 // file permissions.
 class IProfileFiles {
 public:
-    enum class ReadResult { Ok, Missing, Failed };
+    // NotAFile: a FIFO, a device or a folder stands where the file should be.
+    enum class ReadResult { Ok, Missing, Failed, NotAFile };
 
     virtual ~IProfileFiles() = default;
     virtual ReadResult read(const std::string& path, std::string& content) = 0;
@@ -26,6 +27,9 @@ public:
     virtual bool replace(const std::string& path, const std::string& content) = 0;
     // Refuses to delete a file that may not be written, as Windows does.
     virtual bool remove(const std::string& path) = 0;
+    // Whether the replacement beside the file can be created: a file that may
+    // be written is no use in a folder that may not.
+    virtual bool canReplace(const std::string& path) { return canWrite(path); }
 };
 
 class FileSystemProfileFiles final : public IProfileFiles {
@@ -34,6 +38,7 @@ public:
     bool canWrite(const std::string& path) override;
     bool replace(const std::string& path, const std::string& content) override;
     bool remove(const std::string& path) override;
+    bool canReplace(const std::string& path) override;
 };
 
 // The process-wide real file system.

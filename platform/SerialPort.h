@@ -56,6 +56,9 @@ public:
     }
 };
 
+// Why a port did not open, for the operator: the system's text, except for a
+// port that exists but may not be opened, which says what to do about it.
+OsError serialOpenError(int code);
 
 // The names a port listing tries, in order: ttyS as "COMn", then the paths of
 // ttyAMA, ttyUSB and ttyACM devices and of the entries in serial/by-id.

@@ -1,5 +1,6 @@
 #include "settings/ProgramSettings.h"
 
+#include <cmath>
 #include <functional>
 
 #include "platform/Logging.h"
@@ -169,15 +170,28 @@ int ProgramSettings::Open(const std::string& fileName, IPrompt& prompt)
     IProfileFiles& fs = files();
 
     std::string content;
-    if (fs.read(path, content) != IProfileFiles::ReadResult::Ok) {
+    const IProfileFiles::ReadResult read = fs.read(path, content);
+    if (read == IProfileFiles::ReadResult::NotAFile) {
+        // Never read from or written to: a FIFO would hang the start, a device take the text.
+        BV_LOG_ERROR(logger(), kTag, path << " is not a regular file: the initial settings are used and not saved");
+        m_strPath = path;
+        prompt.show(S(kMsgNotWritable), PromptButtons::Ok, PromptIcon::Exclamation);
+        return 1;
+    }
+    if (read != IProfileFiles::ReadResult::Ok) {
         // No file yet: it gets the initial values, which stay in force.
         m_strPath = path;
         WriteAll();
         return 1;
     }
     m_strPath = path;
-    if (!fs.canWrite(path))
+    if (!fs.canWrite(path)) {
         prompt.show(S(kMsgNotWritable), PromptButtons::Ok, PromptIcon::Exclamation);
+    } else if (!fs.canReplace(path)) {
+        // Said now rather than found out at shutdown.
+        BV_LOG_WARN(logger(), kTag, "the folder of " << path << " may not be written: settings will not be saved");
+        prompt.show(S(kMsgNotWritable), PromptButtons::Ok, PromptIcon::Exclamation);
+    }
 
     ProfileDocument document(content);
     const int version = document.getInt("Version", "no", 0);
@@ -390,7 +404,12 @@ void ProgramSettings::saveTo(ProfileDocument& document) const
     w.unsignedValue(S(61275), S(61273), m_ulCommandNo);
     w.unsignedValue(S(61275), S(61274), m_ulFileNo);
     w.integer(S(61275), S(61276), m_iProtocol);
-    w.general(S(61277), "Offset", static_cast<double>(m_lOffsetThousandths) / 1000.0);
+    // The thousandths were cut from the value read (2.01 holds 2009.999...):
+    // while they still stand for it, its rounded thousandths go back.
+    long offset = m_lOffsetThousandths;
+    if (offset == truncToLong(m_dOffset * 1000.0))
+        offset = truncToLong(std::round(m_dOffset * 1000.0));
+    w.general(S(61277), "Offset", static_cast<double>(offset) / 1000.0);
 
     w.integer("Comm", "Set Parity", m_bSetParity);
     w.integer("Comm", "USB-To-Serial Bridge", m_bUsbToSerialBridge);

@@ -15,6 +15,7 @@
 #include "platform/Clock.h"
 #include "platform/D2xx.h"
 #include "platform/Logging.h"
+#include "platform/ProgramPaths.h"
 #include "platform/Prompt.h"
 #include "platform/SerialPort.h"
 #include "sim/SimWorld.h"
@@ -68,6 +69,8 @@ ParsedArguments parseArguments(const std::vector<std::string>& args)
         std::string value;
         if (a == "-h" || a == "--help") {
             r.help = true;
+        } else if (a == "--version") {
+            r.version = true;
         } else if (a == "--simulate") {
             o.simulate = true;
         } else if (a.rfind("--simulate=", 0) == 0) {
@@ -106,7 +109,9 @@ std::string usage()
            "                    /dev/ttyUSB0, /dev/serial/by-id/...); the \"Port\" setting changes\n"
            "                    only when it answers\n"
            "  --screenshot FILE write a PNG of the window once the first points are in, then quit\n"
-           "  --settings-dir DIR  BrivaneSoftware.ini and the bus log there instead of beside the program\n";
+           "  --settings-dir DIR  BrivaneSoftware.ini and the bus log there instead of beside the program\n"
+           "                    (or, installed, ~/.config and ~/.local/state, BrivaneSoftware)\n"
+           "  --version         the version, then exit\n";
 }
 
 BrivaneApp::BrivaneApp(AppOptions options, AppEnvironment environment)
@@ -148,8 +153,13 @@ BrivaneApp::~BrivaneApp()
 
 int BrivaneApp::Startup(const std::string& executableDirectory)
 {
+    const ProgramPaths paths =
+        ProgramPaths::resolve(executableDirectory, m_options.settingsDir, PathEnvironment::fromProcess());
+    const auto folderProblems = paths.createFolders(m_env.configureLogging);
     if (m_env.configureLogging)
-        log::configure("log4j.properties");
+        log::configure(paths.logConfig.empty() ? ProgramPaths::kLogConfig : paths.logConfig, paths.diagnosticDir);
+    for (const std::string& problem : folderProblems)
+        BV_LOG_ERROR(logger(), kTag, problem);
 
     // Light grey dialogs with black text, as the operators know them.
     if (qobject_cast<QApplication*>(QCoreApplication::instance())) {
@@ -167,7 +177,7 @@ int BrivaneApp::Startup(const std::string& executableDirectory)
     else
         m_language->load(QString::fromStdString(m_env.languageModule));
 
-    m_programDir = m_options.settingsDir.empty() ? executableDirectory : m_options.settingsDir;
+    m_programDir = paths.settingsDir;
 
     ID2xx* usb = nullptr;
     if (m_options.simulate) {
@@ -183,7 +193,7 @@ int BrivaneApp::Startup(const std::string& executableDirectory)
         usb = m_realUsb.get();
     }
     m_core = std::make_unique<BrivaneCore>(*m_settings, CorePlatform{*m_clock, *m_prompt, *m_ports, *usb, nullptr});
-    const int writeBack = m_core->Startup(m_programDir);
+    const int writeBack = m_core->Startup(m_programDir, paths.busLogDir);
     if (!m_options.port.empty()) {
         m_core->links()->givenPort = m_options.port;
         m_settings->m_iDataTransferMode = kLinkSerial;

@@ -34,6 +34,7 @@ struct ParsedArguments {
     AppOptions options;
     std::string error;  // empty when the line was understood
     bool help = false;
+    bool version = false;
 };
 ParsedArguments parseArguments(const std::vector<std::string>& args);
 std::string usage();

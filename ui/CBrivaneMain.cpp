@@ -269,6 +269,11 @@ void CBrivaneMain::OnTimerWeiter()
             return;
         m_core.heartbeat();
         ++m_iHeartbeats;
+        // The watchdog forgets a stale state quietly when measuring ends.
+        if (m_bStaleShown && !ReadingsStale()) {
+            m_bStaleShown = false;
+            MyUpdate(kPartValueArea | kPartShutter);
+        }
     });
 }
 
@@ -306,8 +311,7 @@ void CBrivaneMain::OnDeviceChanged(int hint, long argument)
             MyUpdate(kPartButtons);
             break;
         case kNotifyMeasuringEnded:
-            // A stale state ends with the measurement.
-            MyUpdate(kPartButtons | kPartValueArea | kPartShutter);
+            MyUpdate(kPartButtons);
             break;
         case kNotifyStatusLine:
             AddErrorMessage(m_pDevice->StatusText(), static_cast<int>(argument));
@@ -364,6 +368,7 @@ void CBrivaneMain::OnReadingsStale(int64_t)
     guarded("OnReadingsStale", [&] {
         const ReadingWatchdog* watchdog = m_core.watchdog();
         AddErrorMessage(noReadingText(watchdog ? watchdog->sinceWallMs() : 0), status::kError);
+        m_bStaleShown = true;
         m_value->staleValueTexts();
         MyUpdate(kPartValueArea | kPartShutter);
     });
@@ -372,7 +377,10 @@ void CBrivaneMain::OnReadingsStale(int64_t)
 void CBrivaneMain::OnReadingsResumed()
 {
     // The new point's own update follows and redraws the rest.
-    guarded("OnReadingsResumed", [&] { AddErrorMessage(strings::text(61305), status::kInformation); });
+    guarded("OnReadingsResumed", [&] {
+        m_bStaleShown = false;
+        AddErrorMessage(strings::text(61305), status::kInformation);
+    });
 }
 
 bool CBrivaneMain::ReadingsStale() const

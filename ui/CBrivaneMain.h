@@ -236,6 +236,7 @@ private:
     int m_iTimerId = 0;
     bool m_bInitialised = false;
     int m_iHeartbeats = 0;
+    bool m_bStaleShown = false;
 
     CValuePanel* m_value = nullptr;
     CPlotPanel* m_plot = nullptr;

@@ -7,7 +7,11 @@
 #include <QLibrary>
 #include <QTranslator>
 
+#include <cstring>
+#include <elf.h>
+
 #include "platform/Logging.h"
+#include "platform/ProgramPaths.h"
 #include "res/StringTable.h"
 
 namespace bv {
@@ -61,8 +65,12 @@ bool LanguageModule::load()
 {
     if (loaded())
         return true;
-    if (QCoreApplication::instance() && load(QCoreApplication::applicationDirPath()))
-        return true;
+    if (QCoreApplication::instance()) {
+        // Beside the program (a build or a copied folder), then where an install puts it.
+        const QString dir = QCoreApplication::applicationDirPath();
+        if (load(dir) || load(QString::fromStdString(ProgramPaths::installedLibraryDir(dir.toStdString()))))
+            return true;
+    }
     // The plain name lets the loader search its usual path.
     return tryLoad(std::make_unique<QLibrary>(QLatin1String(kName)));
 }
@@ -83,8 +91,63 @@ bool LanguageModule::load(const QString& fileOrDirectory)
     return false;
 }
 
+bool LanguageModule::fileLooksUsable(const QString& path, QString* why)
+{
+    auto refuse = [&](const char* reason) {
+        if (why)
+            *why = QString::fromLatin1(reason);
+        return false;
+    };
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return refuse("cannot be read");
+    const QByteArray data = file.readAll();
+    const auto size = static_cast<quint64>(data.size());
+    if (size < sizeof(Elf64_Ehdr) || std::memcmp(data.constData(), ELFMAG, SELFMAG) != 0)
+        return refuse("not a shared library");
+
+    // The machine and word size the program itself was built for.
+    QFile self(QStringLiteral("/proc/self/exe"));
+    Elf64_Ehdr header{};
+    std::memcpy(&header, data.constData(), sizeof header);
+    Elf64_Ehdr ownHeader{};
+    if (self.open(QIODevice::ReadOnly) &&
+        self.read(reinterpret_cast<char*>(&ownHeader), sizeof ownHeader) == qint64(sizeof ownHeader)) {
+        if (header.e_ident[EI_CLASS] != ownHeader.e_ident[EI_CLASS] ||
+            header.e_ident[EI_DATA] != ownHeader.e_ident[EI_DATA] || header.e_machine != ownHeader.e_machine)
+            return refuse("built for another machine");
+    }
+    if (header.e_ident[EI_CLASS] != ELFCLASS64 || header.e_type != ET_DYN)
+        return refuse("not a shared library for this program");
+
+    auto inside = [size](quint64 offset, quint64 length) { return offset <= size && length <= size - offset; };
+    if (header.e_phentsize != sizeof(Elf64_Phdr) ||
+        !inside(header.e_phoff, quint64(header.e_phnum) * sizeof(Elf64_Phdr)))
+        return refuse("truncated (program headers)");
+    for (int i = 0; i < header.e_phnum; ++i) {
+        Elf64_Phdr ph{};
+        std::memcpy(&ph, data.constData() + header.e_phoff + quint64(i) * sizeof ph, sizeof ph);
+        if (ph.p_type == PT_LOAD && !inside(ph.p_offset, ph.p_filesz))
+            return refuse("truncated");
+    }
+    if (header.e_shoff != 0 && !inside(header.e_shoff, quint64(header.e_shnum) * header.e_shentsize))
+        return refuse("truncated (section headers)");
+    if (!data.contains(QByteArray(kMarker)))
+        return refuse("not a language module of this program's format");
+    return true;
+}
+
 bool LanguageModule::tryLoad(std::unique_ptr<QLibrary> library)
 {
+    // Only files we found ourselves are checked; a bare name is the loader's to search.
+    const QFileInfo info(library->fileName());
+    QString why;
+    if (info.isAbsolute() && info.exists() && !fileLooksUsable(info.absoluteFilePath(), &why)) {
+        BV_LOG_ERROR(logger(), kTag,
+                     "language module not used: " << info.absoluteFilePath().toStdString() << " is "
+                                                  << why.toStdString() << "; the program stays in English");
+        return false;
+    }
     if (!library->load()) {
         BV_LOG_DEBUG(logger(), kTag, "language module not loaded: " << library->errorString().toStdString());
         return false;
@@ -107,7 +170,7 @@ bool LanguageModule::tryLoad(std::unique_ptr<QLibrary> library)
     QFile table{QString::fromLatin1(kStringTable)};
     if (table.open(QIODevice::ReadOnly))
         strings::setOverrides(parseStringTable(table.readAll()));
-    BV_LOG_DEBUG(logger(), kTag, "language module loaded: " << m_library->fileName().toStdString());
+    BV_LOG_INFO(logger(), kTag, "language module loaded: " << m_library->fileName().toStdString());
     return true;
 }
 

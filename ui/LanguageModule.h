@@ -23,13 +23,15 @@ public:
     static constexpr const char* kStringTable = ":/BVSGerman/strings.txt";
     static constexpr const char* kRegisterSymbol = "bvsRegisterResources";
     static constexpr const char* kUnregisterSymbol = "bvsUnregisterResources";
+    static constexpr const char* kMarker = "BVSGerman language module, format 1";
 
     LanguageModule();
     ~LanguageModule();
     LanguageModule(const LanguageModule&) = delete;
     LanguageModule& operator=(const LanguageModule&) = delete;
 
-    // Beside the executable first, then the system search path. False (and
+    // Beside the executable first, then the installed library folder, then
+    // the system search path. False (and
     // nothing changed) when no module is found or it is not one of ours.
     bool load();
     // One file, or a directory that holds the module.
@@ -45,6 +47,11 @@ public:
     // "number<TAB>text" lines; \n, \t and \\ stand for themselves escaped.
     // Lines without a number and a tab are skipped.
     static std::map<unsigned, std::string> parseStringTable(const QByteArray& data);
+
+    // Whether the file may be handed to the loader at all: a whole ELF
+    // object for this machine, every loaded part inside the file, our
+    // marker in it. A truncated file would crash the loader (SIGBUS).
+    static bool fileLooksUsable(const QString& path, QString* why = nullptr);
 
 private:
     bool tryLoad(std::unique_ptr<QLibrary> library);

@@ -47,7 +47,7 @@ void tag(QWidget* w, const char* name, int id)
 DeviceSettingsDialog::DeviceSettingsDialog(CDevice& device, ProgramSettings& settings, QWidget* parent)
     : QDialog(parent), m_device(device), m_settings(settings), m_address(new QLineEdit), m_deviation(new QLineEdit)
 {
-    setWindowTitle(QStringLiteral("Settings Brivane"));
+    setWindowTitle(tr("Settings Brivane"));
     setProperty("controlId", static_cast<int>(kIdd));
     tag(m_address, "deviceAddressEdit", kIdAddress);
     tag(m_deviation, "deviationLimitEdit", kIdDeviation);
@@ -99,7 +99,7 @@ ProtocolDialog::ProtocolDialog(CDevice* device, IPrompt& prompt, QWidget* parent
       m_user(new QLineEdit),
       m_password(new QLineEdit)
 {
-    setWindowTitle(QStringLiteral("Protocol"));
+    setWindowTitle(tr("Protocol"));
     setProperty("controlId", static_cast<int>(kIdd));
     tag(m_fileWrite, "fileWriteCheck", kIdFileWrite);
     tag(m_fileName, "fileNameEdit", kIdFileName);

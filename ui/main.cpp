@@ -1,12 +1,25 @@
 #include <QApplication>
+#include <cstring>
 #include <iostream>
 #include <string>
 #include <vector>
 
+#include "res/Version.h"
 #include "ui/BrivaneApp.h"
 
 int main(int argc, char** argv)
 {
+    // Answered before Qt starts: no display is needed for these.
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::cout << bv::versionText("brivane") << "\n";
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::cout << bv::usage();
+            return 0;
+        }
+    }
     QApplication application(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("BrivaneSoftware"));
     QCoreApplication::setApplicationName(QStringLiteral("BrivaneSoftware"));

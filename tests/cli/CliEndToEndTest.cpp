@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
@@ -77,10 +78,10 @@ TEST(CliEndToEnd, LostReadingsOrProtocolLinesEndTheRunNonZero)
     ASSERT_TRUE(WIFEXITED(raw));
     EXPECT_EQ(WEXITSTATUS(raw), 1);
 
-    // A calibration the meter never confirms: given up, non-zero.
+    // A model without electronic calibration asked for one: refused, non-zero.
     const Result cal = runCli("--simulate=plain --calibrate", dir);
     EXPECT_EQ(cal.status, 1) << cal.err;
-    EXPECT_NE(cal.err.find("heater switched off"), std::string::npos) << cal.err;
+    EXPECT_NE(cal.err.find("the Brivane has no electronic calibration"), std::string::npos) << cal.err;
 }
 
 TEST(CliEndToEnd, SimulatedEcMeterGivesFiveJsonLines)
@@ -286,6 +287,75 @@ TEST(CliEndToEnd, InterruptHangupAndQuitStopCleanlyAfterTheCurrentCycle)
     std::ifstream ini(dir.file("BrivaneSoftware.ini"));
     EXPECT_TRUE(ini.good());
   }
+}
+
+} // namespace
+} // namespace bv
+
+namespace bv {
+namespace {
+
+// Used to end with status 0, all readings lost.
+TEST(CliEndToEnd, UnwritableProtocolFileFailsBeforeTheFirstReading)
+{
+    test::TempDir dir;
+    Result protocol = runCli("--simulate=ec --count 2 --protocol " + dir.file("no-such-folder/p.txt"), dir);
+    EXPECT_EQ(protocol.status, 1);
+    EXPECT_NE(protocol.err.find("cannot write the protocol file"), std::string::npos) << protocol.err;
+    EXPECT_TRUE(protocol.out.empty()) << protocol.out;
+}
+
+// `| head -1` used to kill the run with SIGPIPE: no settings written back.
+TEST(CliEndToEnd, ClosedStandardOutputEndsTheRunLikeAnInterrupt)
+{
+    test::TempDir dir;
+    const std::string cmd = "cd " + dir.path() + " && timeout 60 " + kCli + " --settings-dir " + dir.path() +
+                            " --simulate=plain --interval 200 2>" + dir.file("err.txt") + " | head -1 >" +
+                            dir.file("out.txt") + "; echo ${PIPESTATUS[0]} >" + dir.file("status.txt");
+    ASSERT_EQ(std::system(("bash -c '" + cmd + "'").c_str()), 0);
+    std::ifstream status(dir.file("status.txt"));
+    int code = -1;
+    status >> code;
+    std::ifstream err(dir.file("err.txt"));
+    std::string errText((std::istreambuf_iterator<char>(err)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(code, 0) << errText;
+    EXPECT_NE(errText.find("standard output closed"), std::string::npos) << errText;
+    EXPECT_TRUE(std::ifstream(dir.file("BrivaneSoftware.ini")).good());
+}
+
+// The shutter of the compact model moves only through the PLC: without one the
+// run waits about 10 s for it. Ctrl-C must not wait with it.
+TEST(CliEndToEnd, SignalEndsTheWaitForTheShutter)
+{
+    test::TempDir dir;
+    const pid_t cli = fork();
+    ASSERT_GE(cli, 0);
+    if (cli == 0) {
+        const int devnull = open("/dev/null", O_WRONLY);
+        dup2(devnull, STDOUT_FILENO);
+        dup2(devnull, STDERR_FILENO);
+        execl(kCli.c_str(), kCli.c_str(), "--simulate=compact", "--open-shutter", "--settings-dir",
+              dir.path().c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    sleep(3);
+    kill(cli, SIGINT);
+    const auto signalled = std::chrono::steady_clock::now();
+    int status = 0;
+    pid_t done = 0;
+    while ((done = waitpid(cli, &status, WNOHANG)) == 0 &&
+           std::chrono::steady_clock::now() - signalled < std::chrono::seconds(30))
+        usleep(50000);
+    const auto took = std::chrono::steady_clock::now() - signalled;
+    if (done == 0) {
+        kill(cli, SIGKILL);
+        waitpid(cli, &status, 0);
+    }
+    ASSERT_EQ(done, cli) << "still waiting 30 s after SIGINT";
+    EXPECT_LT(took, std::chrono::seconds(4));
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_TRUE(std::ifstream(dir.file("BrivaneSoftware.ini")).good());
 }
 
 } // namespace

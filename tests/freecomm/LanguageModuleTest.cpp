@@ -11,11 +11,19 @@
 #include <QRegularExpression>
 #include <QTextStream>
 
+#include <cstring>
+
 #include "app/LinkSelection.h"
+#include "control/Device.h"
+#include "control/Scheduler.h"
+#include "platform/Clock.h"
+#include "settings/ProgramSettings.h"
+#include "support/ScriptedPrompt.h"
 #include "res/StringTable.h"
 #include "ui/AboutDialog.h"
 #include "ui/LanguageModule.h"
 #include "ui/PortDialog.h"
+#include "ui/SettingsDialogs.h"
 
 namespace bv {
 namespace {
@@ -46,6 +54,16 @@ TEST_F(LanguageModuleTest, GermanWhileLoadedEnglishAfter)
         EXPECT_EQ(LanguageModule::pixmap("132").size(), QSize(64, 64));
     }
 
+    {
+        ManualClock clock;
+        CScheduler scheduler{clock};
+        test::ScriptedPrompt prompt;
+        CDevice device{scheduler, prompt};
+        ProgramSettings settings;
+        EXPECT_EQ(DeviceSettingsDialog(device, settings).windowTitle(), "Einstellungen Brivane");
+        EXPECT_EQ(ProtocolDialog(&device, prompt).windowTitle(), "Protokoll");
+    }
+
     module.unload();
     EXPECT_FALSE(module.loaded());
     EXPECT_EQ(strings::text(6117), "Cannot open Database !");
@@ -73,6 +91,38 @@ TEST_F(LanguageModuleTest, MissingOrForeignModuleChangesNothing)
     EXPECT_FALSE(module.load(foreign));
     EXPECT_FALSE(module.loaded());
     EXPECT_EQ(strings::text(4001), "Average");
+}
+
+// Both used to reach the loader: the cut one crashed it (SIGBUS).
+TEST_F(LanguageModuleTest, TruncatedOrOtherFormatModuleIsNeverLoaded)
+{
+    QFile real(kModuleDir + "/libBVSGerman.so");
+    ASSERT_TRUE(real.open(QIODevice::ReadOnly));
+    const QByteArray whole = real.readAll();
+    const QString dir = QDir::tempPath() + "/brivane-lang-" + QString::number(QCoreApplication::applicationPid());
+    ASSERT_TRUE(QDir().mkpath(dir));
+    const QString copy = dir + "/libBVSGerman.so";
+    auto place = [&](const QByteArray& bytes) {
+        QFile::remove(copy);
+        QFile out(copy);
+        return out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size();
+    };
+
+    ASSERT_TRUE(place(whole.left(whole.size() / 2)));
+    EXPECT_FALSE(module.load(dir));
+    QByteArray otherFormat = whole;
+    const qsizetype marker = otherFormat.indexOf(LanguageModule::kMarker);
+    ASSERT_GE(marker, 0);
+    otherFormat[marker + qsizetype(std::strlen(LanguageModule::kMarker)) - 1] = '0';
+    ASSERT_TRUE(place(otherFormat));
+    EXPECT_FALSE(module.load(dir));
+    EXPECT_FALSE(module.loaded());
+    EXPECT_EQ(strings::text(4001), "Average");
+
+    ASSERT_TRUE(place(whole));
+    EXPECT_TRUE(module.load(dir));
+    module.unload();
+    QDir(dir).removeRecursively();
 }
 
 TEST(LanguageModuleTable, ParsesTabbedLinesWithEscapes)

@@ -43,6 +43,22 @@ TEST(Logging, ShippedConfigurationWritesRecordsWithTheFileTag)
     });
 }
 
+// The installed program keeps its diagnostic log in its state folder.
+TEST(Logging, ShippedConfigurationWritesIntoTheGivenLogFolder)
+{
+    inTempDir([](const test::TempDir& dir) {
+        std::filesystem::create_directory(dir.file("state"));
+        log::configure(std::string(BRIVANE_SOURCE_DIR) + "/res/log4j.properties", dir.file("state"));
+        log::Logger logger("CBrivaneApp");
+        BV_LOG(logger, log::Level::Error, "BV_main", "into the state folder");
+        std::ifstream in(dir.file("state/BrivaneSoftware.log"));
+        std::ostringstream s;
+        s << in.rdbuf();
+        EXPECT_NE(s.str().find("into the state folder"), std::string::npos);
+        EXPECT_FALSE(std::filesystem::exists(dir.file("BrivaneSoftware.log")));
+    });
+}
+
 TEST(Logging, MissingOrBrokenFileFallsBackAndGoesOn)
 {
     inTempDir([](const test::TempDir& dir) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <string>
 
@@ -43,6 +44,13 @@ TEST_F(SerialOpen, MissingPortIsReportedAndNameKept)
     EXPECT_EQ(link.portName(), "COM9");
     ASSERT_EQ(prompt.shown.size(), 1u);
     EXPECT_EQ(prompt.texts()[0], "CSerial: Cannot open Serial Interface !");
+
+    // A port that is there but not the user's says what to do.
+    ports.failNextOpens("COM1", serialOpenError(EACCES));
+    EXPECT_EQ(link.bInitSerial("com1"), 0);
+    ASSERT_EQ(prompt.shown.size(), 2u);
+    EXPECT_EQ(prompt.texts()[1],
+              "CSerial: Cannot open Serial Interface !\npermission denied: add the user to the dialout group");
 }
 
 TEST_F(SerialOpen, PortInUseDoesNotOpen)

@@ -5,6 +5,10 @@
 #include <chrono>
 #include <thread>
 
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include "PtyPair.h"
 #include "SerialBench.h"
 #include "sim/SimSerialPty.h"
@@ -33,6 +37,41 @@ TEST(PosixSerialPort, OpenFailuresCarryTheSystemError)
 
     EXPECT_FALSE(system.open("/dev/null", &error));
     EXPECT_EQ(error.code, ENOTTY);
+}
+
+// A port the user may not open says what to do. Root opens anything, so as
+// root the open is made by a child that has become the user "nobody".
+TEST(PosixSerialPort, APortWithoutPermissionNamesTheDialoutGroup)
+{
+    PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    ASSERT_EQ(chmod(pty.slave().c_str(), 0), 0);
+    int pipeFds[2];
+    ASSERT_EQ(pipe(pipeFds), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        close(pipeFds[0]);
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(3);
+        PosixSerialSystem system;
+        OsError error;
+        const bool opened = system.open(pty.slave(), &error) != nullptr;
+        const std::string report = std::to_string(error.code) + " " + error.text;
+        (void)!write(pipeFds[1], report.data(), report.size());
+        _exit(opened ? 2 : 0);
+    }
+    close(pipeFds[1]);
+    std::string report;
+    char buffer[256];
+    for (ssize_t n; (n = read(pipeFds[0], buffer, sizeof buffer)) > 0;)
+        report.append(buffer, size_t(n));
+    close(pipeFds[0]);
+    int status = -1;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    ASSERT_EQ(WEXITSTATUS(status), 0) << "the port opened without permission";
+    EXPECT_EQ(report, std::to_string(EACCES) + " permission denied: add the user to the dialout group");
 }
 
 TEST(PosixSerialPort, WorksOnAPseudoTerminal)

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -9,6 +10,9 @@
 #include "support/ScriptedPrompt.h"
 #include "support/TempDir.h"
 #include "tests/settings/ProfileFilesDouble.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace bv {
 namespace {
@@ -263,7 +267,59 @@ TEST_F(ProgramSettingsTest, OneByteValuesFlagsAndThousandths)
     EXPECT_EQ(value("Address", "Own"), "44");
     EXPECT_EQ(value("Comm", "Set Parity"), "1");
     EXPECT_EQ(value("Open Shutter", "Use SPS"), "1");
-    EXPECT_EQ(value("CarriageConstant", "Offset"), "1.234");
+    // Rounded to thousandths on the way back, not cut.
+    EXPECT_EQ(value("CarriageConstant", "Offset"), "1.235");
+}
+
+TEST_F(ProgramSettingsTest, OffsetGoesBackRoundedNotCutShort)
+{
+    // 2.01 * 1000 is 2009.999...: the thousandths kept inside are 2009.
+    writeIni("[CarriageConstant]\nOffset=2.01\n");
+    ASSERT_EQ(settings.Open(kIni, prompt), 1);
+    ASSERT_EQ(settings.WriteAll(), 1);
+    EXPECT_EQ(value("CarriageConstant", "Offset"), "2.01");
+    ASSERT_EQ(settings.Open(kIni, prompt), 1);
+    EXPECT_DOUBLE_EQ(settings.m_dOffset, 2.01);
+}
+
+TEST_F(ProgramSettingsTest, IniThatIsAFifoOrADeviceIsNeverReadNorWritten)
+{
+    // A FIFO would block the start for good; /dev/null would swallow the write-back.
+    ASSERT_EQ(::mkfifo(path.c_str(), 0666), 0);
+    ASSERT_EQ(settings.Open(kIni, prompt), 1);
+    EXPECT_EQ(prompt.texts(), std::vector<std::string>{kNotWritable});
+    expectSameSettings(settings, initial);
+    EXPECT_EQ(settings.WriteAll(), 0);
+    struct stat st {};
+    ASSERT_EQ(::lstat(path.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+
+    ASSERT_EQ(::unlink(path.c_str()), 0);
+    ASSERT_EQ(::symlink("/dev/null", path.c_str()), 0);
+    ASSERT_EQ(settings.Open(kIni, prompt), 1);
+    EXPECT_EQ(prompt.shown.size(), 2u);
+    EXPECT_EQ(settings.WriteAll(), 0);
+    ASSERT_EQ(::stat("/dev/null", &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode));
+}
+
+TEST_F(ProgramSettingsTest, WritableIniInAFolderThatIsNotIsToldAtTheStart)
+{
+    writeIni("[Comm]\nPort=ttyS3\n");
+    ASSERT_EQ(::chmod(path.c_str(), 0666), 0);
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0555), 0);
+    // Root writes anywhere: the check runs as an ordinary user.
+    EXPECT_EXIT(
+        {
+            if (::getuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+                std::_Exit(3);
+            const bool opened = settings.Open(kIni, prompt) == 1;
+            const bool told = prompt.texts() == std::vector<std::string>{kNotWritable};
+            const bool refused = settings.WriteAll() == 0;
+            std::_Exit(opened && told && refused && settings.m_sPort == "ttyS3" ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+    ::chmod(dir.path().c_str(), 0700);
 }
 
 TEST_F(ProgramSettingsTest, DetectorWithoutTau2IsNotDefinedAndLosesItsName)

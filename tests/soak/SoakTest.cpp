@@ -1,7 +1,8 @@
 // 24 simulated hours of continuous measuring against the simulated meter, on
 // the manual clock, while the simulator disturbs the link at seeded random
 // times: noise, broken checks, split answers, silences, flow drops, shutter
-// errors and one unplugged port that the link selection brings back.
+// errors, and three unplugs of the port or adapter that the link's own
+// reconnect brings back, measuring included.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -93,9 +94,13 @@ public:
     PromptResult show(const std::string&, PromptButtons, PromptIcon) override
     {
         ++shown;
+        if (core && core->recovery() && core->recovery()->recovering())
+            ++whileRecovering;
         return PromptResult::Ok;
     }
     long shown = 0;
+    long whileRecovering = 0;  // a reconnect must never stop the program with a box
+    BrivaneCore* core = nullptr;
 };
 
 // True when the text is a measuring answer exactly as the simulated meter
@@ -150,6 +155,10 @@ public:
         ++answers;
         const bool intact = intactAnswer(record.text());
         lastGarbled = garbledNumber(record.text());
+        // Asked of the link itself: whatever reaches the programs, a record
+        // whose message failed its check must not be among it.
+        ZelmorUSBCRC* link = m_usb ? m_core.device()->UsbLink() : nullptr;
+        lastFailedCheck = link && link->takenFrameFailedCheck();
         if (!intact && broken.size() < 3)
             broken.emplace_back(record.text());
         CPowerMeter& device = *m_core.device();
@@ -181,6 +190,7 @@ public:
     long awaitedIntact = 0, awaitedBroken = 0;
     long awaitedGarbled = 0;   // of those awaited, with a garbled number
     bool lastGarbled = false;  // the newest "al" answer
+    bool lastFailedCheck = false;
     long staleIntact = 0, staleBroken = 0;
     std::vector<std::string> broken;  // the first few, for the report
 
@@ -216,6 +226,8 @@ public:
         // Points are made while their answer is dispatched.
         if (m_frames.lastGarbled)
             ++fromGarbled;
+        if (m_frames.lastFailedCheck)
+            ++fromFailedCheck;
         const CBrivaneDoc& store = m_device.Store();
         maxCount = std::max(maxCount, store.GetCount());
         if (store.GetCount() > store.GetMaxCount())
@@ -229,6 +241,7 @@ public:
     }
     long points = 0;
     long fromGarbled = 0;
+    long fromFailedCheck = 0;
     int maxCount = 0;
     long overLimit = 0;
     uint32_t last = 0;
@@ -241,10 +254,15 @@ private:
     const FrameWatch& m_frames;
 };
 
+struct Unplug {
+    uint32_t at = 0, ms = 0;  // elapsed ms
+};
+
 struct Faults {
     long noise = 0, checks = 0, splits = 0, silences = 0, flowDrops = 0, shutterErrors = 0;
     uint32_t longestSilence = 0;
-    uint32_t unplugAt = 0, unplugMs = 0;
+    std::vector<Unplug> unplugs;
+    uint32_t longestUnplug = 0;
 };
 
 class Soak {
@@ -260,6 +278,7 @@ public:
         core = std::make_unique<BrivaneCore>(
             settings, CorePlatform{clock, prompt, world->serialPorts(), world->usb(), nullptr});
         core->Startup(dir.path());
+        prompt.core = core.get();
         frames = std::make_unique<FrameWatch>(*core, usb);
         core->heartbeatBody()->addObserver(frames.get());
         core->links()->usbSinks.push_back(&sent);
@@ -391,20 +410,6 @@ public:
             world->ports().setPresent("COM1", present);
     }
 
-    // Close the link, select one again, start measuring anew.
-    void resetLink()
-    {
-        if (m_usb) {
-            if (ZelmorUSBCRC* link = core->device()->UsbLink())
-                link->Close();
-        } else {
-            core->serial().Close();
-        }
-        core->links()->ListPorts();
-        core->links()->SelectLink();
-        core->device()->StartMeasuring(0, 1);
-    }
-
     ManualClock clock{1000};
     test::TempDir dir;
     CountingPrompt prompt;
@@ -493,9 +498,14 @@ void soak(bool usb, uint32_t seed)
     device.StartMeasuring(0, 1);
 
     const uint32_t start = s.clock.now();
-    s.faults.unplugAt = s.between(2 * kHour, 22 * kHour);
-    s.faults.unplugMs = s.between(5, 60) * 1000;
-    bool unplugged = false, replugged = false;
+    // Three outages in hours 2 to 22, each in its own stretch of the day.
+    for (uint32_t i = 0; i < 3; ++i) {
+        const uint32_t from = 2 * kHour + i * (20 * kHour / 3);
+        const Unplug u{s.between(from, from + 20 * kHour / 3 - 2 * 60000), s.between(5, 60) * 1000};
+        s.faults.unplugs.push_back(u);
+        s.faults.longestUnplug = std::max(s.faults.longestUnplug, u.ms);
+    }
+    size_t nextPlug = 0;  // unplugs[n / 2]; even n: out, odd n: back in
     long peakHour1 = -1;
     uint32_t nextSecond = 1000;
     // Bounded: the clock advances at least one tick per heartbeat.
@@ -510,13 +520,15 @@ void soak(bool usb, uint32_t seed)
             continue;
         nextSecond += 1000;
         s.disturb(elapsed);
-        if (!unplugged && elapsed >= s.faults.unplugAt) {
-            unplugged = true;
-            s.unplug(false);
-        } else if (unplugged && !replugged && elapsed >= s.faults.unplugAt + s.faults.unplugMs) {
-            replugged = true;
-            s.unplug(true);
-            s.resetLink();
+        if (nextPlug < 2 * s.faults.unplugs.size()) {
+            const Unplug& u = s.faults.unplugs[nextPlug / 2];
+            if (nextPlug % 2 == 0 && elapsed >= u.at) {
+                s.unplug(false);
+                ++nextPlug;
+            } else if (nextPlug % 2 == 1 && elapsed >= u.at + u.ms) {
+                s.unplug(true);
+                ++nextPlug;
+            }
         }
         if (elapsed % 60000 < 1000)
             s.takeSimulatorRecords();
@@ -526,7 +538,12 @@ void soak(bool usb, uint32_t seed)
     ASSERT_GE(s.clock.now() - start, kSoakMs) << "the soak stopped after " << loops << " heartbeats";
     const long peakHour24 = peakResidentKb();
     s.takeSimulatorRecords();
-    ASSERT_TRUE(replugged);
+    ASSERT_EQ(nextPlug, 2 * s.faults.unplugs.size());
+    // Each unplug was found and recovered by the link itself, measuring resumed.
+    EXPECT_EQ(s.core->recovery()->outages(), static_cast<long>(s.faults.unplugs.size()));
+    EXPECT_FALSE(s.core->recovery()->recovering());
+    EXPECT_TRUE(device.m_Measuring.IsRunning());
+    EXPECT_EQ(s.prompt.whileRecovering, 0);
     const int storedAtEnd = device.Store().GetCount();
     const int storeLimit = device.Store().GetMaxCount();
 
@@ -541,13 +558,13 @@ void soak(bool usb, uint32_t seed)
                 "broken, stale %ld intact + %ld broken), "
                 "%ld polls; store max %d of %d; longest gap %.1f s; peak RSS %ld kB at hour 1, %ld kB at hour 24; "
                 "faults: %ld noise, %ld checks, %ld splits, %ld silences (longest %.1f s), %ld flow drops, "
-                "%ld shutter errors, unplugged %.0f s at hour %.2f; %ld boxes\n",
+                "%ld shutter errors, %zu unplugs (longest %.0f s); %ld boxes\n",
                 usb ? "USB" : "serial", seconds, s.ticks, p.points, f.answers, f.awaitedIntact, f.awaitedBroken,
                 f.staleIntact, f.staleBroken, s.polls(),
                 p.maxCount, storeLimit, p.longestGap / 1000.0, peakHour1, peakHour24,
                 s.faults.noise, s.faults.checks, s.faults.splits, s.faults.silences,
                 s.faults.longestSilence / 1000.0, s.faults.flowDrops, s.faults.shutterErrors,
-                s.faults.unplugMs / 1000.0, s.faults.unplugAt / double(kHour), s.prompt.shown);
+                s.faults.unplugs.size(), s.faults.longestUnplug / 1000.0, s.prompt.shown);
 
     for (const std::string& b : f.broken)
         std::printf("[ soak %s ] broken answer: %s\n", usb ? "USB" : "serial", b.c_str());
@@ -557,6 +574,8 @@ void soak(bool usb, uint32_t seed)
     // polls left unanswered in time.
     // An answer with a garbled number is an answer error, never a point.
     EXPECT_EQ(p.fromGarbled, 0);
+    // Nor is an answer whose message failed its check.
+    EXPECT_EQ(p.fromFailedCheck, 0);
     EXPECT_EQ(p.points, f.awaited() - f.awaitedGarbled);
     EXPECT_GE(answerErrors, f.awaitedGarbled);
     EXPECT_GT(garbledSent, 0);
@@ -576,7 +595,7 @@ void soak(bool usb, uint32_t seed)
     EXPECT_GT(s.polls(), static_cast<long>(0.85 * kSoakMs / 1000));
     EXPECT_GT(p.points, static_cast<long>(0.95 * s.polls()));
     // No gap longer than the worst silence or the unplugged time allows.
-    EXPECT_LT(p.longestGap, std::max(s.faults.longestSilence, s.faults.unplugMs) + 30000u)
+    EXPECT_LT(p.longestGap, std::max(s.faults.longestSilence, s.faults.longestUnplug) + 30000u)
         << "at " << (p.longestGapEnd - start) / 1000 << " s";
 
     EXPECT_EQ(p.overLimit, 0);

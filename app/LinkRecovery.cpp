@@ -1,0 +1,208 @@
+#include "app/LinkRecovery.h"
+
+#include "app/LinkSelection.h"
+#include "control/Messages.h"
+#include "devices/PowerMeter.h"
+#include "devices/ReadingWatchdog.h"
+#include "link/CSerial.h"
+#include "link/ZelmorUSB.h"
+#include "platform/Clock.h"
+#include "platform/Logging.h"
+#include "settings/LinkMode.h"
+#include "settings/ProgramSettings.h"
+
+namespace bv {
+namespace {
+
+const log::Logger& logger()
+{
+    static const log::Logger l("CFreeComm");
+    return l;
+}
+constexpr const char* kTag = "CFreeComm";
+
+} // namespace
+
+LinkRecovery::LinkRecovery(ProgramSettings& settings, CSerial& serial, LinkSelection& links, CPowerMeter& device,
+                           IClock& clock, ReadingWatchdog* watchdog)
+    : m_settings(settings), m_serial(serial), m_links(links), m_device(device), m_clock(clock), m_watchdog(watchdog)
+{
+    m_device.AddListener(this);
+}
+
+LinkRecovery::~LinkRecovery()
+{
+    m_device.RemoveListener(this);
+    m_serial.setRecovering(false);
+}
+
+bool LinkRecovery::linkLost() const
+{
+    switch (m_settings.m_iDataTransferMode) {
+    case kLinkSerial:
+        return m_serial.portLost();
+    case kLinkUsb:
+        return m_device.UsbLink() && m_device.UsbLink()->linkLost();
+    default:
+        return false;
+    }
+}
+
+bool LinkRecovery::linkDown() const { return m_state != State::Connected || linkLost(); }
+
+void LinkRecovery::resumeLater(int mode)
+{
+    m_resumeMode = mode;
+    if (m_watchdog)
+        m_watchdog->holdThroughLinkLoss(true);
+}
+
+void LinkRecovery::OnDeviceChanged(int code, long parameter)
+{
+    const CMeasuringProgram& program = m_device.m_Measuring;
+    if (code == kNotifyMeasuringEnded) {
+        // Ended by the loss (its poll could not go out, or the loss was found
+        // while it ran): it comes back with the link. A stop asked for clears m_bRun.
+        if ((parameter == 0 || parameter == 1) && program.m_bRun == 1 && linkDown())
+            resumeLater(static_cast<int>(parameter));
+    } else if (code == kNotifyMeasuringStarted && m_resumeMode >= 0) {
+        // Somebody started or stopped measuring meanwhile: theirs is the word.
+        m_resumeMode = -1;
+        if (program.m_bRun == 0 && m_watchdog)
+            m_watchdog->holdThroughLinkLoss(false);
+    }
+}
+
+void LinkRecovery::poll()
+{
+    switch (m_state) {
+    case State::Connected:
+        if (linkLost())
+            onLost();
+        break;
+    case State::Waiting:
+        if (m_settings.m_iDataTransferMode != m_mode)
+            abandon("another link was chosen");
+        else if (m_clock.now() - m_lastAttempt >= kRetryMs)
+            attempt();
+        break;
+    case State::Identifying:
+        if (m_settings.m_iDataTransferMode != m_mode) {
+            abandon("another link was chosen");
+        } else if (linkLost()) {
+            BV_LOG_INFO(logger(), kTag, "reconnect attempt " << m_attempts << ": " << m_name << " lost again");
+            m_state = State::Waiting;
+        } else if (!m_device.m_Identification.IsRunning()) {
+            identified();
+        }
+        break;
+    }
+}
+
+void LinkRecovery::onLost()
+{
+    m_mode = m_settings.m_iDataTransferMode;
+    std::string reason;
+    if (m_mode == kLinkSerial) {
+        m_name = "serial port " + m_serial.portName();
+        reason = m_serial.lostReason().text;
+        m_serial.setRecovering(true);
+    } else {
+        ZelmorUSBCRC* usb = m_device.UsbLink();
+        m_name = "USB adapter \"" + usb->description() + "\"";
+        reason = "error code " + std::to_string(usb->lostStatus());
+    }
+    m_state = State::Waiting;
+    m_attempts = 0;
+    m_lastAttempt = m_clock.now();
+    ++m_outages;
+
+    // A program that still runs (the USB road does not end it) ends now;
+    // with the state above its end counts as the loss's.
+    CMeasuringProgram& program = m_device.m_Measuring;
+    if (program.IsRunning() && program.m_bRun == 1 && (program.m_iMode == 0 || program.m_iMode == 1)) {
+        resumeLater(program.m_iMode);
+        program.End(kEndFailed);
+    }
+    BV_LOG_ERROR(logger(), kTag, "link lost: " << m_name << " (" << reason << "); trying again every "
+                                               << kRetryMs / 1000 << " s"
+                                               << (m_resumeMode >= 0 ? ", measuring resumes then" : ""));
+    m_device.ReportStatus("Link to the meter lost: " + m_name + " (" + reason + "); trying again every " +
+                              std::to_string(kRetryMs / 1000) + " s",
+                          kStatusError);
+}
+
+void LinkRecovery::attempt()
+{
+    m_lastAttempt = m_clock.now();
+    ++m_attempts;
+    BV_LOG_INFO(logger(), kTag, "reconnect attempt " << m_attempts << ": opening " << m_name);
+    bool open = false;
+    if (m_mode == kLinkSerial) {
+        const std::string port = m_serial.portName();
+        if (m_serial.bInitSerial(port) != 1) {
+            BV_LOG_INFO(logger(), kTag, "reconnect attempt " << m_attempts << ": cannot open " << port << ": "
+                                                               << m_serial.lastError().text);
+        } else if (!m_links.Probe()) {
+            BV_LOG_INFO(logger(), kTag, "reconnect attempt " << m_attempts << ": no echo from the bus adapter on "
+                                                               << port);
+            m_serial.Close();
+        } else {
+            open = true;
+        }
+    } else if (ZelmorUSBCRC* usb = m_device.UsbLink()) {
+        usb->Close();
+        open = usb->Open() == 0;
+        if (!open)
+            BV_LOG_INFO(logger(), kTag, "reconnect attempt " << m_attempts << ": the adapter does not open");
+    }
+    if (!open)
+        return;
+    BV_LOG_INFO(logger(), kTag, "reconnect attempt " << m_attempts << ": " << m_name << " open, identifying the meter");
+    m_state = State::Identifying;
+    m_device.StartIdentification();
+}
+
+void LinkRecovery::identified()
+{
+    if (m_device.m_Identification.Status() != kEndOk) {
+        BV_LOG_INFO(logger(), kTag, "reconnect attempt " << m_attempts << ": no answer from the meter");
+        closeLink();
+        m_state = State::Waiting;
+        return;
+    }
+    const int mode = m_resumeMode;
+    BV_LOG_INFO(logger(), kTag, "link restored: " << m_name << " after " << m_attempts << " attempt(s)");
+    m_device.ReportStatus("Link to the meter restored: " + m_name, kStatusInformation);
+    endOutage();
+    if (mode >= 0 && !m_device.m_Measuring.IsRunning())
+        m_device.ResumeMeasuring(mode);
+    // Released after the new start: the watch goes straight on with it.
+    if (m_watchdog)
+        m_watchdog->holdThroughLinkLoss(false);
+}
+
+void LinkRecovery::closeLink()
+{
+    if (m_mode == kLinkSerial)
+        m_serial.Close();
+    else if (ZelmorUSBCRC* usb = m_device.UsbLink())
+        usb->Close();
+}
+
+void LinkRecovery::abandon(const char* why)
+{
+    BV_LOG_INFO(logger(), kTag, "reconnecting " << m_name << " given up: " << why);
+    endOutage();
+    if (m_watchdog)
+        m_watchdog->holdThroughLinkLoss(false);
+}
+
+void LinkRecovery::endOutage()
+{
+    m_state = State::Connected;
+    m_resumeMode = -1;
+    m_serial.setRecovering(false);
+}
+
+} // namespace bv

@@ -1,0 +1,81 @@
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "control/Device.h"
+
+namespace bv {
+
+class CPowerMeter;
+class CSerial;
+class IClock;
+class LinkSelection;
+class ProgramSettings;
+class ReadingWatchdog;
+
+// Brings a lost link back by itself. When the serial port or the USB adapter
+// in use fails (the device is gone), the link is closed, the status list
+// says so once, and every 2 s the same port or adapter is opened again, with
+// no message box. Once it opens, the meter is identified anew and a
+// measurement the loss ended starts again with the same settings. Driven by
+// the heartbeat on the core's clock; shared by the window and the CLI.
+class LinkRecovery final : public IDeviceListener {
+public:
+    static constexpr uint32_t kRetryMs = 2000;
+
+    enum class State {
+        Connected,    // nothing lost (or nothing ever opened)
+        Waiting,      // lost; the next attempt comes kRetryMs after the last
+        Identifying,  // reopened; the identification decides
+    };
+
+    LinkRecovery(ProgramSettings& settings, CSerial& serial, LinkSelection& links, CPowerMeter& device,
+                 IClock& clock, ReadingWatchdog* watchdog);
+    ~LinkRecovery() override;
+    LinkRecovery(const LinkRecovery&) = delete;
+    LinkRecovery& operator=(const LinkRecovery&) = delete;
+
+    // After the heartbeat's frames and time message.
+    void poll();
+
+    State state() const { return m_state; }
+    bool recovering() const { return m_state != State::Connected; }
+    // A measurement the loss ended (mode 0 or 1) starts again once the link is back.
+    bool resumePending() const { return m_resumeMode >= 0; }
+    int resumeMode() const { return m_resumeMode; }
+    // Attempts in the present outage; outages since start.
+    int attempts() const { return m_attempts; }
+    long outages() const { return m_outages; }
+    // The port or adapter being brought back, as the status lines name it.
+    const std::string& linkName() const { return m_name; }
+
+    void OnDeviceChanged(int code, long parameter) override;
+
+private:
+    bool linkLost() const;
+    bool linkDown() const;
+    void onLost();
+    void attempt();
+    void identified();
+    void closeLink();
+    void abandon(const char* why);
+    void resumeLater(int mode);
+    void endOutage();
+
+    ProgramSettings& m_settings;
+    CSerial& m_serial;
+    LinkSelection& m_links;
+    CPowerMeter& m_device;
+    IClock& m_clock;
+    ReadingWatchdog* m_watchdog;
+
+    State m_state = State::Connected;
+    int m_mode = -1;  // link mode of the lost link
+    std::string m_name;
+    int m_resumeMode = -1;
+    int m_attempts = 0;
+    long m_outages = 0;
+    uint32_t m_lastAttempt = 0;
+};
+
+} // namespace bv

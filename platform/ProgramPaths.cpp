@@ -1,0 +1,147 @@
+#include "platform/ProgramPaths.h"
+
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+// Set by the build from the install layout; these are the usual ones.
+#ifndef BRIVANE_DATA_FROM_BIN
+#define BRIVANE_DATA_FROM_BIN "../share/brivane"
+#endif
+#ifndef BRIVANE_LIB_FROM_BIN
+#define BRIVANE_LIB_FROM_BIN "../lib/brivane"
+#endif
+
+namespace bv {
+namespace {
+
+std::string env(const char* name)
+{
+    const char* v = std::getenv(name);
+    return v ? v : "";
+}
+
+bool isAbsolute(const std::string& p) { return !p.empty() && p[0] == '/'; }
+
+bool isWritableDir(const std::string& dir)
+{
+    struct stat st {};
+    return !dir.empty() && ::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+           ::access(dir.c_str(), W_OK | X_OK) == 0;
+}
+
+bool isReadableFile(const std::string& path)
+{
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), R_OK) == 0;
+}
+
+// $XDG_..._HOME when it is absolute (the XDG rule: relative ones are
+// ignored), else HOME + the fallback.
+std::string xdgFolder(const std::string& set, const std::string& home, const char* fallback)
+{
+    std::string base = isAbsolute(set) ? set : (home.empty() ? std::string("/tmp") : home) + fallback;
+    while (base.size() > 1 && base.back() == '/')
+        base.pop_back();
+    return base + "/" + ProgramPaths::kFolderName;
+}
+
+std::string joined(const std::string& dir, const std::string& rel)
+{
+    return (std::filesystem::path(dir) / rel).lexically_normal().string();
+}
+
+} // namespace
+
+PathEnvironment PathEnvironment::fromProcess()
+{
+    PathEnvironment e;
+    e.home = env("HOME");
+    if (e.home.empty()) {
+        if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir)
+            e.home = pw->pw_dir;
+    }
+    e.xdgConfigHome = env("XDG_CONFIG_HOME");
+    e.xdgStateHome = env("XDG_STATE_HOME");
+    std::error_code ec;
+    e.workingDir = std::filesystem::current_path(ec).string();
+    return e;
+}
+
+std::string ProgramPaths::installedDataDir(const std::string& executableDir)
+{
+    return joined(executableDir, BRIVANE_DATA_FROM_BIN);
+}
+
+std::string ProgramPaths::installedLibraryDir(const std::string& executableDir)
+{
+    return joined(executableDir, BRIVANE_LIB_FROM_BIN);
+}
+
+bool ProgramPaths::isInstalledLayout(const std::string& executableDir)
+{
+    return isReadableFile(installedDataDir(executableDir) + "/" + kLogConfig);
+}
+
+ProgramPaths ProgramPaths::resolve(const std::string& executableDir, const std::string& settingsDirOption,
+                                   const PathEnvironment& e)
+{
+    ProgramPaths p;
+    p.configFolder = xdgFolder(e.xdgConfigHome, e.home, "/.config");
+    p.stateFolder = xdgFolder(e.xdgStateHome, e.home, "/.local/state");
+    // An installed program never writes into its bin folder, not even as root.
+    p.userFolders = isInstalledLayout(executableDir) || !isWritableDir(executableDir);
+    const std::string own = p.userFolders ? p.configFolder : executableDir;
+    p.settingsDir = settingsDirOption.empty() ? own : settingsDirOption;
+    p.busLogDir = settingsDirOption.empty() ? (p.userFolders ? p.stateFolder : executableDir) : settingsDirOption;
+    p.diagnosticDir = p.userFolders ? p.stateFolder : ".";
+
+    const std::string inWorkingDir = joined(e.workingDir.empty() ? "." : e.workingDir, kLogConfig);
+    for (const std::string& candidate : {inWorkingDir, p.configFolder + "/" + kLogConfig,
+                                         installedDataDir(executableDir) + "/" + kLogConfig}) {
+        if (isReadableFile(candidate)) {
+            p.logConfig = candidate;
+            break;
+        }
+    }
+    return p;
+}
+
+std::vector<std::string> ProgramPaths::createFolders(bool diagnosticLog) const
+{
+    std::vector<std::string> problems;
+    auto make = [&problems](const std::string& dir) {
+        std::string partial;
+        size_t pos = 0;
+        while (pos != std::string::npos) {
+            pos = dir.find('/', pos + 1);
+            partial = dir.substr(0, pos);
+            if (partial.empty() || ::mkdir(partial.c_str(), 0700) == 0 || errno == EEXIST)
+                continue;
+            problems.push_back("the folder " + dir + " cannot be created: " + std::strerror(errno));
+            return;
+        }
+        struct stat st {};
+        if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+            problems.push_back("the folder " + dir + " cannot be created: it is not a folder");
+    };
+    if (settingsDir == configFolder)
+        make(configFolder);
+    if (busLogDir == stateFolder || (diagnosticLog && diagnosticDir == stateFolder))
+        make(stateFolder);
+    return problems;
+}
+
+std::string executableDirectory()
+{
+    std::error_code ec;
+    const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec ? std::string(".") : exe.parent_path().string();
+}
+
+} // namespace bv

@@ -1,0 +1,15 @@
+#include "res/Version.h"
+
+#include "BrivaneVersion.h"
+
+namespace bv {
+
+std::string versionText(const std::string& program)
+{
+    std::string text = program + " " + BRIVANE_VERSION;
+    if (*BRIVANE_REVISION)
+        text += std::string(" (git ") + BRIVANE_REVISION + ")";
+    return text;
+}
+
+} // namespace bv

@@ -1,0 +1,91 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sys/stat.h>
+
+#include "platform/ProgramPaths.h"
+#include "support/TempDir.h"
+
+namespace bv {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(ProgramPaths, AWritableProgramFolderKeepsItsFilesAsBefore)
+{
+    test::TempDir exe;
+    PathEnvironment env;
+    env.home = "/nonexistent-home";
+    env.workingDir = exe.path();
+    const ProgramPaths p = ProgramPaths::resolve(exe.path(), "", env);
+    EXPECT_FALSE(p.userFolders);
+    EXPECT_EQ(p.settingsDir, exe.path());
+    EXPECT_EQ(p.busLogDir, exe.path());
+    EXPECT_EQ(p.diagnosticDir, ".");
+    EXPECT_TRUE(p.createFolders().empty());
+    EXPECT_FALSE(fs::exists("/nonexistent-home"));
+
+    const ProgramPaths chosen = ProgramPaths::resolve(exe.path(), "/elsewhere", env);
+    EXPECT_EQ(chosen.settingsDir, "/elsewhere");
+    EXPECT_EQ(chosen.busLogDir, "/elsewhere");
+}
+
+// An installed tree (bin/ beside share/brivane/) never writes beside its
+// executable, even for root: settings to the XDG config folder, logs to the
+// XDG state folder, both made on first use; the logging configuration is
+// taken from the working directory, then the config folder, then the default.
+TEST(ProgramPaths, AnInstalledProgramUsesTheXdgFoldersAndFindsItsLogConfiguration)
+{
+    test::TempDir root;
+    const std::string bin = root.file("usr/bin");
+    const std::string data = root.file("usr/share/brivane");
+    fs::create_directories(bin);
+    fs::create_directories(data);
+    std::ofstream(data + "/log4j.properties") << "# default\n";
+    const std::string work = root.file("work");
+    fs::create_directories(work);
+
+    PathEnvironment env;
+    env.home = root.file("home");
+    env.workingDir = work;
+    ProgramPaths p = ProgramPaths::resolve(bin, "", env);
+    EXPECT_TRUE(p.userFolders);
+    EXPECT_EQ(p.settingsDir, root.file("home/.config/BrivaneSoftware"));
+    EXPECT_EQ(p.busLogDir, root.file("home/.local/state/BrivaneSoftware"));
+    EXPECT_EQ(p.diagnosticDir, p.busLogDir);
+    EXPECT_EQ(p.logConfig, data + "/log4j.properties");
+    EXPECT_TRUE(p.createFolders().empty());
+    struct stat st {};
+    ASSERT_EQ(stat(p.settingsDir.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    ASSERT_TRUE(fs::is_directory(p.busLogDir));
+
+    std::ofstream(p.configFolder + "/log4j.properties") << "# mine\n";
+    EXPECT_EQ(ProgramPaths::resolve(bin, "", env).logConfig, p.configFolder + "/log4j.properties");
+    std::ofstream(work + "/log4j.properties") << "# here\n";
+    EXPECT_EQ(ProgramPaths::resolve(bin, "", env).logConfig, work + "/log4j.properties");
+
+    // XDG variables count when absolute; --settings-dir still wins for the
+    // ini and the bus log, the diagnostic log stays in the state folder.
+    env.xdgConfigHome = root.file("cfg/");
+    env.xdgStateHome = "relative/state";
+    p = ProgramPaths::resolve(bin, root.file("chosen"), env);
+    EXPECT_EQ(p.configFolder, root.file("cfg/BrivaneSoftware"));
+    EXPECT_EQ(p.stateFolder, root.file("home/.local/state/BrivaneSoftware"));
+    EXPECT_EQ(p.settingsDir, root.file("chosen"));
+    EXPECT_EQ(p.busLogDir, root.file("chosen"));
+    EXPECT_EQ(p.diagnosticDir, p.stateFolder);
+    EXPECT_EQ(ProgramPaths::installedLibraryDir(bin).rfind(root.file("usr/lib/"), 0), 0u);
+
+    // A folder that cannot be made is reported, not fatal.
+    std::ofstream(root.file("blocker")) << "x";
+    env.xdgConfigHome = root.file("blocker");
+    const auto problems = ProgramPaths::resolve(bin, "", env).createFolders();
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_NE(problems[0].find(root.file("blocker/BrivaneSoftware") + " cannot be created"), std::string::npos)
+        << problems[0];
+}
+
+} // namespace
+} // namespace bv
