@@ -49,7 +49,13 @@ int BrivaneCore::Startup(const std::string& programDirectory, const std::string&
     // First listener of the store: the alarm states are current when the
     // front ends hear of the point.
     m_alarms = std::make_unique<AlarmMonitor>(*m_device);
+    m_links = std::make_unique<LinkSelection>(m_settings, m_serial, m_platform.serialPorts, m_platform.usb,
+                                              *m_device);
+    // Hears the device before the watchdog does: a measurement the loss
+    // ended is held, not quietly dropped from the watch.
+    m_recovery = std::make_unique<LinkRecovery>(m_settings, m_serial, *m_links, *m_device, m_platform.clock);
     m_watchdog = std::make_unique<ReadingWatchdog>(*m_device, m_platform.clock);
+    m_recovery->setWatchdog(m_watchdog.get());
 
     m_runFlags.device = m_device.get();
     m_device->AddListener(&m_runFlags);
@@ -57,13 +63,9 @@ int BrivaneCore::Startup(const std::string& programDirectory, const std::string&
     m_noReading.raised = false;
     m_watchdog->addListener(&m_noReading);
 
-    m_links = std::make_unique<LinkSelection>(m_settings, m_serial, m_platform.serialPorts, m_platform.usb,
-                                              *m_device);
     m_links->usbSinks = {&m_busLog};
     m_heartbeat = std::make_unique<Heartbeat>(m_settings, m_serial, *m_scheduler, *m_device);
     m_heartbeat->addObserver(&m_busLog);
-    m_recovery = std::make_unique<LinkRecovery>(m_settings, m_serial, *m_links, *m_device, m_platform.clock,
-                                                m_watchdog.get());
     m_started = true;
     return m_writeBack;
 }

@@ -11,6 +11,7 @@
 #include "link/BusLog.h"
 #include "link/CSerial.h"
 #include "net/MqttPublisher.h"
+#include "platform/ProgramPaths.h"
 
 namespace bv {
 
@@ -37,7 +38,7 @@ struct CorePlatform {
 // started and shut down in a fixed order. The window and the CLI each own one.
 class BrivaneCore {
 public:
-    static constexpr const char* kSettingsFile = "BrivaneSoftware.ini";
+    static constexpr const char* kSettingsFile = ProgramPaths::kSettingsFile;
     static constexpr const char* kProgramTag = "BV_2000";
 
     BrivaneCore(ProgramSettings& settings, CorePlatform platform);

@@ -24,8 +24,8 @@ constexpr const char* kTag = "CFreeComm";
 } // namespace
 
 LinkRecovery::LinkRecovery(ProgramSettings& settings, CSerial& serial, LinkSelection& links, CPowerMeter& device,
-                           IClock& clock, ReadingWatchdog* watchdog)
-    : m_settings(settings), m_serial(serial), m_links(links), m_device(device), m_clock(clock), m_watchdog(watchdog)
+                           IClock& clock)
+    : m_settings(settings), m_serial(serial), m_links(links), m_device(device), m_clock(clock)
 {
     m_device.AddListener(this);
 }

@@ -30,11 +30,13 @@ public:
     };
 
     LinkRecovery(ProgramSettings& settings, CSerial& serial, LinkSelection& links, CPowerMeter& device,
-                 IClock& clock, ReadingWatchdog* watchdog);
+                 IClock& clock);
     ~LinkRecovery() override;
     LinkRecovery(const LinkRecovery&) = delete;
     LinkRecovery& operator=(const LinkRecovery&) = delete;
 
+    // Kept watching through an outage (may be null).
+    void setWatchdog(ReadingWatchdog* watchdog) { m_watchdog = watchdog; }
     // After the heartbeat's frames and time message.
     void poll();
 
@@ -67,7 +69,7 @@ private:
     LinkSelection& m_links;
     CPowerMeter& m_device;
     IClock& m_clock;
-    ReadingWatchdog* m_watchdog;
+    ReadingWatchdog* m_watchdog = nullptr;
 
     State m_state = State::Connected;
     int m_mode = -1;  // link mode of the lost link

@@ -93,6 +93,9 @@ void ReadingWatchdog::holdThroughLinkLoss(bool on)
     m_held = on;
     if (on) {
         m_watching = true;
+        // The link is gone: the value shown is dead now, not in 5 s.
+        if (!m_stale)
+            setStale(true);
         return;
     }
     const CMeasuringProgram& program = m_device.m_Measuring;

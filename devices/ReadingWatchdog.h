@@ -37,8 +37,9 @@ public:
 
     void check();
     // While a lost link is being brought back, the measurement it ended still
-    // counts as running: the watch goes on from the last valid point instead
-    // of ending quietly with it. Off again, it follows the measuring program.
+    // counts as running: the readings are stale at once, and the watch goes on
+    // from the last valid point instead of ending quietly with the program.
+    // Off again, it follows the measuring program.
     void holdThroughLinkLoss(bool on);
     bool held() const { return m_held; }
     bool stale() const { return m_stale; }

@@ -59,6 +59,8 @@ public:
 
     // 1 when open (also when it already was: the name is then ignored).
     int bInitSerial(const std::string& name);
+    // Why the last open or port call failed, in the system's words.
+    const OsError& lastError() const { return m_lastError; }
 
     int ReadAvailable() override;
     // 1 when every byte was sent and its echo came back; length 0 takes the
@@ -93,8 +95,6 @@ public:
     // once. lostReason() keeps the operating system's text.
     bool portLost() const { return m_bLost; }
     const OsError& lostReason() const { return m_lostReason; }
-    // The operating system's word on the last failed call (an open, too).
-    const OsError& lastError() const { return m_lastError; }
     // Message boxes off while a lost port is being brought back; the probes
     // and opens of the retries must not stop the program with a box.
     void setRecovering(bool on) { m_bRecovering = on; }

@@ -100,6 +100,9 @@ ProgramPaths ProgramPaths::resolve(const std::string& executableDir, const std::
     p.settingsDir = settingsDirOption.empty() ? own : settingsDirOption;
     p.busLogDir = settingsDirOption.empty() ? (p.userFolders ? p.stateFolder : executableDir) : settingsDirOption;
     p.diagnosticDir = p.userFolders ? p.stateFolder : ".";
+    const std::string beside = joined(executableDir, kSettingsFile);
+    if (p.userFolders && settingsDirOption.empty() && !isInstalledLayout(executableDir) && isReadableFile(beside))
+        p.earlierSettings = beside;
 
     const std::string inWorkingDir = joined(e.workingDir.empty() ? "." : e.workingDir, kLogConfig);
     for (const std::string& candidate : {inWorkingDir, p.configFolder + "/" + kLogConfig,
@@ -130,8 +133,17 @@ std::vector<std::string> ProgramPaths::createFolders(bool diagnosticLog) const
         if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
             problems.push_back("the folder " + dir + " cannot be created: it is not a folder");
     };
-    if (settingsDir == configFolder)
+    if (settingsDir == configFolder) {
         make(configFolder);
+        const std::string target = configFolder + "/" + kSettingsFile;
+        std::error_code ec;
+        if (!earlierSettings.empty() && !std::filesystem::exists(target, ec)) {
+            std::filesystem::copy_file(earlierSettings, target, ec);
+            if (ec)
+                problems.push_back("the settings of " + earlierSettings + " cannot be copied to " + target + ": " +
+                                   ec.message());
+        }
+    }
     if (busLogDir == stateFolder || (diagnosticLog && diagnosticDir == stateFolder))
         make(stateFolder);
     return problems;

@@ -23,6 +23,7 @@ struct PathEnvironment {
 struct ProgramPaths {
     static constexpr const char* kFolderName = "BrivaneSoftware";
     static constexpr const char* kLogConfig = "log4j.properties";
+    static constexpr const char* kSettingsFile = "BrivaneSoftware.ini";
 
     std::string settingsDir;    // BrivaneSoftware.ini
     std::string busLogDir;      // BusPro00.Dat .. BusPro08.Dat
@@ -31,14 +32,18 @@ struct ProgramPaths {
     std::string stateFolder;    // $XDG_STATE_HOME/BrivaneSoftware
     bool userFolders = false;   // the executable's folder is not used
     std::string logConfig;      // the logging configuration found, empty when none
+    // The settings file beside an executable whose folder may no longer be
+    // written: it seeds the config folder's, so that no setting is lost.
+    std::string earlierSettings;
 
     // Decides the folders and finds the logging configuration: the working
     // directory, then the config folder, then the installed default. Touches
     // nothing on disk.
     static ProgramPaths resolve(const std::string& executableDir, const std::string& settingsDirOption,
                                 const PathEnvironment& env);
-    // Creates the XDG folders that are in use (mode 0700, as XDG asks). One
-    // text per folder that could not be made; the program goes on without it.
+    // Creates the XDG folders that are in use (mode 0700, as XDG asks) and
+    // copies earlierSettings into the config folder when it has none yet. One
+    // text per folder or file that could not be made; the program goes on without it.
     // diagnosticLog false: the logging is set up elsewhere (tests).
     std::vector<std::string> createFolders(bool diagnosticLog = true) const;
 

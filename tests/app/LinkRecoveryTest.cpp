@@ -120,6 +120,10 @@ TEST_P(LinkRecoveryTest, UnpluggedLinkComesBackAndMeasuringResumes)
     const int before = watch.points;
     ASSERT_GE(before, 3);
 
+    // Already stale when the link goes: said once, not again for the loss.
+    world->meter().silence(clock.now(), 8000);
+    run(6000);
+    ASSERT_EQ(watch.stale, 1);
     plug(false);
     run(9000);
     const LinkRecovery& recovery = *core->recovery();

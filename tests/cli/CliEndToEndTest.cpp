@@ -9,7 +9,10 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <poll.h>
+#include <regex>
 #include <sstream>
+#include <sys/stat.h>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -356,6 +359,157 @@ TEST(CliEndToEnd, SignalEndsTheWaitForTheShutter)
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_TRUE(std::ifstream(dir.file("BrivaneSoftware.ini")).good());
+}
+
+} // namespace
+} // namespace bv
+
+namespace bv {
+namespace {
+
+// brivane-sim with --link; returns once its terminal is up and the link made.
+pid_t startLinkedSim(const std::string& link)
+{
+    int fds[2];
+    if (pipe(fds) != 0)
+        return -1;
+    const pid_t sim = fork();
+    if (sim == 0) {
+        dup2(fds[1], STDOUT_FILENO);
+        close(fds[0]);
+        execl(kSim.c_str(), kSim.c_str(), "--model", "plain", "--link", link.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(fds[1]);
+    char c;
+    while (read(fds[0], &c, 1) == 1 && c != '\n') {
+    }
+    close(fds[0]);
+    return sim;
+}
+
+// Reads from fd into text until it holds `count` lines, EOF, or the time is up.
+void readLines(int fd, std::string& text, long count, int timeoutMs)
+{
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (std::count(text.begin(), text.end(), '\n') < count && std::chrono::steady_clock::now() < until) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 100) <= 0)
+            continue;
+        char buf[4096];
+        const ssize_t n = read(fd, buf, sizeof buf);
+        if (n <= 0)
+            return;
+        text.append(buf, static_cast<size_t>(n));
+    }
+}
+
+std::string slurp(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// Milliseconds until the file holds needle behind `from`, -1 after timeoutMs.
+long waitForText(const std::string& path, const std::string& needle, size_t from, int timeoutMs)
+{
+    const auto start = std::chrono::steady_clock::now();
+    for (;;) {
+        const std::string text = slurp(path);
+        const long ms = static_cast<long>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
+        if (text.size() > from && text.find(needle, from) != std::string::npos)
+            return ms;
+        if (ms > timeoutMs)
+            return -1;
+        usleep(50000);
+    }
+}
+
+// The simulator dies mid-run and comes back under the same port name: the
+// run reports the silence, reopens the port by itself and measures on, and
+// its protocol file holds every reading once, whole.
+TEST(CliEndToEnd, KilledSimulatorIsReportedAndTheRunMeasuresOnAfterItsRestart)
+{
+    test::TempDir dir;
+    const std::string link = dir.file("ttyBrivane");
+    std::ofstream(dir.file("log4j.properties")) << slurp(std::string(BRIVANE_SOURCE_DIR) + "/res/log4j.properties");
+    pid_t sim = startLinkedSim(link);
+    ASSERT_GT(sim, 0);
+
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    const std::string errFile = dir.file("stderr.txt");
+    const pid_t cli = fork();
+    ASSERT_GE(cli, 0);
+    if (cli == 0) {
+        dup2(out[1], STDOUT_FILENO);
+        close(out[0]);
+        const int err = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(err, STDERR_FILENO);
+        chdir(dir.path().c_str());
+        execl(kCli.c_str(), kCli.c_str(), "--settings-dir", dir.path().c_str(), "--port", link.c_str(), "--interval",
+              "500", "--protocol", dir.file("p.txt").c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(out[1]);
+    std::string text;
+    readLines(out[0], text, 3, 30000);
+    ASSERT_EQ(std::count(text.begin(), text.end(), '\n'), 3) << slurp(errFile);
+
+    kill(sim, SIGKILL);
+    waitpid(sim, nullptr, 0);
+    const size_t errBefore = slurp(errFile).size();
+    // A lost port is no reading at once; the watch's own limit (5 s after
+    // the last reading) would tell a little later.
+    const long staleMs = waitForText(errFile, "brivane-cli: no reading since ", errBefore, 15000);
+    ASSERT_GE(staleMs, 0) << slurp(errFile);
+    std::printf("[ reconnect ] \"no reading since\" %ld ms after the kill\n", staleMs);
+    EXPECT_LT(staleMs, 5000);
+    EXPECT_GE(waitForText(errFile, "brivane-cli: Link to the meter lost: serial port " + link, errBefore, 5000), 0)
+        << slurp(errFile);
+
+    readLines(out[0], text, 1000, 200);
+    const long atRestart = std::count(text.begin(), text.end(), '\n');
+    sim = startLinkedSim(link);  // the dead simulator's link is replaced
+    ASSERT_GT(sim, 0);
+    EXPECT_GE(waitForText(errFile, "brivane-cli: readings resumed", errBefore, 30000), 0) << slurp(errFile);
+    readLines(out[0], text, atRestart + 3, 30000);
+    EXPECT_GE(std::count(text.begin(), text.end(), '\n'), atRestart + 3) << slurp(errFile);
+
+    kill(cli, SIGINT);
+    readLines(out[0], text, 1000000, 20000);
+    int status = 0;
+    waitpid(cli, &status, 0);
+    close(out[0]);
+    kill(sim, SIGTERM);
+    waitpid(sim, nullptr, 0);
+    struct stat st {};
+    EXPECT_NE(lstat(link.c_str(), &st), 0) << "the simulator removes its link at the end";
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << slurp(errFile);
+    const std::string err = slurp(errFile);
+    EXPECT_EQ(err.find("no reading since", err.find("no reading since") + 1), std::string::npos) << err;
+    EXPECT_NE(err.find("brivane-cli: Link to the meter restored: serial port " + link), std::string::npos) << err;
+    // Each attempt is in the log file at info level; stdout holds readings only.
+    EXPECT_NE(slurp(dir.file("BrivaneSoftware.log")).find("INFO  CFreeComm [CFreeComm:"), std::string::npos);
+    EXPECT_NE(slurp(dir.file("BrivaneSoftware.log")).find("reconnect attempt 1: opening serial port"),
+              std::string::npos);
+
+    // One whole protocol line per reading printed, in the same order: none
+    // lost, none torn, none twice.
+    const auto printed = lines(text);
+    const auto written = lines(slurp(dir.file("p.txt")));
+    ASSERT_EQ(written.size(), printed.size());
+    const std::regex whole(
+        R"(^\d\d:\d\d:\d\d \d\d/\d\d/\d{4}\t\t *-?\d+\.\d\d\tW\t *\d+\.\d{6}\tl/min\t *-?\d+\.\d\d\t\xB0\t *-?\d+\.\d\d\xB0\t\r$)");
+    auto values = [](const std::string& l) { return l.substr(l.find('\t')); };
+    for (size_t i = 0; i < written.size(); ++i) {
+        EXPECT_TRUE(std::regex_match(written[i], whole)) << written[i];
+        EXPECT_EQ(values(written[i]), values(printed[i]) + "\r") << i;
+    }
 }
 
 } // namespace

@@ -2,7 +2,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/ProgramPaths.h"
 #include "support/TempDir.h"
@@ -29,6 +31,42 @@ TEST(ProgramPaths, AWritableProgramFolderKeepsItsFilesAsBefore)
     const ProgramPaths chosen = ProgramPaths::resolve(exe.path(), "/elsewhere", env);
     EXPECT_EQ(chosen.settingsDir, "/elsewhere");
     EXPECT_EQ(chosen.busLogDir, "/elsewhere");
+}
+
+// A program folder that may no longer be written (its settings file may):
+// the settings move to the config folder with their values, none lost.
+TEST(ProgramPaths, AProgramFolderThatIsNotWritableHandsItsSettingsOn)
+{
+    test::TempDir root;
+    const std::string exe = root.file("opt");
+    const std::string home = root.file("home");
+    fs::create_directories(exe);
+    fs::create_directories(home);
+    std::ofstream(exe + "/BrivaneSoftware.ini") << "[Comm]\nPort=ttyS3\n";
+    ::chmod((exe + "/BrivaneSoftware.ini").c_str(), 0666);
+    ::chmod(exe.c_str(), 0555);
+    ::chmod(home.c_str(), 0777);
+    ::chmod(root.path().c_str(), 0755);
+    // Root writes anywhere: the check runs as an ordinary user.
+    EXPECT_EXIT(
+        {
+            if (::getuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+                std::_Exit(3);
+            PathEnvironment env;
+            env.home = home;
+            env.workingDir = home;
+            const ProgramPaths p = ProgramPaths::resolve(exe, "", env);
+            if (!p.userFolders || p.settingsDir != home + "/.config/BrivaneSoftware" || !p.createFolders().empty())
+                std::_Exit(1);
+            std::ifstream moved(p.settingsDir + "/BrivaneSoftware.ini");
+            std::stringstream text;
+            text << moved.rdbuf();
+            std::_Exit(text.str() == "[Comm]\nPort=ttyS3\n" ? 0 : 2);
+        },
+        ::testing::ExitedWithCode(0), "");
+    ::chmod(exe.c_str(), 0755);
+    fs::remove_all(home + "/.config");
+    fs::remove_all(home + "/.local");
 }
 
 // An installed tree (bin/ beside share/brivane/) never writes beside its

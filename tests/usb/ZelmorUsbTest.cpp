@@ -183,13 +183,19 @@ TEST_F(ZelmorUsbTest, FailedReadIsLoggedWithItsCodeAndDiscarded)
     EXPECT_EQ(link.ReadUSBDriverBuffer(), 2);
     EXPECT_TRUE(logs.has("ZelmorUSB::ReadUSBDriverBuffer(), read failed, error code 4", "ERROR"));
     EXPECT_EQ(link.ring().count(), 0);
+    // A driver error: the device is taken for gone and closed until reopened.
+    EXPECT_TRUE(link.linkLost());
+    EXPECT_EQ(link.ReadUSBDriverBuffer(), -1);
+    EXPECT_EQ(link.Open(), 0);
+    EXPECT_FALSE(link.linkLost());
 
-    // Fewer bytes than asked for is a failure too.
+    // Fewer bytes than asked for is a failure too, but no loss.
     fake.readStatus = kD2xxOk;
     fake.readLimit = 5;
     EXPECT_EQ(link.ReadUSBDriverBuffer(), 2);
     EXPECT_TRUE(logs.has("ZelmorUSB::ReadUSBDriverBuffer(), read failed, error code 0", "ERROR"));
     EXPECT_EQ(link.ring().count(), 0);
+    EXPECT_FALSE(link.linkLost());
 }
 
 TEST_F(ZelmorUsbTest, ReadingStopsWhenTheRingIsFullAndLeavesTheRestInTheDriver)
