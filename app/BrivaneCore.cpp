@@ -59,6 +59,9 @@ int BrivaneCore::Startup(const std::string& programDirectory, const std::string&
 
     m_runFlags.device = m_device.get();
     m_device->AddListener(&m_runFlags);
+    m_noReading.core = this;
+    m_noReading.raised = false;
+    m_watchdog->addListener(&m_noReading);
 
     m_links->usbSinks = {&m_busLog};
     m_heartbeat = std::make_unique<Heartbeat>(m_settings, m_serial, *m_scheduler, *m_device);
@@ -87,7 +90,21 @@ bool BrivaneCore::StartPlantLink(const MqttConfig& config, MqttPublisher::Status
     if (!link->start())
         return false;
     m_plantLink = std::move(link);
+    if (m_noReading.raised)
+        m_noReading.publish(true);
     return true;
+}
+
+void BrivaneCore::NoReadingAlarm::OnReadingsStale(int64_t) { publish(true); }
+
+void BrivaneCore::NoReadingAlarm::OnReadingsResumed() { publish(false); }
+
+void BrivaneCore::NoReadingAlarm::publish(bool on)
+{
+    raised = on;
+    if (core->m_plantLink)
+        core->m_plantLink->publishAlarm("no reading", on,
+                                        on ? noReadingText(core->m_watchdog->sinceWallMs()) : std::string());
 }
 
 void BrivaneCore::RunFlags::OnDeviceChanged(int code, long parameter)
@@ -107,7 +124,9 @@ void BrivaneCore::Shutdown()
         return;
     m_started = false;
     m_busLog.StopBusLog();
-    if (!m_serial.portName().empty())
+    // Only a port that answered replaces the operator's: a scan that found
+    // nothing must not leave the last port it tried in the settings.
+    if (m_serial.answered() && !m_serial.portName().empty())
         m_settings.m_sPort = m_serial.portName();
     if (m_writeBack == 1 && m_settings.WriteAll() != 1) {
         m_settingsSaved = false;

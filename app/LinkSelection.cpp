@@ -69,30 +69,50 @@ bool LinkSelection::Probe()
     return m_serial.SendQuiet(0, 0, reinterpret_cast<const uint8_t*>(kProbe), 0, 0) == 1;
 }
 
+bool LinkSelection::tryPort(const std::string& name, std::vector<std::string>& tried)
+{
+    for (const std::string& t : tried)
+        if (m_system.samePort(t, name))
+            return false;
+    tried.push_back(name);
+    // The scan shows no boxes: a named port that is gone is passed by.
+    const int show = m_serial.showMessages();
+    m_serial.setShowMessages(0);
+    const bool opened = m_serial.bInitSerial(name) == 1;
+    m_serial.setShowMessages(show);
+    if (opened && Probe()) {
+        int index = indexOf(name);
+        for (size_t i = 0; i < m_ports.size() && index < 0; ++i)
+            if (m_system.samePort(m_ports[i], name))
+                index = static_cast<int>(i);
+        if (index < 0) {
+            // A port outside the listing (a pseudo-terminal, a path of the
+            // operator's): shown, so the list says what is in use.
+            m_ports.push_back(name);
+            index = static_cast<int>(m_ports.size()) - 1;
+        }
+        m_selected = index;
+        BV_LOG_DEBUG(logger(), kTag, "ConnectSerial: " << name << " answered");
+        setStart(true);
+        return true;
+    }
+    setStart(false);
+    m_serial.Close();
+    return false;
+}
+
 bool LinkSelection::ConnectSerial()
 {
-    const std::string port = m_settings.m_sPort;
-    const int configured = indexOf(port);
-    if (configured >= 0) {
-        if (m_serial.bInitSerial(port) == 1 && Probe()) {
-            m_selected = configured;
-            setStart(true);
+    // The ports named on the command line and in the settings first, as
+    // given, then the listing; each port once, whatever its name.
+    std::vector<std::string> tried;
+    for (const std::string& named : {givenPort, m_settings.m_sPort})
+        if (!named.empty() && tryPort(named, tried))
             return true;
-        }
-        setStart(false);
-        m_serial.Close();
-    }
     for (size_t i = 0; i < m_ports.size(); ++i) {
-        const std::string& name = m_ports[i];
-        if (name == port)
-            continue;
-        if (m_serial.bInitSerial(name) == 1 && Probe()) {
-            m_selected = static_cast<int>(i);
-            setStart(true);
+        const std::string name = m_ports[i];
+        if (tryPort(name, tried))
             return true;
-        }
-        setStart(false);
-        m_serial.Close();
     }
     return false;
 }

@@ -30,10 +30,14 @@ public:
     std::function<void(bool)> enableStart;
     // Handed to every USB link created here, for the traffic the PC sends.
     std::vector<IFrameSink*> usbSinks;
+    // A port named on the command line: tried before the "Port" setting.
+    std::string givenPort;
 
     // The USB listing (creating the link), then the serial ports that open.
     void ListPorts();
     bool ConnectUsb();
+    // The named ports as given, then the listed ones, until one answers the
+    // probe; one that is not listed joins the list.
     bool ConnectSerial();
     // "PC Ready" from 0 to 0; answered when the adapter echoed every byte.
     bool Probe();
@@ -65,6 +69,7 @@ public:
 
 private:
     int indexOf(const std::string& name) const;
+    bool tryPort(const std::string& name, std::vector<std::string>& tried);
     void setStart(bool on);
     void startDevice();
 

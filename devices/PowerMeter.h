@@ -67,6 +67,8 @@ public:
         m_Doc.SetWallClock([clock] { return static_cast<int64_t>(clock()) * 1000; });
     }
 
+    std::time_t WallTime() const { return m_wallClock ? m_wallClock() : std::time(nullptr); }
+
     // The identified model (plain until the identification tells otherwise).
     MeterKind Kind() const { return m_bCompact ? MeterKind::Compact : m_bEC ? MeterKind::EC : MeterKind::Plain; }
     const MeterModelTraits& Model() const { return meterModel(Kind()); }

@@ -1,11 +1,13 @@
 #include "devices/ReadingWatchdog.h"
 
 #include <algorithm>
+#include <ctime>
 
 #include "control/Messages.h"
 #include "devices/PowerMeter.h"
 #include "platform/Clock.h"
 #include "platform/Logging.h"
+#include "res/StringTable.h"
 
 namespace bv {
 namespace {
@@ -74,8 +76,10 @@ void ReadingWatchdog::OnDeviceChanged(int code, long parameter)
 {
     // Continuous measuring (0) and the calibration (1) are watched; a single reading is not.
     if (code == kNotifyMeasuringStarted && (parameter == 0 || parameter == 1)) {
-        if (!m_watching)
+        if (!m_watching) {
             m_lastTick = m_clock.now();
+            m_startWallMs = static_cast<int64_t>(m_device.WallTime()) * 1000;
+        }
         m_watching = true;
     } else if (code == kNotifyMeasuringEnded && (parameter == 0 || parameter == 1) && !m_held) {
         // Stale only has a meaning while measuring: the state goes quietly.
@@ -115,6 +119,20 @@ void ReadingWatchdog::setStale(bool stale)
         else
             l->OnReadingsResumed();
     }
+}
+
+std::string noReadingText(int64_t sinceWallMs)
+{
+    char clock[16] = "--:--:--";
+    const std::time_t t = static_cast<std::time_t>(sinceWallMs / 1000);
+    std::tm local{};
+    if (sinceWallMs > 0 && localtime_r(&t, &local))
+        std::strftime(clock, sizeof clock, "%H:%M:%S", &local);
+    std::string text = strings::text(61304);
+    const size_t field = text.find("%s");
+    if (field != std::string::npos)
+        text.replace(field, 2, clock);
+    return text;
 }
 
 } // namespace bv

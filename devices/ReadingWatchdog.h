@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "control/Device.h"
@@ -46,6 +47,9 @@ public:
     // Milliseconds since the last valid point (or since measuring started).
     uint32_t silentMs() const;
     int64_t lastWallMs() const { return m_lastWallMs; }
+    // Wall time since which nothing came: the last valid point, or the start
+    // of measuring when there was none.
+    int64_t sinceWallMs() const { return m_lastWallMs > 0 ? m_lastWallMs : m_startWallMs; }
     uint32_t limitMs() const;
 
     void OnDocChanged(int hint, CDeviceDoc* doc) override;
@@ -59,9 +63,13 @@ private:
     std::vector<IReadingWatchListener*> m_listeners;
     uint32_t m_lastTick = 0;
     int64_t m_lastWallMs = 0;
+    int64_t m_startWallMs = 0;
     bool m_watching = false;
     bool m_stale = false;
     bool m_held = false;
 };
+
+// "No reading from the meter since HH:MM:SS" (local time), from the string table.
+std::string noReadingText(int64_t sinceWallMs);
 
 } // namespace bv

@@ -64,6 +64,7 @@ int CSerial::bInitSerial(const std::string& name)
         return 1;
 
     m_ring.clear();
+    m_bAnswered = false;
     m_wWaitCount = 0;
     m_wScanned = 0;
     m_sPortName = name;
@@ -133,6 +134,7 @@ int CSerial::Close()
         m_port.reset();
     }
     m_bOpen = 0;
+    m_bAnswered = false;
     if (!ok) {
         traceFailure("Close(), CloseHandle()");
         HandleCommError(kCommErrorClose);
@@ -346,6 +348,7 @@ int CSerial::iOnSendFrame(uint8_t source, uint8_t destination, const uint8_t* pa
     Drain();
 
     --m_wSendFailures;  // CLEARANDEXIT counts every exit; a success takes it back
+    m_bAnswered = true;
     return CLEARANDEXIT(1);
 }
 

@@ -101,6 +101,9 @@ public:
     bool recovering() const { return m_bRecovering; }
     // Name of the open or last opened port, as given.
     const std::string& portName() const { return m_sPortName; }
+    // The open port has echoed a whole frame since it was opened: the
+    // adapter is there, so the port is worth keeping in the settings.
+    bool answered() const { return m_bOpen != 0 && m_bAnswered; }
 
     // Link health for the bus monitor.
     uint16_t checkErrors() const { return m_wCheckErrors; }
@@ -144,6 +147,7 @@ private:
 
     std::deque<FRAME*> m_lstFrames;
     int m_bOpen = 0;
+    bool m_bAnswered = false;
     uint16_t m_wCheckErrors = 0;
     uint16_t m_wSendFailures = 0;
     uint16_t m_wTimeouts = 0;

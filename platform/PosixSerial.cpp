@@ -12,6 +12,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 
 namespace bv {
@@ -254,10 +256,10 @@ bool isDecimal(const std::string& s)
            std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
-std::vector<std::string> devicesWithPrefix(const char* prefix)
+std::vector<std::string> devicesWithPrefix(const std::string& devDir, const char* prefix)
 {
     std::vector<std::string> names;
-    DIR* dir = opendir("/dev");
+    DIR* dir = opendir(devDir.c_str());
     if (!dir)
         return names;
     const size_t n = std::strlen(prefix);
@@ -269,6 +271,21 @@ std::vector<std::string> devicesWithPrefix(const char* prefix)
     std::sort(names.begin(), names.end(), [n](const std::string& a, const std::string& b) {
         return std::stoi(a.substr(n)) < std::stoi(b.substr(n));
     });
+    return names;
+}
+
+std::vector<std::string> entriesOf(const std::string& path)
+{
+    std::vector<std::string> names;
+    DIR* dir = opendir(path.c_str());
+    if (!dir)
+        return names;
+    while (dirent* e = readdir(dir)) {
+        if (e->d_name[0] != '.')
+            names.push_back(e->d_name);
+    }
+    closedir(dir);
+    std::sort(names.begin(), names.end());
     return names;
 }
 
@@ -325,27 +342,46 @@ std::unique_ptr<ISerialPort> PosixSerialSystem::open(const std::string& name, Os
     return std::make_unique<PosixSerialPort>(fd, isPseudoTerminal(fd));
 }
 
+std::vector<std::string> serialPortCandidates(const std::string& devDir)
+{
+    std::vector<std::string> names;
+    for (const auto& dev : devicesWithPrefix(devDir, "ttyS")) {
+        const int n = std::stoi(dev.substr(4));
+        if (n < 255)
+            names.push_back("COM" + std::to_string(n + 1));
+    }
+    // The Raspberry Pi's own UARTs, USB adapters, and the stable names udev
+    // gives the adapters (one device may appear twice: the scan skips it).
+    for (const char* prefix : {"ttyAMA", "ttyUSB", "ttyACM"}) {
+        for (const auto& dev : devicesWithPrefix(devDir, prefix))
+            names.push_back(devDir + "/" + dev);
+    }
+    const std::string byId = devDir + "/serial/by-id";
+    for (const auto& link : entriesOf(byId))
+        names.push_back(byId + "/" + link);
+    return names;
+}
+
 std::vector<std::string> PosixSerialSystem::listPorts()
 {
     std::vector<std::string> names;
-    auto opens = [this](const std::string& name) {
+    for (const auto& name : serialPortCandidates("/dev")) {
         OsError ignored;
-        auto port = open(name, &ignored);
-        return port != nullptr;
-    };
-    for (const auto& dev : devicesWithPrefix("ttyS")) {
-        const int n = std::stoi(dev.substr(4));
-        if (n < 255 && opens("/dev/" + dev))
-            names.push_back("COM" + std::to_string(n + 1));
-    }
-    for (const char* prefix : {"ttyUSB", "ttyACM"}) {
-        for (const auto& dev : devicesWithPrefix(prefix)) {
-            const std::string path = "/dev/" + dev;
-            if (opens(path))
-                names.push_back(path);
-        }
+        if (open(name, &ignored))
+            names.push_back(name);
     }
     return names;
+}
+
+bool PosixSerialSystem::samePort(const std::string& a, const std::string& b)
+{
+    const std::string pa = serialDevicePath(a);
+    const std::string pb = serialDevicePath(b);
+    if (pa == pb)
+        return true;
+    char ra[PATH_MAX];
+    char rb[PATH_MAX];
+    return realpath(pa.c_str(), ra) && realpath(pb.c_str(), rb) && std::strcmp(ra, rb) == 0;
 }
 
 } // namespace bv

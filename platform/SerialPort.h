@@ -38,6 +38,9 @@ public:
     virtual OsError lastError() const = 0;
 };
 
+// "COMn"/"comn" stands for /dev/ttyS(n-1); anything else is used as a path.
+std::string serialDevicePath(const std::string& name);
+
 // The serial ports of a machine (or of a simulator).
 class ISerialSystem {
 public:
@@ -46,20 +49,27 @@ public:
     virtual std::unique_ptr<ISerialPort> open(const std::string& name, OsError* error) = 0;
     // Names of the ports that open right now, in the "COMn" form where one applies.
     virtual std::vector<std::string> listPorts() = 0;
+    // Whether two names lead to one port ("com1" and "COM1"; a link and its target).
+    virtual bool samePort(const std::string& a, const std::string& b)
+    {
+        return serialDevicePath(a) == serialDevicePath(b);
+    }
 };
 
 // Why a port did not open, for the operator: the system's text, except for a
 // port that exists but may not be opened, which says what to do about it.
 OsError serialOpenError(int code);
 
-// "COMn"/"comn" stands for /dev/ttyS(n-1); anything else is used as a path.
-std::string serialDevicePath(const std::string& name);
+// The names a port listing tries, in order: ttyS as "COMn", then the paths of
+// ttyAMA, ttyUSB and ttyACM devices and of the entries in serial/by-id.
+std::vector<std::string> serialPortCandidates(const std::string& devDir);
 
 // The real ports, through termios.
 class PosixSerialSystem final : public ISerialSystem {
 public:
     std::unique_ptr<ISerialPort> open(const std::string& name, OsError* error) override;
     std::vector<std::string> listPorts() override;
+    bool samePort(const std::string& a, const std::string& b) override;
 };
 
 } // namespace bv

@@ -91,7 +91,9 @@ const std::map<unsigned, std::string>& builtIn()
         {61301, "Current"},
         {61302, "Shutdown LASER before electric calibration!"},
         {61303, "Thermalizing"},
-        {61304, "Std. deviation"},
+        {61304, "No reading from the meter since %s"},
+        {61305, "Readings resumed"},
+        {61306, "Std. deviation"},
 
         // Serial link errors, by kind (see commErrorText)
         {kCommErrorBase + 0, "CSerial: Error !"},

@@ -39,7 +39,7 @@ const log::Logger& logger()
 
 bool isScene(const std::string& s)
 {
-    return s == "normal" || s == "nowater" || s == "ec" || s == "thermalizing" || s == "week";
+    return s == "normal" || s == "nowater" || s == "stale" || s == "ec" || s == "thermalizing" || s == "week";
 }
 
 // "--name=value" or "--name value".
@@ -86,6 +86,10 @@ ParsedArguments parseArguments(const std::vector<std::string>& args)
             o.screenshot = value;
         } else if (takeValue(args, i, "--settings-dir", value, r.error)) {
             o.settingsDir = value;
+        } else if (takeValue(args, i, "--port", value, r.error)) {
+            o.port = value;
+            if (r.error.empty() && value.empty())
+                r.error = "--port needs a port name";
         } else if (takeValue(args, i, "--scene", value, r.error)) {
             o.scene = value;
             o.simulate = true;
@@ -102,9 +106,12 @@ ParsedArguments parseArguments(const std::vector<std::string>& args)
 
 std::string usage()
 {
-    return "usage: brivane [--simulate[=plain|ec|compact]] [--screenshot FILE] [--settings-dir DIR]\n"
+    return "usage: brivane [--simulate[=plain|ec|compact]] [--port NAME] [--screenshot FILE] [--settings-dir DIR]\n"
            "  (no option)       the meter through the serial ports and USB adapters the settings name\n"
            "  --simulate        the built-in simulated meter (EC model unless named)\n"
+           "  --port NAME       the serial link, through this port first (COMn or a path such as\n"
+           "                    /dev/ttyUSB0, /dev/serial/by-id/...); the \"Port\" setting changes\n"
+           "                    only when it answers\n"
            "  --screenshot FILE write a PNG of the window once the first points are in, then quit\n"
            "  --settings-dir DIR  BrivaneSoftware.ini and the bus log there instead of beside the program\n"
            "                    (or, installed, ~/.config and ~/.local/state, BrivaneSoftware)\n"
@@ -191,6 +198,10 @@ int BrivaneApp::Startup(const std::string& executableDirectory)
     }
     m_core = std::make_unique<BrivaneCore>(*m_settings, CorePlatform{*m_clock, *m_prompt, *m_ports, *usb, nullptr});
     const int writeBack = m_core->Startup(m_programDir, paths.busLogDir);
+    if (!m_options.port.empty()) {
+        m_core->links()->givenPort = m_options.port;
+        m_settings->m_iDataTransferMode = kLinkSerial;
+    }
     if (m_world)
         m_world->meter().setAddress(m_core->device()->m_byDevice);
     m_core->StartPlantLink(MqttConfig::fromSettings(*m_settings),
@@ -310,7 +321,7 @@ bool BrivaneApp::PlayScene(const std::string& scene)
     // The simulated absorber starts warm: let it settle, then start afresh.
     runFor(15000);
     w.OnClear();
-    if (scene == "normal" || scene == "nowater") {
+    if (scene == "normal" || scene == "nowater" || scene == "stale") {
         // The laser comes on a little after the start: the rise shows in the plot.
         w.OnStartstop();
         runFor(12000);
@@ -319,6 +330,9 @@ bool BrivaneApp::PlayScene(const std::string& scene)
         if (scene == "nowater") {
             meter.failFlow(0);
             runFor(3000);
+        } else if (scene == "stale") {
+            meter.silenceUntilCleared();
+            runFor(8000);
         }
         return true;
     }

@@ -26,7 +26,8 @@ struct AppOptions {
     std::string model = "ec";       // plain, ec, compact
     std::string screenshot;         // PNG written once the first points are in
     std::string settingsDir;        // instead of the executable's directory
-    std::string scene;              // hidden: normal, nowater, ec, thermalizing, week
+    std::string port;               // serial port tried first, before the "Port" setting
+    std::string scene;              // hidden: normal, nowater, stale, ec, thermalizing, week
 };
 
 struct ParsedArguments {

@@ -19,6 +19,7 @@
 #include "control/Scheduler.h"
 #include "data/CBrivaneDoc.h"
 #include "devices/PowerMeter.h"
+#include "res/StringTable.h"
 #include "settings/ProgramSettings.h"
 #include "ui/CNTGraph.h"
 #include "ui/ExportCommands.h"
@@ -64,6 +65,8 @@ CBrivaneMain::CBrivaneMain(BrivaneCore& core, IPrompt& prompt, ISerialSystem& po
 
     m_pDevice->AddListener(this);
     m_pDoc->AddListener(this);
+    if (ReadingWatchdog* watchdog = m_core.watchdog())
+        watchdog->addListener(this);
     if (LinkSelection* links = m_core.links())
         links->enableStart = [this](bool on) { EnableStartButton(on ? 1 : 0); };
 }
@@ -76,6 +79,8 @@ CBrivaneMain::~CBrivaneMain()
     releaseFreeComm();
     if (LinkSelection* links = m_core.links())
         links->enableStart = nullptr;
+    if (ReadingWatchdog* watchdog = m_core.watchdog())
+        watchdog->removeListener(this);
     m_pDoc->RemoveListener(this);
     m_pDevice->RemoveListener(this);
 }
@@ -265,6 +270,11 @@ void CBrivaneMain::OnTimerWeiter()
             return;
         m_core.heartbeat();
         ++m_iHeartbeats;
+        // The watchdog forgets a stale state quietly when measuring ends.
+        if (m_bStaleShown && !ReadingsStale()) {
+            m_bStaleShown = false;
+            MyUpdate(kPartValueArea | kPartShutter);
+        }
     });
 }
 
@@ -355,6 +365,32 @@ void CBrivaneMain::MyUpdate(int parts)
         if ((parts & kPartStatus) && newest)
             m_status->OnNewestPoint(*newest);
     });
+}
+
+void CBrivaneMain::OnReadingsStale(int64_t)
+{
+    guarded("OnReadingsStale", [&] {
+        const ReadingWatchdog* watchdog = m_core.watchdog();
+        AddErrorMessage(noReadingText(watchdog ? watchdog->sinceWallMs() : 0), status::kError);
+        m_bStaleShown = true;
+        m_value->staleValueTexts();
+        MyUpdate(kPartValueArea | kPartShutter);
+    });
+}
+
+void CBrivaneMain::OnReadingsResumed()
+{
+    // The new point's own update follows and redraws the rest.
+    guarded("OnReadingsResumed", [&] {
+        m_bStaleShown = false;
+        AddErrorMessage(strings::text(61305), status::kInformation);
+    });
+}
+
+bool CBrivaneMain::ReadingsStale() const
+{
+    const ReadingWatchdog* watchdog = m_core.watchdog();
+    return watchdog && watchdog->stale();
 }
 
 // ---------------------------------------------------------------------------

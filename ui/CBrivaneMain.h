@@ -8,6 +8,7 @@
 #include "control/DeviceDoc.h"
 #include "control/Messages.h"
 #include "data/MeasurePoint.h"
+#include "devices/ReadingWatchdog.h"
 #include "ui/ControlPanel.h"
 #include "ui/PlotPanel.h"
 #include "ui/ResizableDialog.h"
@@ -45,7 +46,11 @@ constexpr QEvent::Type kTimerContinueEvent =
 // of the program: each tick posts the continuation event (unless a dispatch
 // is in progress), whose handler runs the core's heartbeat. The device's and the store's
 // notifications arrive synchronously and keep the controls in step.
-class CBrivaneMain : public ResizableDialog, public IDeviceListener, public IDocListener, private IPanelHost {
+class CBrivaneMain : public ResizableDialog,
+                     public IDeviceListener,
+                     public IDocListener,
+                     public IReadingWatchListener,
+                     private IPanelHost {
     Q_OBJECT
 public:
     enum { kIdd = 136, kIdMenu = 112, kTimerId = 1, kTimerPeriodMs = 100 };
@@ -133,6 +138,11 @@ public:
     void OnDeviceChanged(int hint, long argument) override;
     void OnDocChanged(int hint, CDeviceDoc* doc) override;
     void MyUpdate(int parts) override;
+    // The core's watchdog: greyed "---", the shutter and flow unknown, a red
+    // status line; the first valid point after it clears all that.
+    void OnReadingsStale(int64_t lastWallMs) override;
+    void OnReadingsResumed() override;
+    bool ReadingsStale() const override;
 
     // Commands.
     void OnStartstop() { m_control->OnStartstop(); }
@@ -230,6 +240,7 @@ private:
     int m_iTimerId = 0;
     bool m_bInitialised = false;
     int m_iHeartbeats = 0;
+    bool m_bStaleShown = false;
 
     CValuePanel* m_value = nullptr;
     CPlotPanel* m_plot = nullptr;

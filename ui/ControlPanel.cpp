@@ -35,6 +35,9 @@ CControlPanel::CControlPanel(CPowerMeter& device, CBrivaneDoc& doc, IPrompt& pro
     m_shutterPicture = new ShutterPicture;
     panel::tag(m_shutterPicture, W::kIdShutterPicture, "shutterPicture");
     m_shutterPicture->setPictureProvider([this] {
+        // The last answer's shutter position is not known to hold any more.
+        if (m_host.ReadingsStale() && m_device.m_iShutterState != kShutterNone)
+            return static_cast<int>(ShutterPicture::kUnknown);
         return ShutterPicture::pictureFor(m_device.m_iShutterState, !m_device.Model().shutterChecked);
     });
     m_shutterButton = panel::makeButton(qs(strings::text(61295)), W::kIdShutterButton, "shutterButton");

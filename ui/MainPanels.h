@@ -25,6 +25,8 @@ public:
     virtual void MyUpdate(int parts) = 0;
     // The calibration shows the average.
     virtual void ShowAverageMode() = 0;
+    // No valid reading for too long while measuring: what is shown is old.
+    virtual bool ReadingsStale() const = 0;
 };
 
 namespace panel {

@@ -101,6 +101,9 @@ void ValueArea::drawDigital(QPainter& p, const QRect& r, const ValueAreaState& s
         text(p, layout.header[i], texts.header[i], Qt::AlignLeft, r.left());
     if (texts.bigValue.empty())
         return;
+    // Stale: the numbers greyed, "---" for the current value.
+    if (s.digital.stale)
+        p.setPen(fromBgr(value::kStaleGrey));
     p.setFont(panelFont(s.calibrationLayout ? value::kBigFontCalibration : value::kBigFont));
     text(p, layout.bigValue, texts.bigValue, Qt::AlignRight, r.left());
     p.setFont(panelFont(value::kUnitFont));
@@ -115,7 +118,7 @@ void ValueArea::drawEc(QPainter& p, const QRect& r, const ValueAreaState& s) con
     BV_LOG_DEBUG(mainLog(), "BV_main", "DrawEC");
     const auto layout = value::ecLayout(r.width(), r.height());
     const auto texts = value::ecTexts(s.ec);
-    const QColor blue = fromBgr(value::kBlue);
+    const QColor blue = fromBgr(s.ec.stale ? value::kStaleGrey : value::kBlue);
     p.setPen(QPen(blue, 1));
     for (int i = 0; i < layout.lineCount; ++i) {
         const auto& l = layout.lines[i];
@@ -131,7 +134,7 @@ void ValueArea::drawEc(QPainter& p, const QRect& r, const ValueAreaState& s) con
     text(p, layout.unit, "W", Qt::AlignRight);
     p.setFont(panelFont(value::kLabelFont));
     for (int i = 0; i < 5; ++i) {
-        p.setPen(i == 3 && texts.deviationRed ? fromBgr(value::kRed) : blue);
+        p.setPen(i == 3 && texts.deviationRed && !s.ec.stale ? fromBgr(value::kRed) : blue);
         text(p, layout.values[i], texts.values[i], Qt::AlignLeft);
     }
 }

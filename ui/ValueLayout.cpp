@@ -74,9 +74,15 @@ DigitalTexts digitalTexts(const DigitalInput& in)
     default: modeName = strings::text(4002).c_str(); break;
     }
     t.title = strings::text(61297) + " " + modeName;
-    t.header = {strings::text(4002), strings::text(4000), "Min", strings::text(4001), strings::text(61304)};
-    if (!in.hasPoints)
+    t.header = {strings::text(4002), strings::text(4000), "Min", strings::text(4001), strings::text(61306)};
+    if (in.stale) {
+        // Old digits must never pass for live ones; the statistics stay.
+        t.bigValue = kNoValue;
+        if (!in.hasPoints)
+            return t;
+    } else if (!in.hasPoints) {
         return t;
+    }
     char fmt[16];
     std::snprintf(fmt, sizeof fmt, "%%5.%df", in.decimals);
     double big;
@@ -86,10 +92,12 @@ DigitalTexts digitalTexts(const DigitalInput& in)
     case kAverage: big = in.average; break;
     default: big = in.current; break;
     }
-    t.bigValue = format(fmt, big);
+    if (!in.stale)
+        t.bigValue = format(fmt, big);
     const std::string unitFmt = std::string(fmt) + " W";
-    t.values = {format(unitFmt.c_str(), in.current), format(unitFmt.c_str(), in.maximum),
-                format(unitFmt.c_str(), in.minimum), format("%.2f W", in.average), format("%.2f W", in.stdDeviation)};
+    t.values = {in.stale ? std::string(kNoValue) + " W" : format(unitFmt.c_str(), in.current),
+                format(unitFmt.c_str(), in.maximum), format(unitFmt.c_str(), in.minimum),
+                format("%.2f W", in.average), format("%.2f W", in.stdDeviation)};
     return t;
 }
 
@@ -104,6 +112,11 @@ EcTexts ecTexts(const EcInput& in)
     t.deviationRed = std::fabs(t.deviation) > in.limit;
     t.values = {format("%.0f W", in.ecPower), format("%.0f V", in.ecVoltage), format("%.3f A", in.ecCurrent),
                 format("%.2f%%", t.deviation), format("%.2f%%", in.limit)};
+    if (in.stale) {
+        t.bigValue = kNoValue;
+        for (int i = 0; i < 3; ++i)
+            t.values[i] = std::string(kNoValue) + t.values[i].substr(t.values[i].rfind(' '));
+    }
     return t;
 }
 

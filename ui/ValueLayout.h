@@ -42,6 +42,7 @@ struct DigitalInput {
     double stdDeviation = 0;  // of the power over the averaging window
     int decimals = 0;  // 1 on a type-3.4 device
     int mode = kCurrent;
+    bool stale = false;  // no reading for too long: "---" instead of the current value
 };
 
 struct DigitalTexts {
@@ -57,6 +58,7 @@ struct EcInput {
     double ecAverage = 0;  // dGetAverage(4)
     double ecPower = 0, ecVoltage = 0, ecCurrent = 0;  // newest point
     double limit = 1.5;    // "Deviation Limit", percent
+    bool stale = false;
 };
 
 struct EcTexts {
@@ -71,6 +73,8 @@ EcTexts ecTexts(const EcInput& in);
 
 constexpr uint32_t kBlue = 0xFF0000;  // 0x00BBGGRR
 constexpr uint32_t kRed = 0x0000FF;
+constexpr uint32_t kStaleGrey = 0x999999;  // everything drawn while the readings are stale
+inline constexpr const char* kNoValue = "---";
 
 // Font heights in pixels (character height).
 constexpr int kLabelFont = 12;

@@ -111,6 +111,7 @@ ValueAreaState CValuePanel::state() const
     s.ec.average = s.digital.average;
     s.ec.ecAverage = m_doc.dGetAverage(4);
     s.ec.limit = m_settings.m_dDeviationLimit;
+    s.digital.stale = s.ec.stale = m_host.ReadingsStale();
     return s;
 }
 
@@ -127,6 +128,16 @@ void CValuePanel::smallValueTexts(const MeasurePoint& p)
     m_teText->setText(QString::fromUtf8(value::format("%1.3f\xC2\xB0", p.te).c_str()));
     m_tdText->setText(QString::fromUtf8(value::format("%1.3f\xC2\xB0", p.td).c_str()));
     m_ecPowerText->setText(p.ecValid ? qs(value::format("%5.0f W", p.ecPower)).trimmed() : QStringLiteral("0 W"));
+}
+
+void CValuePanel::staleValueTexts()
+{
+    const QString none = QString::fromLatin1(value::kNoValue);
+    m_powerText->setText(none + QStringLiteral(" W"));
+    m_flowText->setText(none + QStringLiteral(" l/min"));
+    m_teText->setText(none + QString::fromUtf8("\xC2\xB0"));
+    m_tdText->setText(none + QString::fromUtf8("\xC2\xB0"));
+    m_ecPowerText->setText(none + QStringLiteral(" W"));
 }
 
 void CValuePanel::setEcVisible(bool ec) { m_ecPowerText->setVisible(ec); }

@@ -31,6 +31,8 @@ public:
     ValueAreaState state() const;
     void UpdateValueArea();
     void smallValueTexts(const MeasurePoint& newest);
+    // While the readings are stale: no value at all, rather than an old one.
+    void staleValueTexts();
     void setEcVisible(bool ec);
 
     void OnDisplayMode();

@@ -80,14 +80,50 @@ TEST_F(CoreTest, FallsBackToTheSerialLinkAndWritesThePortBack)
     EXPECT_EQ(settings.m_iDataTransferMode, 0);
     EXPECT_EQ(core->links()->choice(), LinkSelection::kChoiceSerial);
     EXPECT_EQ(startEnabled, 1);
-    // "com1" is never found among "COM1", ...: the upper-case name is in force.
-    EXPECT_EQ(core->serial().portName(), "COM1");
+    // The "Port" setting ("com1") is tried as given first, and answers.
+    EXPECT_EQ(core->serial().portName(), "com1");
     EXPECT_EQ(core->device()->m_bEC, 1);
     EXPECT_EQ(core->device()->Store().GetCount(), 1);
     core->Shutdown();
     const std::string ini = readFile(dir.file("BrivaneSoftware.ini"));
-    EXPECT_NE(ini.find("Port=COM1"), std::string::npos) << ini;
+    EXPECT_NE(ini.find("Port=com1"), std::string::npos) << ini;
     EXPECT_NE(ini.find("Data_Transfer_Mode=0"), std::string::npos);
+}
+
+TEST_F(CoreTest, APortGivenOnTheCommandLineIsTriedBeforeTheSetting)
+{
+    sim::SimWorldConfig config;
+    config.usbAdapter = false;
+    start(config, "[Version]\nno=15\n[Comm]\nPort=COM2\nData_Transfer_Mode=0\n");
+    world->ports().addPort("COM2", nullptr);
+    core->links()->givenPort = "com1";
+    core->links()->Initialise();
+    ASSERT_TRUE(core->serial().isOpen());
+    EXPECT_EQ(core->serial().portName(), "com1");
+    EXPECT_EQ(world->ports().record("COM2").opens, 0);
+    run(3000);
+    core->Shutdown();
+    EXPECT_NE(readFile(dir.file("BrivaneSoftware.ini")).find("Port=com1"), std::string::npos);
+}
+
+TEST_F(CoreTest, AScanWithoutAnswerKeepsThePortTheOperatorChose)
+{
+    sim::SimWorldConfig config;
+    config.usbAdapter = false;
+    config.serialPort = false;
+    start(config, "[Version]\nno=15\n[Comm]\nPort=/dev/ttyUSB7\nData_Transfer_Mode=0\n");
+    // Listed, but with nothing behind it: tried, and it does not answer.
+    world->ports().addPort("COM2", nullptr);
+    core->links()->Initialise();
+    run(1000);
+    EXPECT_FALSE(core->serial().isOpen());
+    EXPECT_EQ(world->ports().record("COM2").opens, 1);  // tried once
+    core->Shutdown();
+    const std::string ini = readFile(dir.file("BrivaneSoftware.ini"));
+    EXPECT_NE(ini.find("Port=/dev/ttyUSB7"), std::string::npos) << ini;
+    // The scan passes the missing port by without a box.
+    for (const std::string& text : prompt.texts())
+        EXPECT_EQ(text.find("Cannot open"), std::string::npos) << text;
 }
 
 TEST_F(CoreTest, NoLinkAtAllLeavesTheModeAlone)

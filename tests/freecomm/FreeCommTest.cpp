@@ -166,7 +166,7 @@ TEST_F(FreeCommTest, WithNeitherLinkTheModeStaysAsItWas)
     EXPECT_TRUE(prompt.shown.empty());
 }
 
-TEST_F(FreeCommTest, LowerCasePortNameNeverMatchesAndTheScannedNameIsKept)
+TEST_F(FreeCommTest, ThePortSettingIsTriedAsGivenAndKept)
 {
     sim::SimWorldConfig config;
     config.usbAdapter = false;
@@ -178,11 +178,11 @@ TEST_F(FreeCommTest, LowerCasePortNameNeverMatchesAndTheScannedNameIsKept)
     dialog->Initialise();
     EXPECT_EQ(settings.m_iDataTransferMode, 0);
     ASSERT_TRUE(core->serial().isOpen());
-    EXPECT_EQ(core->serial().portName(), "COM1");
+    EXPECT_EQ(core->serial().portName(), "com1");
     EXPECT_EQ(dialog->portCombo()->count(), 2);
-    EXPECT_EQ(dialog->portCombo()->currentText(), "COM1");
+    EXPECT_EQ(dialog->portCombo()->currentText(), "COM1");  // the same port
     core->Shutdown();
-    EXPECT_EQ(settings.m_sPort, "COM1");
+    EXPECT_EQ(settings.m_sPort, "com1");
 }
 
 TEST_F(FreeCommTest, LineSendInUsbModeWithoutBusConverterGoesToTheSerialLink)

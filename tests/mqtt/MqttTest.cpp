@@ -364,6 +364,36 @@ TEST_F(MqttTest, FlowAlarmIsRetainedWhileActiveAndItsClearingReplacesIt)
     EXPECT_NE(m.payload.find("\"active\":[]"), std::string::npos) << m.payload;
 }
 
+TEST_F(MqttTest, SilentMeterRaisesNoReadingAndItsReturnClearsIt)
+{
+    Broker broker;
+    ASSERT_TRUE(broker.start());
+    Subscriber sub(broker.port(), "brivane/st1/alarm");
+    ASSERT_TRUE(sub.subscribed());
+    startCore(broker);
+    core->device()->StartMeasuring(0, 1);
+    run(5000);
+    world->meter().silenceUntilCleared();
+    run(8000);
+    ASSERT_TRUE(core->watchdog()->stale());
+    ASSERT_TRUE(drain());
+    ASSERT_TRUE(waitFor([&] { return !sub.on("brivane/st1/alarm").empty(); }, 5s));
+    const Message raised = sub.on("brivane/st1/alarm").back();
+    EXPECT_EQ(text(raised.payload, "alarm"), "no reading") << raised.payload;
+    EXPECT_EQ(text(raised.payload, "raised"), "true");
+    EXPECT_EQ(text(raised.payload, "text").rfind("No reading from the meter since ", 0), 0u) << raised.payload;
+
+    world->meter().clearSilence();
+    run(3000);
+    ASSERT_FALSE(core->watchdog()->stale());
+    ASSERT_TRUE(drain());
+    ASSERT_TRUE(waitFor([&] { return sub.on("brivane/st1/alarm").size() >= 2; }, 5s));
+    const Message cleared = sub.on("brivane/st1/alarm").back();
+    EXPECT_EQ(text(cleared.payload, "alarm"), "no reading") << cleared.payload;
+    EXPECT_EQ(text(cleared.payload, "raised"), "false");
+    EXPECT_NE(cleared.payload.find("\"active\":[]"), std::string::npos) << cleared.payload;
+}
+
 TEST_F(MqttTest, BrokerAwayTenSecondsLosesNoReading)
 {
     Broker broker;

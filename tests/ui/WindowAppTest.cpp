@@ -108,9 +108,10 @@ TEST_F(WindowAppTest, LanguageModuleLivesFromStartUpToShutdown)
     EXPECT_EQ(strings::text(4003), "Start power measurement");
 }
 
-TEST_F(WindowAppTest, ThePortInForceIsWrittenBack)
+TEST_F(WindowAppTest, APortThatAnsweredInsteadOfTheSettingIsWrittenBack)
 {
-    writeIni("[Version]\nno=15\n[Comm]\nData_Transfer_Mode=0\nPort=com1\n");
+    // com7 is not there; the scan finds the meter on COM1.
+    writeIni("[Version]\nno=15\n[Comm]\nData_Transfer_Mode=0\nPort=com7\n");
     start();
     run(5000);
     EXPECT_EQ(app->core().serial().portName(), "COM1");
@@ -223,6 +224,7 @@ TEST(WindowArguments, CommandLine)
     EXPECT_EQ(sim.options.settingsDir, "/tmp/x");
 
     EXPECT_EQ(parse({"--simulate"}).options.model, "ec");
+    EXPECT_EQ(parse({"--port", "/dev/serial/by-id/usb-x"}).options.port, "/dev/serial/by-id/usb-x");
     EXPECT_FALSE(parse({"--simulate=laser"}).error.empty());
     EXPECT_FALSE(parse({"--screenshot"}).error.empty());
     EXPECT_FALSE(parse({"--bogus"}).error.empty());

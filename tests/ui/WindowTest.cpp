@@ -20,6 +20,7 @@
 #include "support/LogCapture.h"
 #include "ui/CFreeComm.h"
 #include "ui/CNTGraph.h"
+#include "ui/ShutterPicture.h"
 #include "ui/StatusList.h"
 #include "ui/ValueArea.h"
 #include "WindowFixture.h"
@@ -555,6 +556,51 @@ TEST_F(WindowFixture, FlowFailureRaisesTheAlarmUntilTheWaterIsBack)
 
 // ---------------------------------------------------------------------------
 // Shutter and zero
+
+TEST_F(WindowFixture, SilentMeterGreysTheValueUntilReadingsResume)
+{
+    start();
+    run(4000);
+    window->OnStartstop();
+    run(5000);
+    StatusList& list = *window->statusList();
+    auto last = [&] { return list.lineText(list.lineCount() - 1).toStdString(); };
+    ASSERT_EQ(last(), "O.K.");
+    auto greyPixels = [&] {
+        const QImage img = window->valueArea()->render(QSize(700, 300)).toImage();
+        int n = 0;
+        for (int y = 0; y < img.height(); ++y)
+            for (int x = 0; x < img.width(); ++x)
+                n += img.pixelColor(x, y) == QColor(0x99, 0x99, 0x99);
+        return n;
+    };
+    const int live = greyPixels();  // edges of black text may hit the grey
+
+    world->meter().silenceUntilCleared();
+    ASSERT_TRUE(runUntil([&] { return window->ReadingsStale(); }, 10000));
+    EXPECT_EQ(last().rfind("No reading from the meter since ", 0), 0u) << last();
+    EXPECT_EQ(list.lineKind(list.lineCount() - 1), status::kError);
+    const ValueAreaState stale = window->valueAreaState();
+    EXPECT_EQ(value::digitalTexts(stale.digital).bigValue, "---");
+    const int greyed = greyPixels();
+    EXPECT_GT(greyed, live + 1000) << live;
+    EXPECT_EQ(text(CBrivaneMain::kIdFlowText), "--- l/min");
+    EXPECT_EQ(window->shutterPicture()->shownPicture(), ShutterPicture::kUnknown);
+    // Nothing passes for "O.K." while the meter is silent.
+    const int lines = list.lineCount();
+    run(5000);
+    EXPECT_EQ(list.lineCount(), lines);
+
+    world->meter().clearSilence();
+    ASSERT_TRUE(runUntil([&] { return !window->ReadingsStale(); }, 5000));
+    ASSERT_GE(list.lineCount(), lines + 2);
+    EXPECT_EQ(list.lineText(lines).toStdString(), "Readings resumed");
+    EXPECT_EQ(list.lineText(lines + 1).toStdString(), "O.K.");
+    EXPECT_NE(value::digitalTexts(window->valueAreaState().digital).bigValue, "---");
+    EXPECT_NE(text(CBrivaneMain::kIdFlowText), "--- l/min");
+    EXPECT_EQ(window->shutterPicture()->shownPicture(), ShutterPicture::kOpen);
+    EXPECT_LT(greyPixels(), greyed / 2) << live << " " << greyed;
+}
 
 TEST_F(WindowFixture, ShutterButtonRefusesAboveFiftyWattsAndClosesAtFifty)
 {
