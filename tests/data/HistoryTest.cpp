@@ -36,8 +36,9 @@ TEST(MinMaxDecimator, EveryColumnKeepsItsExtremesAgainstBruteForce)
             // A history that outgrows the plot's pixels merges its columns.
             if (round % 2 == 0 && (seq == 1500 || seq == 3100)) {
                 EXPECT_FALSE(d.coarsen(width));
-                if (width > 1)
+                if (width > 1) {
                     EXPECT_FALSE(d.coarsen(width * 2 + 1));
+                }
                 ASSERT_TRUE(d.coarsen(width *= 2));
             }
             if (held.size() > limit) {
