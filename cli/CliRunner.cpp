@@ -299,6 +299,16 @@ private:
         return true;
     }
 
+    // A signal cut the wait short: the program is ended, not waited for.
+    template <class Program>
+    static bool endedBySignal(Program& program)
+    {
+        if (!g_stopRequested || !program.IsRunning())
+            return false;
+        program.End(kEndFailed);
+        return true;
+    }
+
     void remember(const ProgramSettings& s)
     {
         m_saved = {s.m_sPort, s.m_sDeviceAddress, s.m_bSetParity, s.m_iInterval, s.m_iDataTransferMode};
@@ -393,10 +403,8 @@ private:
         // 1125 also comes mid-way when the model is recognised: wait for the end.
         if (!runUntil([&] { return !device.m_Identification.IsRunning(); }, 40000))
             return fail("identification did not finish");
-        if (g_stopRequested && device.m_Identification.IsRunning()) {
-            device.m_Identification.End(kEndFailed);
+        if (endedBySignal(device.m_Identification))
             return 0;
-        }
         if (device.m_Identification.Status() != kEndOk || !device.m_bAnswerSeen)
             return fail("no answer from the meter at address " + std::to_string(device.m_byDevice));
         const char* road = m_core->settings().m_iDataTransferMode == kLinkUsb ? "USB" : "serial port";
@@ -414,10 +422,8 @@ private:
             device.CloseShutter();
         if (!runUntil([&] { return !device.m_ShutterProgram.IsRunning(); }, 60000))
             return fail("the shutter did not answer");
-        if (g_stopRequested && device.m_ShutterProgram.IsRunning()) {
-            device.m_ShutterProgram.End(kEndFailed);
+        if (endedBySignal(device.m_ShutterProgram))
             return 0;
-        }
         const int wanted = m_o.shutter == ShutterMove::Open ? kShutterOpen : kShutterClosed;
         if (device.m_iShutterState != wanted)
             return fail("the shutter did not reach its position");
