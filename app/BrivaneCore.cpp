@@ -5,6 +5,7 @@
 #include "control/Scheduler.h"
 #include "devices/PowerMeter.h"
 #include "link/Frame.h"
+#include "platform/Clock.h"
 #include "platform/Logging.h"
 #include "platform/Prompt.h"
 #include "res/StringTable.h"
@@ -118,10 +119,29 @@ void BrivaneCore::RunFlags::OnDeviceChanged(int code, long parameter)
     }
 }
 
+void BrivaneCore::endCalibration()
+{
+    // The heater must never stay on behind a program that is gone: the
+    // calibration ends its own way ("elp 0"), with the heartbeat running
+    // here as the window's timer no longer does.
+    if (!m_device || !m_device->m_Measuring.IsRunning() || m_device->m_Measuring.m_iMode != 1)
+        return;
+    BV_LOG_INFO(logger(), "BV_main", "shutdown during a calibration: switching the heater off");
+    m_device->StartMeasuring(1, 0);
+    constexpr uint32_t kStepMs = 100, kLimitMs = 10000;
+    for (uint32_t waited = 0; waited < kLimitMs && m_device->m_Measuring.IsRunning(); waited += kStepMs) {
+        m_platform.clock.wait(kStepMs);
+        heartbeat();
+    }
+    if (m_device->m_Measuring.IsRunning())
+        BV_LOG_ERROR(logger(), "BV_main", "the calibration did not end: the heater may still be on");
+}
+
 void BrivaneCore::Shutdown()
 {
     if (!m_started)
         return;
+    endCalibration();
     m_started = false;
     m_busLog.StopBusLog();
     // Only a port that answered replaces the operator's: a scan that found

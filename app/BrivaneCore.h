@@ -91,6 +91,9 @@ public:
     bool started() const { return m_started; }
 
 private:
+    // A running calibration stopped and waited for, so "elp 0" goes out.
+    void endCalibration();
+
     // Keeps the device's measuring-active and calibration flags in step with
     // its notifications, for every front end alike.
     struct RunFlags : IDeviceListener {

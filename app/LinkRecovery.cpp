@@ -8,6 +8,7 @@
 #include "link/ZelmorUSB.h"
 #include "platform/Clock.h"
 #include "platform/Logging.h"
+#include "res/StringTable.h"
 #include "settings/LinkMode.h"
 #include "settings/ProgramSettings.h"
 
@@ -104,13 +105,14 @@ void LinkRecovery::onLost()
     m_mode = m_settings.m_iDataTransferMode;
     std::string reason;
     if (m_mode == kLinkSerial) {
-        m_name = "serial port " + m_serial.portName();
-        reason = m_serial.lostReason().text;
+        m_name = strings::fill(strings::text(strings::kSerialPortName), {m_serial.portName()});
+        const OsError& lost = m_serial.lostReason();
+        reason = lost.code ? strings::osErrorText(lost.code) : lost.text;
         m_serial.setRecovering(true);
     } else {
         ZelmorUSBCRC* usb = m_device.UsbLink();
-        m_name = "USB adapter \"" + usb->description() + "\"";
-        reason = "error code " + std::to_string(usb->lostStatus());
+        m_name = strings::fill(strings::text(strings::kUsbAdapterName), {usb->description()});
+        reason = strings::fill(strings::text(strings::kErrorCode), {std::to_string(usb->lostStatus())});
     }
     m_state = State::Waiting;
     m_attempts = 0;
@@ -127,9 +129,9 @@ void LinkRecovery::onLost()
     BV_LOG_ERROR(logger(), kTag, "link lost: " << m_name << " (" << reason << "); trying again every "
                                                << kRetryMs / 1000 << " s"
                                                << (m_resumeMode >= 0 ? ", measuring resumes then" : ""));
-    m_device.ReportStatus("Link to the meter lost: " + m_name + " (" + reason + "); trying again every " +
-                              std::to_string(kRetryMs / 1000) + " s",
-                          kStatusError);
+    m_device.ReportStatus(
+        strings::fill(strings::text(strings::kLinkLost), {m_name, reason, std::to_string(kRetryMs / 1000)}),
+        kStatusError);
 }
 
 void LinkRecovery::attempt()
@@ -173,7 +175,7 @@ void LinkRecovery::identified()
     }
     const int mode = m_resumeMode;
     BV_LOG_INFO(logger(), kTag, "link restored: " << m_name << " after " << m_attempts << " attempt(s)");
-    m_device.ReportStatus("Link to the meter restored: " + m_name, kStatusInformation);
+    m_device.ReportStatus(strings::fill(strings::text(strings::kLinkRestored), {m_name}), kStatusInformation);
     endOutage();
     if (mode >= 0 && !m_device.m_Measuring.IsRunning())
         m_device.ResumeMeasuring(mode);

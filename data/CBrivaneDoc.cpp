@@ -165,70 +165,65 @@ void CBrivaneDoc::Block::add(const MeasurePoint& p)
     }
 }
 
+void CBrivaneDoc::BeginAveraging(int fixedSeconds)
+{
+    m_averageFromSeq = m_firstSeq + static_cast<int64_t>(m_points.size());
+    m_iFixedAverage = std::max(fixedSeconds, 0);
+}
+
+int CBrivaneDoc::AverageSeconds() const
+{
+    return m_iFixedAverage > 0 ? m_iFixedAverage : m_settings.m_iAveragePeriod;
+}
+
 size_t CBrivaneDoc::averageWindowStart() const
 {
     const size_t count = m_points.size();
+    const size_t runStart =
+        m_averageFromSeq <= m_firstSeq ? 0 : std::min(count, static_cast<size_t>(m_averageFromSeq - m_firstSeq));
     if (m_iPeriod < 1)
-        return 0;
-    const double window = pointsPer(m_settings.m_iAveragePeriod, m_settings.m_iInterval);
+        return runStart;
+    const double window = pointsPer(AverageSeconds(), m_settings.m_iInterval);
     // A window of 0 or below (a non-positive "Average period") averages nothing.
     if (!(window >= 1.0))
         return count;
     if (window < static_cast<double>(count))
-        return count - static_cast<size_t>(window);
-    return 0;
+        return std::max(runStart, count - static_cast<size_t>(window));
+    return runStart;
 }
 
-double CBrivaneDoc::dGetAverage(int kind) const
+CBrivaneDoc::Average CBrivaneDoc::averageOf(int kind) const
 {
-    try {
-        const size_t count = m_points.size();
-        double sum = 0, ecSum = 0;
-        int used = 0, ecUsed = 0;
-        for (size_t i = averageWindowStart(); i < count; ++i) {
-            const MeasurePoint& p = m_points[i];
-            if (p.valid) {
-                sum += p.power;
-                ++used;
-            }
-            if (p.ecValid) {
-                ecSum += p.ecPower;
-                ++ecUsed;
-            }
-        }
-        if (kind == 4)
-            return ecSum / (ecUsed ? ecUsed : 1);
-        return sum / (used ? used : 1);
-    } catch (const std::exception& e) {
-        BV_LOG_ERROR(m_log, kTag, "Error dGetAverage " << e.what());
-    } catch (...) {
-        BV_LOG_ERROR(m_log, kTag, "dGetAverage unknown error");
-    }
-    return 0;
-}
-
-double CBrivaneDoc::dGetStdDeviation(int kind) const
-{
+    Average a;
     try {
         // Welford's update: one pass, without the cancellation of sum-of-squares.
         const bool ec = kind == 4;
-        double mean = 0, m2 = 0;
-        long n = 0;
+        double m2 = 0, mean = 0, sum = 0;
         for (size_t i = averageWindowStart(); i < m_points.size(); ++i) {
             const MeasurePoint& p = m_points[i];
             if (!(ec ? p.ecValid : p.valid))
                 continue;
             const double x = ec ? p.ecPower : p.power;
-            ++n;
+            ++a.count;
+            sum += x;
             const double delta = x - mean;
-            mean += delta / static_cast<double>(n);
+            mean += delta / static_cast<double>(a.count);
             m2 += delta * (x - mean);
         }
-        return n > 1 ? std::sqrt(m2 / static_cast<double>(n - 1)) : 0.0;
+        a.mean = a.count ? sum / a.count : 0.0;
+        a.stdDeviation = a.count > 1 ? std::sqrt(m2 / static_cast<double>(a.count - 1)) : 0.0;
+    } catch (const std::exception& e) {
+        BV_LOG_ERROR(m_log, kTag, "Error dGetAverage " << e.what());
+        return {};
     } catch (...) {
-        BV_LOG_ERROR(m_log, kTag, "dGetStdDeviation unknown error");
+        BV_LOG_ERROR(m_log, kTag, "dGetAverage unknown error");
+        return {};
     }
-    return 0;
+    return a;
 }
+
+double CBrivaneDoc::dGetAverage(int kind) const { return averageOf(kind).mean; }
+
+double CBrivaneDoc::dGetStdDeviation(int kind) const { return averageOf(kind).stdDeviation; }
 
 } // namespace bv

@@ -36,6 +36,21 @@ public:
     // Sample standard deviation over the same window as dGetAverage (0 for
     // fewer than two values).
     double dGetStdDeviation(int kind) const;
+    // Mean, sample standard deviation and the number of values they cover.
+    struct Average {
+        double mean = 0;
+        double stdDeviation = 0;
+        int count = 0;
+    };
+    Average averageOf(int kind) const;
+
+    // A new measurement: the averaging window starts at the next point, so
+    // an earlier run's points never mix in. fixedSeconds > 0 gives the run a
+    // window of its own (a calibration); 0 follows the "Average period".
+    void BeginAveraging(int fixedSeconds = 0);
+    // The window's length in force, in seconds.
+    int AverageSeconds() const;
+    bool AverageFixed() const { return m_iFixedAverage > 0; }
 
     // Running numbers of the points: the oldest held has FirstSeq(), the one
     // at index i FirstSeq() + i. They go on across drops and clears, so a
@@ -69,6 +84,8 @@ private:
     std::deque<Block> m_blocks;         // from the block of the oldest point on
     int64_t m_firstSeq = 0;
     int64_t m_clears = 0;
+    int64_t m_averageFromSeq = 0;  // running number of the run's first point
+    int m_iFixedAverage = 0;
     int m_iMaxAnzahl = 91;
     int m_iPeriod = 90;
     log::Logger m_log{"CBrivaneApp.CBrivaneDoc"};

@@ -10,6 +10,7 @@
 #include <ctime>
 
 #include "data/CBrivaneDoc.h"
+#include "res/StringTable.h"
 
 namespace bv {
 namespace {
@@ -149,7 +150,7 @@ bool writeCsv(const CBrivaneDoc& store, int first, int last, const std::string& 
     const std::string temporary = path + ".part";
     std::FILE* f = std::fopen(temporary.c_str(), "wb");
     if (!f) {
-        error = path + ": " + std::strerror(errno);
+        error = path + ": " + strings::osErrorText(errno);
         return false;
     }
     errno = 0;
@@ -163,12 +164,12 @@ bool writeCsv(const CBrivaneDoc& store, int first, int last, const std::string& 
     const int flushErrno = errno;
     ok = std::fclose(f) == 0 && ok;
     if (!ok) {
-        error = path + ": " + std::strerror(savedErrno ? savedErrno : flushErrno);
+        error = path + ": " + strings::osErrorText(savedErrno ? savedErrno : flushErrno);
         std::remove(temporary.c_str());
         return false;
     }
     if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-        error = path + ": " + std::strerror(errno);
+        error = path + ": " + strings::osErrorText(errno);
         std::remove(temporary.c_str());
         return false;
     }

@@ -5,6 +5,7 @@
 #include "devices/ProtocolLine.h"
 #include "platform/Logging.h"
 #include "platform/Prompt.h"
+#include "res/StringTable.h"
 
 namespace bv {
 namespace {
@@ -16,7 +17,6 @@ const log::Logger& logger()
 }
 
 constexpr const char* kTag = "BV_Dev";
-constexpr const char* kUnknownShutterQuestion = "Shutter state unknown! Continue anyway?";
 
 } // namespace
 
@@ -70,13 +70,16 @@ void CPowerMeter::StartMeasuring(int mode, int run)
 {
     BV_LOG_DEBUG(logger(), kTag, "StartMeasuring mode " << mode << " run " << run);
     if (mode == 0 && run == 1 && m_iShutterState == kShutterUnknown) {
-        if (Prompt().show(kUnknownShutterQuestion, PromptButtons::OkCancel, PromptIcon::Question)
+        if (Prompt().show(strings::text(strings::kUnknownShutterQuestion), PromptButtons::OkCancel, PromptIcon::Question)
             != PromptResult::Ok)
             return;
         m_bUnknownShutterConfirmed = 1;
     }
     if (run == 0)
         m_bUnknownShutterConfirmed = 0;
+    // A resumed measurement (ResumeMeasuring) keeps its window.
+    if (run == 1)
+        m_Doc.BeginAveraging(mode == 1 ? m_iCalibrationAverage : 0);
     beginMeasuring(mode, run);
 }
 
@@ -103,12 +106,12 @@ void CPowerMeter::beginMeasuring(int mode, int run)
         program.m_point.thermalization = -1;
         if (mode == 1) {
             program.m_iThermalization = m_settings.m_iThermalizationTime;
-            program.m_iCalibration = m_settings.m_iThermalizationTime + m_settings.m_iAveragePeriod;
+            // The calibration averages over its own window: it lasts as long.
+            program.m_iCalibration = m_settings.m_iThermalizationTime + m_iCalibrationAverage;
             m_iCycleInterval = 1000;
         } else {
             program.m_iThermalization = -1;
         }
-        m_settings.m_iAveragePeriod = 10;
     }
     program.Start();
 }

@@ -94,6 +94,8 @@ public:
     CBrivaneDoc m_Doc;
     CMeasuringProgram m_Measuring;
     int32_t m_iCycleInterval;  // ms from one "ql" to the next
+    // Seconds (cycles of 1 s) a calibration averages over after thermalizing.
+    int32_t m_iCalibrationAverage = 10;
     uint8_t m_bCompact = 0;
     uint8_t m_bEC = 0;
     uint8_t m_bUnknownShutterConfirmed = 0;

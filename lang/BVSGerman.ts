@@ -27,6 +27,58 @@
 <context>
     <name>bv::CBrivaneMain</name>
     <message>
+        <source>&amp;File</source>
+        <translation>&amp;Datei</translation>
+    </message>
+    <message>
+        <source>&amp;Settings...</source>
+        <translation>&amp;Einstellungen...</translation>
+    </message>
+    <message>
+        <source>&amp;Protocol...</source>
+        <translation>&amp;Protokoll...</translation>
+    </message>
+    <message>
+        <source>&amp;Quit</source>
+        <translation>&amp;Beenden</translation>
+    </message>
+    <message>
+        <source>&amp;Measurement</source>
+        <translation>&amp;Messung</translation>
+    </message>
+    <message>
+        <source>&amp;Start/Stop</source>
+        <translation>&amp;Start/Stopp</translation>
+    </message>
+    <message>
+        <source>&amp;Use current value as offset</source>
+        <translation>Aktuellen Wert als Offset &amp;übernehmen</translation>
+    </message>
+    <message>
+        <source>&amp;Zero level</source>
+        <translation>&amp;Nullpunkt</translation>
+    </message>
+    <message>
+        <source>&amp;Alarm log...</source>
+        <translation>&amp;Alarmprotokoll...</translation>
+    </message>
+    <message>
+        <source>&amp;Communication</source>
+        <translation>&amp;Kommunikation</translation>
+    </message>
+    <message>
+        <source>&amp;Free communication...</source>
+        <translation>&amp;Freie Kommunikation...</translation>
+    </message>
+    <message>
+        <source>&amp;Info</source>
+        <translation>&amp;Info</translation>
+    </message>
+    <message>
+        <source>&amp;About...</source>
+        <translation>Ü&amp;ber...</translation>
+    </message>
+    <message>
         <source>Control</source>
         <translation>Steuerung</translation>
     </message>
@@ -281,6 +333,26 @@
 </context>
 <context>
     <name>bv::CExportCommands</name>
+    <message>
+        <source>S&amp;tatistics</source>
+        <translation>S&amp;tatistik</translation>
+    </message>
+    <message>
+        <source>&amp;Export points as CSV...</source>
+        <translation>Messpunkte als CSV &amp;exportieren...</translation>
+    </message>
+    <message>
+        <source>Save plots as P&amp;NG...</source>
+        <translation>Diagramme als P&amp;NG speichern...</translation>
+    </message>
+    <message>
+        <source>Save plots as P&amp;DF...</source>
+        <translation>Diagramme als P&amp;DF speichern...</translation>
+    </message>
+    <message>
+        <source>Save &amp;calibration report</source>
+        <translation>&amp;Kalibrierprotokoll speichern</translation>
+    </message>
     <message>
         <source>Statistics</source>
         <translation>Statistik</translation>

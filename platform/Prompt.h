@@ -3,7 +3,8 @@
 
 namespace bv {
 
-enum class PromptButtons { Ok, OkCancel };
+// YesNo answers Ok for yes and Cancel for no.
+enum class PromptButtons { Ok, OkCancel, YesNo };
 enum class PromptIcon { None, Information, Exclamation, Question, Error };
 enum class PromptResult { Ok, Cancel };
 

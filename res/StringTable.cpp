@@ -1,5 +1,7 @@
 #include "res/StringTable.h"
 
+#include <cerrno>
+
 namespace bv::strings {
 namespace {
 
@@ -95,6 +97,49 @@ const std::map<unsigned, std::string>& builtIn()
         {61305, "Readings resumed"},
         {61306, "Std. deviation"},
 
+        // Questions, link state, alarms, the zero field and the averaging
+        {kUnknownShutterQuestion, "Shutter state unknown! Continue anyway?"},
+        {kLinkLost, "Link to the meter lost: %s (%s); trying again every %d s"},
+        {kLinkRestored, "Link to the meter restored: %s"},
+        {kSerialPortName, "serial port %s"},
+        {kUsbAdapterName, "USB adapter \"%s\""},
+        {kErrorCode, "error code %d"},
+        {kExitWhileMeasuring, "A measurement is running. End the program?\nThe points shown are lost."},
+        {kExitWhileCalibrating,
+         "The electronic calibration is running. End the program?\nThe heater is switched off first."},
+        {kZeroRefused, "Zero level \"%s\" is not a number: the offset stays %s W"},
+        {kAlarmNoFlow, "No flow"},
+        {kAlarmLowFlow, "Low flow"},
+        {kAlarmShutter, "Shutter not open"},
+        {kAlarmRaised, "raised"},
+        {kAlarmCleared, "cleared"},
+        {kActiveAlarms, "Alarms"},
+        {kAlarmSince, "since %s"},
+        {kAlarmLog, "Alarm log"},
+        {kAlarmLogEmpty, "No alarm since the program started."},
+        {kAverageAll, "all"},
+        {kCalibrationWindow, "The calibration averages over its own %d s."},
+        {kButtonOk, "OK"},
+        {kButtonCancel, "Cancel"},
+        {kButtonYes, "Yes"},
+        {kButtonNo, "No"},
+        {kAcknowledge, "Acknowledge"},
+        {kAlarmWasActive, "%s to %s"},
+
+        // Operating-system errors (see osErrorText)
+        {kOsErrorOther, "system error %d"},
+        {kOsErrorNoEntry, "No such file or directory"},
+        {kOsErrorAccess, "Permission denied"},
+        {kOsErrorNoSpace, "No space left on device"},
+        {kOsErrorReadOnly, "Read-only file system"},
+        {kOsErrorIsDirectory, "Is a directory"},
+        {kOsErrorNotDirectory, "Not a directory"},
+        {kOsErrorIo, "Input/output error"},
+        {kOsErrorBusy, "Device or resource busy"},
+        {kOsErrorNoDevice, "No such device"},
+        {kOsErrorNameTooLong, "File name too long"},
+        {kOsErrorTooManyFiles, "Too many open files"},
+
         // Serial link errors, by kind (see commErrorText)
         {kCommErrorBase + 0, "CSerial: Error !"},
         {kCommErrorBase + 1, "CSerial: Error at Cyclic Buffering"},
@@ -130,6 +175,45 @@ const std::string& text(unsigned id)
 bool has(unsigned id) { return overrides().count(id) || builtIn().count(id); }
 
 void setOverrides(std::map<unsigned, std::string> table) { overrides() = std::move(table); }
+
+std::string osErrorText(int code)
+{
+    switch (code) {
+    case ENOENT: return text(kOsErrorNoEntry);
+    case EACCES:
+    case EPERM: return text(kOsErrorAccess);
+    case ENOSPC:
+    case EDQUOT: return text(kOsErrorNoSpace);
+    case EROFS: return text(kOsErrorReadOnly);
+    case EISDIR: return text(kOsErrorIsDirectory);
+    case ENOTDIR: return text(kOsErrorNotDirectory);
+    case EIO: return text(kOsErrorIo);
+    case EBUSY: return text(kOsErrorBusy);
+    case ENXIO:
+    case ENODEV: return text(kOsErrorNoDevice);
+    case ENAMETOOLONG: return text(kOsErrorNameTooLong);
+    case EMFILE:
+    case ENFILE: return text(kOsErrorTooManyFiles);
+    default: return fill(text(kOsErrorOther), {std::to_string(code)});
+    }
+}
+
+std::string fill(const std::string& pattern, std::initializer_list<std::string> values)
+{
+    std::string out;
+    auto value = values.begin();
+    for (size_t i = 0; i < pattern.size(); ++i) {
+        const char c = pattern[i];
+        if (c == '%' && i + 1 < pattern.size() && (pattern[i + 1] == 's' || pattern[i + 1] == 'd')) {
+            if (value != values.end())
+                out += *value++;
+            ++i;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
 
 const std::string& commErrorText(unsigned kind)
 {

@@ -1,4 +1,5 @@
 #pragma once
+#include <initializer_list>
 #include <map>
 #include <string>
 
@@ -9,6 +10,53 @@ const std::string& text(unsigned id);
 bool has(unsigned id);
 // Replaces texts (a language module's table); an empty map restores our own.
 void setOverrides(std::map<unsigned, std::string> overrides);
+
+// "%s" and "%d" in a text replaced by the values in turn (already formatted).
+std::string fill(const std::string& pattern, std::initializer_list<std::string> values);
+
+// An errno value as the operator reads it, in the table's language (the
+// system's own text would stay English).
+std::string osErrorText(int code);
+
+// Texts referred to by name.
+inline constexpr unsigned kUnknownShutterQuestion = 61400;
+inline constexpr unsigned kLinkLost = 61401;
+inline constexpr unsigned kLinkRestored = 61402;
+inline constexpr unsigned kSerialPortName = 61403;
+inline constexpr unsigned kUsbAdapterName = 61404;
+inline constexpr unsigned kErrorCode = 61405;
+inline constexpr unsigned kExitWhileMeasuring = 61406;
+inline constexpr unsigned kExitWhileCalibrating = 61407;
+inline constexpr unsigned kZeroRefused = 61408;
+inline constexpr unsigned kAlarmNoFlow = 61409;
+inline constexpr unsigned kAlarmLowFlow = 61410;
+inline constexpr unsigned kAlarmShutter = 61411;
+inline constexpr unsigned kAlarmRaised = 61412;
+inline constexpr unsigned kAlarmCleared = 61413;
+inline constexpr unsigned kActiveAlarms = 61414;
+inline constexpr unsigned kAlarmSince = 61415;
+inline constexpr unsigned kAlarmLog = 61416;
+inline constexpr unsigned kAlarmLogEmpty = 61417;
+inline constexpr unsigned kAverageAll = 61418;
+inline constexpr unsigned kCalibrationWindow = 61419;
+inline constexpr unsigned kButtonOk = 61420;
+inline constexpr unsigned kButtonCancel = 61421;
+inline constexpr unsigned kButtonYes = 61422;
+inline constexpr unsigned kButtonNo = 61423;
+inline constexpr unsigned kAcknowledge = 61424;
+inline constexpr unsigned kAlarmWasActive = 61425;
+inline constexpr unsigned kOsErrorOther = 61430;
+inline constexpr unsigned kOsErrorNoEntry = 61431;
+inline constexpr unsigned kOsErrorAccess = 61432;
+inline constexpr unsigned kOsErrorNoSpace = 61433;
+inline constexpr unsigned kOsErrorReadOnly = 61434;
+inline constexpr unsigned kOsErrorIsDirectory = 61435;
+inline constexpr unsigned kOsErrorNotDirectory = 61436;
+inline constexpr unsigned kOsErrorIo = 61437;
+inline constexpr unsigned kOsErrorBusy = 61438;
+inline constexpr unsigned kOsErrorNoDevice = 61439;
+inline constexpr unsigned kOsErrorNameTooLong = 61440;
+inline constexpr unsigned kOsErrorTooManyFiles = 61441;
 
 // The serial link's error messages, one per kind 0..8, held in the table from
 // kCommErrorBase on so that a language module can replace them too. Kinds

@@ -39,7 +39,8 @@ const log::Logger& logger()
 
 bool isScene(const std::string& s)
 {
-    return s == "normal" || s == "nowater" || s == "stale" || s == "ec" || s == "thermalizing" || s == "week";
+    return s == "normal" || s == "nowater" || s == "stale" || s == "ec" || s == "thermalizing" || s == "week" ||
+           s == "small" || s == "alarm";
 }
 
 // "--name=value" or "--name value".
@@ -251,6 +252,8 @@ int BrivaneApp::RunWindow()
             result = 1;
         else if (m_options.scene == "ec" && !SaveCalibrationReport(m_options.screenshot))
             result = 1;
+        else if (m_options.scene == "alarm" && !SaveAlarmLog(m_options.screenshot))
+            result = 1;
     } else if (!m_options.screenshot.empty()) {
         result = runWithScreenshot();
     } else {
@@ -277,7 +280,8 @@ int BrivaneApp::runWithScreenshot()
         if (ready || started.elapsed() >= kScreenshotWaitMs) {
             poll.stop();
             saved = SaveScreenshot(m_options.screenshot);
-            m_window->reject();
+            // Taken unattended: no question before the window goes.
+            m_window->done(QDialog::Rejected);
         }
     });
     poll.start();
@@ -321,7 +325,12 @@ bool BrivaneApp::PlayScene(const std::string& scene)
     // The simulated absorber starts warm: let it settle, then start afresh.
     runFor(15000);
     w.OnClear();
-    if (scene == "normal" || scene == "nowater" || scene == "stale") {
+    if (scene == "small") {
+        // A 1024 x 600 screen less a usual frame (4 px borders, 30 px title bar).
+        w.resize(kSmallScreen.width() - 8, kSmallScreen.height() - 34);
+        QCoreApplication::processEvents();
+    }
+    if (scene == "normal" || scene == "nowater" || scene == "stale" || scene == "small" || scene == "alarm") {
         // The laser comes on a little after the start: the rise shows in the plot.
         w.OnStartstop();
         runFor(12000);
@@ -333,6 +342,17 @@ bool BrivaneApp::PlayScene(const std::string& scene)
         } else if (scene == "stale") {
             meter.silenceUntilCleared();
             runFor(8000);
+        } else if (scene == "alarm") {
+            // The water fails for a while and comes back: the alarm of the
+            // time the flow was low is in the log, the "O.K." lines go by.
+            meter.failFlow(2.0);
+            runFor(5000);
+            meter.failFlow(0);
+            runFor(5000);
+            meter.restoreFlow();
+            runFor(35000);
+            w.statusPanel()->showAlarmLog(&w);
+            QCoreApplication::processEvents();
         }
         return true;
     }
@@ -391,6 +411,19 @@ bool BrivaneApp::PlayWeek()
     w.OnPowerScaleChanged();
     w.MyUpdate(CBrivaneMain::kPartAll);
     return true;
+}
+
+bool BrivaneApp::SaveAlarmLog(const std::string& screenshot)
+{
+    // Beside the picture: "alarm.png" gives "alarm-log.png".
+    std::string file = screenshot;
+    if (file.size() > 4 && file.compare(file.size() - 4, 4, ".png") == 0)
+        file.erase(file.size() - 4);
+    QWidget* log = m_window ? m_window->findChild<QWidget*>(QStringLiteral("alarmLogWindow")) : nullptr;
+    if (!log)
+        return false;
+    const QPixmap picture = log->grab();
+    return !picture.isNull() && picture.save(QString::fromStdString(file + "-log.png"), "PNG");
 }
 
 bool BrivaneApp::SaveCalibrationReport(const std::string& screenshot)

@@ -27,7 +27,7 @@ struct AppOptions {
     std::string screenshot;         // PNG written once the first points are in
     std::string settingsDir;        // instead of the executable's directory
     std::string port;               // serial port tried first, before the "Port" setting
-    std::string scene;              // hidden: normal, nowater, stale, ec, thermalizing, week
+    std::string scene;              // hidden: normal, nowater, stale, ec, thermalizing, week, small, alarm
 };
 
 struct ParsedArguments {
@@ -55,6 +55,8 @@ struct AppEnvironment {
 class BrivaneApp {
 public:
     static constexpr int kScreenshotWaitMs = 10000;
+    // The smallest screen the window must be fully usable on.
+    static constexpr QSize kSmallScreen{1024, 600};
 
     explicit BrivaneApp(AppOptions options, AppEnvironment environment = {});
     ~BrivaneApp();
@@ -96,6 +98,8 @@ private:
     bool PlayWeek();
     // After the "ec" scene: its calibration's report beside the picture.
     bool SaveCalibrationReport(const std::string& screenshot);
+    // After the "alarm" scene: the alarm log window beside the picture.
+    bool SaveAlarmLog(const std::string& screenshot);
     int runWithScreenshot();
 
     AppOptions m_options;

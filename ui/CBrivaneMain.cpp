@@ -9,6 +9,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTimerEvent>
 #include <QVBoxLayout>
 #include <optional>
@@ -19,6 +21,7 @@
 #include "control/Scheduler.h"
 #include "data/CBrivaneDoc.h"
 #include "devices/PowerMeter.h"
+#include "platform/Prompt.h"
 #include "res/StringTable.h"
 #include "settings/ProgramSettings.h"
 #include "ui/CNTGraph.h"
@@ -35,6 +38,17 @@ using panel::guarded;
 using panel::kTag;
 using panel::logger;
 using panel::qs;
+
+// Asks for all of its content, not for the default's few hundred pixels,
+// so that a scroll bar shows only where the screen is too small.
+class WholeScrollArea final : public QScrollArea {
+public:
+    QSize sizeHint() const override
+    {
+        const QSize content = widget() ? widget()->sizeHint() : QSize();
+        return {content.width() + verticalScrollBar()->sizeHint().width() + 2, content.height() + 2};
+    }
+};
 
 } // namespace
 
@@ -169,11 +183,29 @@ void CBrivaneMain::buildControls()
     left->addWidget(m_plot->powerGraph(), stretchOf(kIdPowerGraph, Qt::Vertical));
     left->addWidget(m_plot->additionalGraph(), stretchOf(kIdAdditionalGraph, Qt::Vertical));
 
+    // The controls scroll where the screen is too low for them (1024 x 600);
+    // everywhere else they are shown whole.
+    auto* controls = new QWidget;
+    controls->setObjectName(QStringLiteral("controlColumn"));
+    auto* controlColumn = new QVBoxLayout(controls);
+    controlColumn->setContentsMargins(0, 0, 0, 0);
+    controlColumn->setSpacing(6);
+    controlColumn->addWidget(controlGroup, stretchOf(kIdControlGroup, Qt::Vertical));
+    controlColumn->addWidget(scaleGroup, stretchOf(kIdScaleGroup, Qt::Vertical));
+    controlColumn->addLayout(plotRows);
+    auto* scroller = new WholeScrollArea;
+    scroller->setObjectName(QStringLiteral("controlScroller"));
+    scroller->setWidget(controls);
+    scroller->setWidgetResizable(true);
+    scroller->setFrameShape(QFrame::NoFrame);
+    scroller->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroller->setMinimumHeight(150);
+    scroller->setFixedWidth(300 + scroller->verticalScrollBar()->sizeHint().width() + 2);
+
     auto* right = new QVBoxLayout;
     right->setSpacing(6);
-    right->addWidget(controlGroup, stretchOf(kIdControlGroup, Qt::Vertical));
-    right->addWidget(scaleGroup, stretchOf(kIdScaleGroup, Qt::Vertical));
-    right->addLayout(plotRows);
+    right->addWidget(scroller);
+    right->addWidget(m_status->alarmBanner());
     right->addWidget(m_status->statusList(), stretchOf(kIdStatusList, Qt::Vertical));
 
     auto* columns = new QHBoxLayout(this);
@@ -184,6 +216,14 @@ void CBrivaneMain::buildControls()
     controlGroup->setFixedWidth(300);
     scaleGroup->setFixedWidth(300);
     m_status->statusList()->setFixedWidth(300);
+    m_status->alarmBanner()->setFixedWidth(300);
+    // What the columns may shrink to: the whole window, menu and frame
+    // included, fits a 1024 x 600 screen.
+    m_value->valueArea()->setMinimumSize(660, 250);
+    m_plot->powerGraph()->setMinimumHeight(140);
+    m_plot->additionalGraph()->setMinimumHeight(90);
+    m_plot->additionalGraph()->setMaximumHeight(190);
+    m_status->setAlarmMonitor(m_core.alarms());
 }
 
 QWidget* CBrivaneMain::control(int id) const
@@ -223,7 +263,7 @@ bool CBrivaneMain::OnInitDialog()
         createFreeComm();
         if (m_options.heartbeatTimer)
             m_iTimerId = startTimer(kTimerPeriodMs);
-        m_control->initControls(m_plot->powerMin());
+        m_control->initControls();
         m_value->initAveraging(averagePeriod);
         setWindowTitle(qs(m_pDevice->m_sName));
         m_plot->initPlots();
@@ -278,6 +318,34 @@ void CBrivaneMain::OnTimerWeiter()
     });
 }
 
+void CBrivaneMain::reject()
+{
+    // Esc, the close box and File/Quit all end up here.
+    if (!confirmExit())
+        return;
+    if (m_iTimerId)
+        killTimer(m_iTimerId);
+    m_iTimerId = 0;
+    ResizableDialog::reject();
+}
+
+bool CBrivaneMain::confirmExit()
+{
+    bool go = true;
+    guarded("confirmExit", [&] {
+        const bool calibrating = m_pDevice->m_bEcProtocol != 0;
+        if (!calibrating && !m_pDevice->m_bMeasuringActive)
+            return;
+        const unsigned question = calibrating ? strings::kExitWhileCalibrating : strings::kExitWhileMeasuring;
+        go = m_prompt.show(strings::text(question), PromptButtons::YesNo, PromptIcon::Question) == PromptResult::Ok;
+        BV_LOG_INFO(logger(), kTag, (calibrating ? "exit during a calibration: " : "exit while measuring: ")
+                                        << (go ? "confirmed" : "declined"));
+    });
+    return go;
+}
+
+void CBrivaneMain::ReportToOperator(const std::string& text, int kind) { AddErrorMessage(text, kind); }
+
 void CBrivaneMain::accept()
 {
     if (m_iTimerId)
@@ -311,11 +379,13 @@ void CBrivaneMain::OnDeviceChanged(int hint, long argument)
                 m_exports->calibrationStarted();
             }
             MyUpdate(kPartButtons);
+            m_value->showAveragingWindow();
             break;
         case kNotifyMeasuringEnded:
             if (argument == 1)
                 m_exports->calibrationEnded();
             MyUpdate(kPartButtons);
+            m_value->showAveragingWindow();
             break;
         case kNotifyStatusLine:
             AddErrorMessage(m_pDevice->StatusText(), static_cast<int>(argument));

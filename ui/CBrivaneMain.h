@@ -214,8 +214,12 @@ public:
     int heartbeatsRun() const { return m_iHeartbeats; }
     bool timerRunning() const { return m_iTimerId != 0; }
 
+    CStatusPanel* statusPanel() const { return m_status; }
+
 public slots:
     void accept() override;
+    // Asks first while a measurement or a calibration runs.
+    void reject() override;
 
 protected:
     bool event(QEvent* e) override;
@@ -226,6 +230,8 @@ private:
     void buildMenu();
     void fillAnchors();
     void ShowAverageMode() override;
+    void ReportToOperator(const std::string& text, int kind) override;
+    bool confirmExit();
     void createFreeComm();
     void releaseFreeComm();
 

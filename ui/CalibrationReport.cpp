@@ -2,11 +2,15 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QFileInfo>
 #include <QPdfWriter>
 #include <QSaveFile>
 #include <QTextDocument>
 #include <QUrl>
 #include <qcustomplot.h>
+#include <cerrno>
+
+#include "res/StringTable.h"
 
 namespace bv {
 namespace {
@@ -92,7 +96,7 @@ bool writeCalibrationReport(const CalibrationReportData& data, const QString& pa
 {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
-        error = path + ": " + file.errorString();
+        error = path + ": " + fileErrorText(path, file);
         return false;
     }
     QPdfWriter writer(&file);
@@ -106,10 +110,28 @@ bool writeCalibrationReport(const CalibrationReportData& data, const QString& pa
     doc.setHtml(calibrationReportHtml(data));
     doc.print(&writer);
     if (!file.commit()) {
-        error = path + ": " + file.errorString();
+        error = path + ": " + fileErrorText(path, file);
         return false;
     }
     return true;
+}
+
+QString fileErrorText(const QString& path, const QFileDevice& file)
+{
+    const QFileInfo target(path);
+    const QFileInfo folder(target.absolutePath());
+    int code = EIO;
+    if (!folder.exists())
+        code = ENOENT;
+    else if (!folder.isDir())
+        code = ENOTDIR;
+    else if (target.isDir())
+        code = EISDIR;
+    else if (!folder.isWritable() || (target.exists() && !target.isWritable()))
+        code = EACCES;
+    else if (file.error() == QFileDevice::ResourceError)
+        code = ENOSPC;
+    return QString::fromStdString(strings::osErrorText(code));
 }
 
 } // namespace bv

@@ -7,6 +7,8 @@
 
 #include "data/CalibrationResult.h"
 
+class QFileDevice;
+
 namespace bv {
 
 // What the one-page report of an electronic calibration shows.
@@ -25,5 +27,9 @@ QString calibrationReportHtml(const CalibrationReportData& data);
 bool writeCalibrationReport(const CalibrationReportData& data, const QString& path, QString& error);
 // "PASSED" or "FAILED" (translated).
 QString calibrationVerdict(const CalibrationResult& result);
+
+// Why a file could not be written, in the language of the texts (Qt's own
+// error strings are English): the folder, the permissions, then the disk.
+QString fileErrorText(const QString& path, const QFileDevice& file);
 
 } // namespace bv

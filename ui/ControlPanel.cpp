@@ -1,16 +1,20 @@
 #include "ui/ControlPanel.h"
 
+#include <QEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <cmath>
-#include <cstdlib>
+#include <optional>
 
 #include "data/CBrivaneDoc.h"
 #include "devices/PowerMeter.h"
 #include "platform/Prompt.h"
 #include "res/StringTable.h"
 #include "ui/CBrivaneMain.h"
+#include "ui/LanguageModule.h"
 #include "ui/ShutterPicture.h"
 #include "ui/StatusLogic.h"
 #include "ui/ValueLayout.h"
@@ -24,6 +28,40 @@ using panel::logger;
 using panel::qs;
 
 constexpr int kZeroEditMax = 40;
+// The offset is kept and shown to the milliwatt.
+constexpr double kZeroResolution = 1000.0;
+
+double toResolution(double watts) { return std::round(watts * kZeroResolution) / kZeroResolution; }
+
+// The operator's decimal mark is a comma or a point whatever the language;
+// group marks are refused, as "1.500" would mean 1500 W to one reader and
+// 1.5 W to another. A trailing unit "W" is allowed.
+std::optional<double> parseOffset(const QString& typed)
+{
+    static const QRegularExpression number(QStringLiteral("^\\s*([+-]?(?:\\d+(?:[.,]\\d*)?|[.,]\\d+))\\s*[wW]?\\s*$"));
+    const QRegularExpressionMatch m = number.match(typed);
+    if (!m.hasMatch())
+        return std::nullopt;
+    QString text = m.captured(1);
+    text.replace(QLatin1Char(','), QLatin1Char('.'));
+    bool ok = false;
+    const double value = QLocale::c().toDouble(text, &ok);
+    if (!ok || !std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
+
+QString formatOffset(double watts)
+{
+    QString text = QString::number(toResolution(watts), 'f', 3);
+    while (text.endsWith(QLatin1Char('0')))
+        text.chop(1);
+    if (text.endsWith(QLatin1Char('.')))
+        text.chop(1);
+    if (text == QLatin1String("-0"))
+        text = QStringLiteral("0");
+    return text.replace(QLatin1Char('.'), LanguageModule::uiLocale().decimalPoint());
+}
 
 } // namespace
 
@@ -63,11 +101,27 @@ CControlPanel::CControlPanel(CPowerMeter& device, CBrivaneDoc& doc, IPrompt& pro
     connect(m_calibration, &QPushButton::clicked, this, [this] { OnCalibration(); });
     connect(m_zeroTake, &QPushButton::clicked, this, [this] { OnTakenull(); });
     connect(m_zeroApply, &QPushButton::clicked, this, [this] { OnZeroApply(); });
+    // Enter in the field applies it; without this the window's default
+    // button (start/stop) would take the key.
+    m_zeroEdit->installEventFilter(this);
+    connect(m_zeroEdit, &QLineEdit::textEdited, this, [this] { m_zeroEdit->setStyleSheet(QString()); });
 }
 
-void CControlPanel::initControls(double zeroShown)
+bool CControlPanel::eventFilter(QObject* watched, QEvent* event)
 {
-    m_zeroEdit->setText(qs(value::format("%1.0f", zeroShown)));
+    if (watched == m_zeroEdit && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            OnZeroApply();
+            return true;
+        }
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void CControlPanel::initControls()
+{
+    showZero();
     m_startStop->setText(qs(strings::text(4003)));
     m_calibration->setText(qs(strings::text(61290)));
 }
@@ -132,7 +186,7 @@ void CControlPanel::OnTakenull()
     guarded("OnTakenull", [&] {
         const MeasurePoint* newest = m_doc.pGetLastMeasureValue();
         // The point is already net of the old offset: adding it zeroes the reading.
-        m_device.m_dZeroOffset = newest ? m_device.m_dZeroOffset + newest->power : 0.0;
+        m_device.m_dZeroOffset = newest ? toResolution(m_device.m_dZeroOffset + newest->power) : 0.0;
         m_host.MyUpdate(CBrivaneMain::kPartZero);
     });
 }
@@ -140,13 +194,20 @@ void CControlPanel::OnTakenull()
 void CControlPanel::OnZeroApply()
 {
     guarded("OnZeroApply", [&] {
-        const QByteArray text = m_zeroEdit->text().left(kZeroEditMax).toLatin1();
-        char* end = nullptr;
-        double offset = std::strtod(text.constData(), &end);
-        // "nan" or "inf" would spoil every reading from now on.
-        if (end == text.constData() || !std::isfinite(offset))
-            offset = 0;
-        m_device.m_dZeroOffset = offset;
+        const QString typed = m_zeroEdit->text().left(kZeroEditMax);
+        const std::optional<double> offset = parseOffset(typed);
+        if (offset) {
+            m_device.m_dZeroOffset = toResolution(*offset);
+            m_zeroEdit->setStyleSheet(QString());
+        } else {
+            // Refused aloud: the field goes back to what is in force.
+            m_host.ReportToOperator(strings::fill(strings::text(strings::kZeroRefused),
+                                                  {typed.toStdString(), formatOffset(m_device.m_dZeroOffset).toStdString()}),
+                                    status::kWarning);
+            m_zeroEdit->setStyleSheet(QStringLiteral("QLineEdit { background: rgb(255, 215, 215); }"));
+        }
+        showZero();
+        m_zeroEdit->selectAll();
     });
 }
 
@@ -182,7 +243,7 @@ void CControlPanel::showButtons()
     }
 }
 
-void CControlPanel::showZero() { m_zeroEdit->setText(qs(value::format("%1.0f", m_device.m_dZeroOffset))); }
+void CControlPanel::showZero() { m_zeroEdit->setText(formatOffset(m_device.m_dZeroOffset)); }
 
 void CControlPanel::setEcVisible(bool ec) { m_calibration->setVisible(ec); }
 

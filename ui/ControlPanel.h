@@ -26,8 +26,8 @@ class CControlPanel : public QObject {
 public:
     CControlPanel(CPowerMeter& device, CBrivaneDoc& doc, IPrompt& prompt, IPanelHost& host, QObject* parent);
 
-    // Button texts and the zero edit's first text.
-    void initControls(double zeroShown);
+    // Button texts and the zero edit's first text: the offset in force.
+    void initControls();
 
     void OnStartstop();
     void OnCalibration();
@@ -44,6 +44,7 @@ public:
     void setEcVisible(bool ec);
 
     bool calibrationLayout() const { return m_bCalibrationLayout != 0; }
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
     ShutterPicture* shutterPicture() const { return m_shutterPicture; }
     QPushButton* shutterButton() const { return m_shutterButton; }

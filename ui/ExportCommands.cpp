@@ -64,11 +64,14 @@ void CExportCommands::addActions(QMenu* file)
         connect(a, &QAction::triggered, this, handler);
         return a;
     };
-    add(tr("Statistics"), "statisticsAction", &CExportCommands::OnStatistics);
-    add(tr("Export points as CSV..."), "exportCsvAction", &CExportCommands::OnExportCsv);
-    add(tr("Save plots as PNG..."), "savePngAction", &CExportCommands::OnSavePlotsPng);
-    add(tr("Save plots as PDF..."), "savePdfAction", &CExportCommands::OnSavePlotsPdf);
-    m_reportAction = add(tr("Save calibration report"), "calibrationReportAction",
+    add(tr("S&tatistics"), "statisticsAction", &CExportCommands::OnStatistics);
+    add(tr("&Export points as CSV..."), "exportCsvAction", &CExportCommands::OnExportCsv)
+        ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
+    add(tr("Save plots as P&NG..."), "savePngAction", &CExportCommands::OnSavePlotsPng)
+        ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    add(tr("Save plots as P&DF..."), "savePdfAction", &CExportCommands::OnSavePlotsPdf)
+        ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
+    m_reportAction = add(tr("Save &calibration report"), "calibrationReportAction",
                          &CExportCommands::OnSaveCalibrationReport);
     m_reportAction->setEnabled(m_calibration.available);
 }
@@ -151,7 +154,7 @@ bool CExportCommands::savePlotsPng(const QString& path)
     }
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || !image.save(&file, "PNG") || !file.commit())
-        return fail(tr("The plots could not be saved."), path + ": " + file.errorString());
+        return fail(tr("The plots could not be saved."), path + ": " + fileErrorText(path, file));
     return true;
 }
 
@@ -161,7 +164,7 @@ bool CExportCommands::savePlotsPdf(const QString& path)
     m_additionalGraph.flush();
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
-        return fail(tr("The plots could not be saved."), path + ": " + file.errorString());
+        return fail(tr("The plots could not be saved."), path + ": " + fileErrorText(path, file));
     {
         QPdfWriter writer(&file);
         writer.setPageSize(QPageSize(QPageSize::A4));
@@ -195,7 +198,7 @@ bool CExportCommands::savePlotsPdf(const QString& path)
         painter.end();
     }
     if (!file.commit())
-        return fail(tr("The plots could not be saved."), path + ": " + file.errorString());
+        return fail(tr("The plots could not be saved."), path + ": " + fileErrorText(path, file));
     return true;
 }
 
@@ -250,7 +253,7 @@ void CExportCommands::calibrationEnded()
         auto line = [&](const QString& name, const QString& value) { m_calibrationSettings.append({name, value}); };
         line(tr("Deviation Limit"), QString::number(s.m_dDeviationLimit, 'f', 2) + " %");
         line(tr("Time of thermalization"), QString::number(s.m_iThermalizationTime) + " " + tr("cycles"));
-        line(tr("Average period"), QString::number(s.m_iAveragePeriod) + " s");
+        line(tr("Average period"), QString::number(m_doc.AverageSeconds()) + " s");
         line(tr("Interval"), QString::number(m_device.m_iCycleInterval) + " ms");
         line(tr("Zero level"), QString::number(m_device.m_dZeroOffset, 'f', 1) + " W");
         if (!s.m_sServiceTechnician.empty())

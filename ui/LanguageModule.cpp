@@ -137,6 +137,16 @@ bool LanguageModule::fileLooksUsable(const QString& path, QString* why)
     return true;
 }
 
+namespace {
+QLocale& currentUiLocale()
+{
+    static QLocale locale(QLocale::English, QLocale::UnitedStates);
+    return locale;
+}
+} // namespace
+
+QLocale LanguageModule::uiLocale() { return currentUiLocale(); }
+
 bool LanguageModule::tryLoad(std::unique_ptr<QLibrary> library)
 {
     // Only files we found ourselves are checked; a bare name is the loader's to search.
@@ -164,6 +174,8 @@ bool LanguageModule::tryLoad(std::unique_ptr<QLibrary> library)
         auto translator = std::make_unique<QTranslator>();
         if (translator->load(QLatin1String(kTranslation))) {
             QCoreApplication::installTranslator(translator.get());
+            if (!translator->language().isEmpty())
+                currentUiLocale() = QLocale(translator->language());
             m_translator = std::move(translator);
         }
     }
@@ -184,6 +196,7 @@ void LanguageModule::unload()
         m_translator.reset();
     }
     strings::setOverrides({});
+    currentUiLocale() = QLocale(QLocale::English, QLocale::UnitedStates);
     if (auto unregisterResources = reinterpret_cast<RegisterFn>(m_library->resolve(kUnregisterSymbol)))
         unregisterResources();
     m_library->unload();

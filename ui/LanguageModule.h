@@ -1,4 +1,5 @@
 #pragma once
+#include <QLocale>
 #include <QPixmap>
 #include <QString>
 #include <map>
@@ -39,6 +40,10 @@ public:
     void unload();
     bool loaded() const { return m_library != nullptr; }
     QString fileName() const;
+
+    // The locale of the texts in force (the module's language while one is
+    // loaded, English otherwise): numbers the operator types follow it.
+    static QLocale uiLocale();
 
     // A bitmap by name: the module's first, then the program's own
     // resources (":/bitmaps/<name>.png"), then `own`.

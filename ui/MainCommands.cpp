@@ -2,6 +2,8 @@
 #include <QLayout>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPushButton>
+#include <QLineEdit>
 #include <algorithm>
 
 #include "app/BrivaneCore.h"
@@ -17,6 +19,7 @@
 #include "ui/CFreeComm.h"
 #include "ui/ExportCommands.h"
 #include "ui/PortDialog.h"
+#include "ui/StatusPanel.h"
 #include "ui/SettingsDialogs.h"
 
 // The operator window's menu and the commands that open dialogs or act on
@@ -43,21 +46,43 @@ void CBrivaneMain::buildMenu()
         connect(a, &QAction::triggered, this, handler);
         return a;
     };
-    QMenu* file = m_menuBar->addMenu(tr("File"));
+    QMenu* file = m_menuBar->addMenu(tr("&File"));
     file->setObjectName(QStringLiteral("fileMenu"));
-    add(file, tr("Settings..."), kCmdSettings, "settingsAction", [this] { OnSettings(); });
-    add(file, tr("Protocol..."), kCmdProtocol, "protocolAction", [this] { OnFileProtocol(); });
+    add(file, tr("&Settings..."), kCmdSettings, "settingsAction", [this] { OnSettings(); });
+    add(file, tr("&Protocol..."), kCmdProtocol, "protocolAction", [this] { OnFileProtocol(); });
     file->addSeparator();
     m_exports = new CExportCommands(*m_pDevice, *m_pDoc, m_settings, m_prompt, *powerGraph(), *additionalGraph(), this);
     m_exports->addActions(file);
     file->addSeparator();
-    add(file, tr("Quit"), 0, "quitAction", [this] { close(); });
-    QMenu* comm = m_menuBar->addMenu(tr("Communication"));
+    add(file, tr("&Quit"), 0, "quitAction", [this] { close(); })->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    // The buttons' commands from the keyboard, only while the button may be pressed.
+    QMenu* measure = m_menuBar->addMenu(tr("&Measurement"));
+    measure->setObjectName(QStringLiteral("measurementMenu"));
+    auto press = [](QPushButton* b) {
+        if (b->isEnabled() && b->isVisible())
+            b->click();
+    };
+    add(measure, tr("&Start/Stop"), 0, "startStopAction", [this, press] { press(m_control->startStopButton()); })
+        ->setShortcut(QKeySequence(Qt::Key_F5));
+    add(measure, tr("&Use current value as offset"), 0, "takeZeroAction",
+        [this, press] { press(m_control->zeroTakeButton()); })
+        ->setShortcut(QKeySequence(Qt::Key_F6));
+    add(measure, tr("&Zero level"), 0, "zeroFieldAction", [this] {
+        m_control->zeroEdit()->setFocus(Qt::ShortcutFocusReason);
+        m_control->zeroEdit()->selectAll();
+    })->setShortcut(QKeySequence(Qt::Key_F7));
+    measure->addSeparator();
+    add(measure, tr("&Alarm log..."), 0, "alarmLogAction", [this] { m_status->showAlarmLog(this); })
+        ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
+    QMenu* comm = m_menuBar->addMenu(tr("&Communication"));
     comm->setObjectName(QStringLiteral("communicationMenu"));
-    add(comm, tr("Free communication..."), kCmdFreeComm, "freeCommAction", [this] { ToggleWindow(); });
-    QMenu* info = m_menuBar->addMenu(tr("Info"));
+    add(comm, tr("&Free communication..."), kCmdFreeComm, "freeCommAction", [this] { ToggleWindow(); });
+    QMenu* info = m_menuBar->addMenu(tr("&Info"));
     info->setObjectName(QStringLiteral("infoMenu"));
-    add(info, tr("About..."), 0, "aboutAction", [this] { OnAppAbout(); });
+    add(info, tr("&About..."), 0, "aboutAction", [this] { OnAppAbout(); });
+    // Shortcuts work wherever the focus is in the window.
+    for (QAction* a : m_menuBar->findChildren<QAction*>())
+        a->setShortcutContext(Qt::WindowShortcut);
     layout()->setMenuBar(m_menuBar);
 }
 

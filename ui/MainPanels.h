@@ -27,6 +27,8 @@ public:
     virtual void ShowAverageMode() = 0;
     // No valid reading for too long while measuring: what is shown is old.
     virtual bool ReadingsStale() const = 0;
+    // A line in the status list (status::Kind).
+    virtual void ReportToOperator(const std::string& text, int kind) = 0;
 };
 
 namespace panel {

@@ -74,7 +74,9 @@ DigitalTexts digitalTexts(const DigitalInput& in)
     default: modeName = strings::text(4002).c_str(); break;
     }
     t.title = strings::text(61297) + " " + modeName;
-    t.header = {strings::text(4002), strings::text(4000), "Min", strings::text(4001), strings::text(61306)};
+    t.header = {strings::text(4002), strings::text(4000), "Min",
+                in.averageWindow.empty() ? strings::text(4001) : strings::text(4001) + " " + in.averageWindow,
+                strings::text(61306)};
     if (in.stale) {
         // Old digits must never pass for live ones; the statistics stay.
         t.bigValue = kNoValue;
@@ -93,11 +95,14 @@ DigitalTexts digitalTexts(const DigitalInput& in)
     default: big = in.current; break;
     }
     if (!in.stale)
-        t.bigValue = format(fmt, big);
+        t.bigValue = in.mode == kAverage && in.averageCount < 1 ? std::string(kNoValue) : format(fmt, big);
     const std::string unitFmt = std::string(fmt) + " W";
+    // With the number of points behind them; a deviation needs two.
+    const std::string covered = "  n=" + std::to_string(in.averageCount);
     t.values = {in.stale ? std::string(kNoValue) + " W" : format(unitFmt.c_str(), in.current),
                 format(unitFmt.c_str(), in.maximum), format(unitFmt.c_str(), in.minimum),
-                format("%.2f W", in.average), format("%.2f W", in.stdDeviation)};
+                in.averageCount < 1 ? std::string(kNoValue) + " W" : format("%.2f W", in.average) + covered,
+                in.averageCount < 2 ? std::string(kNoValue) + " W" : format("%.2f W", in.stdDeviation) + covered};
     return t;
 }
 

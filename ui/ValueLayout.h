@@ -40,6 +40,8 @@ struct DigitalInput {
     bool hasPoints = false;
     double current = 0, minimum = 0, maximum = 0, average = 0;
     double stdDeviation = 0;  // of the power over the averaging window
+    int averageCount = 0;     // points the average and the deviation cover
+    std::string averageWindow;  // the window's length as shown ("30 s"), empty: not shown
     int decimals = 0;  // 1 on a type-3.4 device
     int mode = kCurrent;
     bool stale = false;  // no reading for too long: "---" instead of the current value

@@ -8,6 +8,7 @@
 
 #include "data/CBrivaneDoc.h"
 #include "devices/PowerMeter.h"
+#include "res/StringTable.h"
 #include "settings/ProgramSettings.h"
 #include "ui/CBrivaneMain.h"
 
@@ -19,6 +20,14 @@ using panel::kTag;
 using panel::qs;
 
 const char* const kAveragingItems[] = {"10s", "20s", "30s", "50s", "Max"};
+
+// "Max" in the list: longer than any history the store holds.
+constexpr int kAllSeconds = 9999;
+
+std::string averageWindowText(int seconds)
+{
+    return seconds >= kAllSeconds ? strings::text(strings::kAverageAll) : std::to_string(seconds) + " s";
+}
 
 QLabel* valueText(const QString& text, int id, const char* name)
 {
@@ -87,6 +96,23 @@ void CValuePanel::initAveraging(int averagePeriod)
                 selected = i;
     }
     m_averagingList->setCurrentIndex(selected >= 0 ? selected : m_averagingList->count() - 1);
+    // The list is what the window averages over: a file value that names
+    // no item (25) takes the item shown.
+    OnSelchangePeriodCombo();
+    showAveragingWindow();
+}
+
+void CValuePanel::showAveragingWindow()
+{
+    // A calibration averages over its own window: the list says so and
+    // cannot be changed meanwhile.
+    const bool own = m_doc.AverageFixed() && m_device.m_bEcProtocol;
+    m_averagingList->setEnabled(!own);
+    m_averagingList->setToolTip(
+        own ? QString::fromStdString(strings::fill(strings::text(strings::kCalibrationWindow),
+                                                   {std::to_string(m_doc.AverageSeconds())}))
+            : QString());
+    UpdateValueArea();
 }
 
 ValueAreaState CValuePanel::state() const
@@ -104,8 +130,11 @@ ValueAreaState CValuePanel::state() const
         s.ec.ecVoltage = newest->ecVoltage;
         s.ec.ecCurrent = newest->ecCurrent;
     }
-    s.digital.average = m_doc.dGetAverage(0);
-    s.digital.stdDeviation = m_doc.dGetStdDeviation(0);
+    const CBrivaneDoc::Average power = m_doc.averageOf(0);
+    s.digital.average = power.mean;
+    s.digital.stdDeviation = power.stdDeviation;
+    s.digital.averageCount = power.count;
+    s.digital.averageWindow = averageWindowText(m_doc.AverageSeconds());
     s.digital.decimals = m_device.m_bType34 ? 1 : 0;
     s.digital.mode = m_iDisplayMode;
     s.ec.average = s.digital.average;
@@ -156,6 +185,7 @@ void CValuePanel::OnSelchangePeriodCombo()
         const QString text = m_averagingList->currentText();
         m_settings.m_iAveragePeriod =
             text == QLatin1String("Max") ? 1000000 : std::atoi(text.toLatin1().constData());
+        BV_LOG_DEBUG(logger(), kTag, "averaging over " << m_settings.m_iAveragePeriod << " s");
         UpdateValueArea();
     });
 }

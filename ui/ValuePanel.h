@@ -26,6 +26,8 @@ public:
 
     // The list shows averagePeriod (the operator's choice from the settings file).
     void initAveraging(int averagePeriod);
+    // The list follows the window in force (a calibration's own).
+    void showAveragingWindow();
 
     // The readings of the value area; the window adds layout and alarm.
     ValueAreaState state() const;

@@ -123,6 +123,39 @@ TEST_F(StoreTest, AveragesOverTheNewestWindow)
     EXPECT_DOUBLE_EQ(doc.dGetAverage(0), (325 - 20) / 24.0);
 }
 
+TEST_F(StoreTest, AMeasurementAveragesOnlyItsOwnPoints)
+{
+    doc.SetMaxCount(100);
+    doc.SetPeriod(90);
+    settings.m_iInterval = 1000;
+    settings.m_iAveragePeriod = 1000000;
+    for (int i = 1; i <= 12; ++i)
+        doc.AddMesswert(point(1000), 0);  // an earlier run (a calibration's heater power, say)
+    // The next run: its own 3 s window, then back to the setting.
+    doc.BeginAveraging(3);
+    EXPECT_EQ(doc.averageOf(0).count, 0);
+    EXPECT_EQ(doc.AverageSeconds(), 3);
+    for (int i = 1; i <= 5; ++i)
+        doc.AddMesswert(point(i), 0);
+    const CBrivaneDoc::Average fixed = doc.averageOf(0);
+    EXPECT_EQ(fixed.count, 3);
+    EXPECT_DOUBLE_EQ(fixed.mean, 4);
+    EXPECT_DOUBLE_EQ(fixed.stdDeviation, 1);
+    doc.BeginAveraging();
+    EXPECT_EQ(doc.AverageSeconds(), 1000000);
+    doc.AddMesswert(point(7), 0);
+    const CBrivaneDoc::Average one = doc.averageOf(0);
+    EXPECT_EQ(one.count, 1);
+    EXPECT_DOUBLE_EQ(one.mean, 7);
+    // The run's start survives the front dropping past it and a clear.
+    doc.SetMaxCount(1);
+    doc.AddMesswert(point(9), 0);
+    EXPECT_EQ(doc.averageOf(0).count, 1);
+    doc.ClearAllPoints();
+    doc.AddMesswert(point(2), 0);
+    EXPECT_DOUBLE_EQ(doc.averageOf(0).mean, 2);
+}
+
 TEST_F(StoreTest, ExtremaSeededByTheOldestPoint)
 {
     MeasurePoint minimum, maximum;

@@ -275,16 +275,19 @@ TEST_F(Measuring, StartWithRunPreparesTheCycle)
     EXPECT_EQ(meter.m_Measuring.m_point.power, 0);
     EXPECT_EQ(meter.m_Measuring.m_point.heaterState, -1);
     EXPECT_EQ(meter.m_Measuring.m_iThermalization, -1);
-    EXPECT_EQ(settings.m_iAveragePeriod, 10);
+    EXPECT_EQ(settings.m_iAveragePeriod, 30);  // the operator's choice stays
+    EXPECT_FALSE(meter.Store().AverageFixed());
     EXPECT_EQ(meter.m_iCycleInterval, 2000);
 
-    settings.m_iAveragePeriod = 30;
     meter.StartMeasuring(1, 1);  // running: takes effect at the next cycle
     EXPECT_EQ(meter.m_Measuring.m_iMode, 1);
     EXPECT_EQ(meter.m_Measuring.m_iThermalization, 7);
-    EXPECT_EQ(meter.m_Measuring.m_iCalibration, 37);
+    // Thermalizing, then the calibration's own averaging window.
+    EXPECT_EQ(meter.m_Measuring.m_iCalibration, 17);
     EXPECT_EQ(meter.m_iCycleInterval, 1000);
-    EXPECT_EQ(settings.m_iAveragePeriod, 10);
+    EXPECT_EQ(settings.m_iAveragePeriod, 30);
+    EXPECT_TRUE(meter.Store().AverageFixed());
+    EXPECT_EQ(meter.Store().AverageSeconds(), 10);
 }
 
 TEST_F(Measuring, BusLockNotObtainedEndsTheProgram)
@@ -352,7 +355,7 @@ protected:
         bus.attach(*device);
         useSerialBus();
         settings.m_iThermalizationTime = 3;
-        settings.m_iAveragePeriod = 2;
+        meter.m_iCalibrationAverage = 2;
         settings.m_iInterval = 2000;
         meter.m_iCycleInterval = 2000;
     }

@@ -235,7 +235,7 @@ TEST_F(ShutterWhileMeasuring, OpenKeepsTheCycleGoing)
     EXPECT_EQ(meter.m_iShutterState, kShutterOpen);
     EXPECT_TRUE(meter.m_Measuring.IsRunning());
     EXPECT_EQ(meter.m_Measuring.m_bRun, 1);
-    EXPECT_EQ(settings.m_iAveragePeriod, 10);  // started again with run 1
+    EXPECT_EQ(settings.m_iAveragePeriod, 30);  // started again with run 1, the operator's window kept
     const int before = meter.Store().GetCount();
     heart.runFor(6000);
     EXPECT_GE(meter.Store().GetCount(), before + 4);

@@ -50,14 +50,17 @@ TEST(ValueLayout, TitleAndFormatsByMode)
     in.maximum = 1250.55;
     in.average = 1230.126;
     in.stdDeviation = 4.567;
+    in.averageCount = 30;
+    in.averageWindow = "30 s";
     in.mode = kMax;
     auto t = digitalTexts(in);
     EXPECT_EQ(t.title, "Calorimeter Peak ");
     EXPECT_EQ(t.bigValue, " 1251");
     EXPECT_EQ(t.values[0], " 1234 W");
-    EXPECT_EQ(t.values[3], "1230.13 W");
+    EXPECT_EQ(t.header[3], "Average 30 s");
+    EXPECT_EQ(t.values[3], "1230.13 W  n=30");
     EXPECT_EQ(t.header[4], "Std. deviation");
-    EXPECT_EQ(t.values[4], "4.57 W");
+    EXPECT_EQ(t.values[4], "4.57 W  n=30");
 
     in.decimals = 1;  // type 3.4 device
     in.mode = kCurrent;
@@ -65,7 +68,18 @@ TEST(ValueLayout, TitleAndFormatsByMode)
     EXPECT_EQ(t.title, "Calorimeter Current");
     EXPECT_EQ(t.bigValue, "1234.4");
     EXPECT_EQ(t.values[2], "1200.0 W");
-    EXPECT_EQ(t.values[3], "1230.13 W");  // the average always has two decimals
+    EXPECT_EQ(t.values[3], "1230.13 W  n=30");  // the average always has two decimals
+
+    // One point makes an average but no deviation; none makes neither.
+    in.averageCount = 1;
+    t = digitalTexts(in);
+    EXPECT_EQ(t.values[3], "1230.13 W  n=1");
+    EXPECT_EQ(t.values[4], "--- W");
+    in.averageCount = 0;
+    in.mode = kAverage;
+    t = digitalTexts(in);
+    EXPECT_EQ(t.values[3], "--- W");
+    EXPECT_EQ(t.bigValue, "---");
 
     in.hasPoints = false;
     t = digitalTexts(in);

@@ -10,6 +10,7 @@
 #include "link/CSerial.h"
 #include "res/StringTable.h"
 #include "settings/ProfileFilesDouble.h"
+#include "sim/SimWorld.h"
 #include "ui/BrivaneApp.h"
 #include "ui/CNTGraph.h"
 #include "ui/StatusList.h"
@@ -106,6 +107,26 @@ TEST_F(WindowAppTest, LanguageModuleLivesFromStartUpToShutdown)
     app->Shutdown();
     EXPECT_FALSE(app->languageModuleLoaded());
     EXPECT_EQ(strings::text(4003), "Start power measurement");
+}
+
+TEST_F(WindowAppTest, LeavingDuringACalibrationAsksAndSwitchesTheHeaterOff)
+{
+    start();
+    CBrivaneMain& window = *app->window();
+    window.show();
+    run(4000);
+    window.OnCalibration();
+    sim::SimMeter& meter = app->world()->meter();
+    for (int i = 0; i < 50 && !meter.heaterOn(); ++i)
+        run(100);
+    ASSERT_TRUE(meter.heaterOn());
+    prompt.answers = {PromptResult::Ok};
+    window.close();
+    EXPECT_EQ(prompt.texts.back(), strings::text(strings::kExitWhileCalibrating));
+    EXPECT_FALSE(window.isVisible());
+    // Nothing runs the heartbeat any more but the shutdown itself.
+    app->Shutdown();
+    EXPECT_FALSE(meter.heaterOn());
 }
 
 TEST_F(WindowAppTest, APortThatAnsweredInsteadOfTheSettingIsWrittenBack)

@@ -131,7 +131,7 @@ TEST_F(WindowFixture, InitialisationSetsListsScalesAndTheNinetySecondPlot)
     EXPECT_TRUE(checked(*window, W::kIdModeCurrent));
     EXPECT_TRUE(checked(*window, W::kIdScale500));
     EXPECT_TRUE(checked(*window, W::kIdPowerRadio));
-    EXPECT_EQ(window->zeroEdit()->text(), "-450");
+    EXPECT_EQ(window->zeroEdit()->text(), "0");  // the offset in force
     EXPECT_EQ(window->powerGraph()->xLabel(), "s");
     EXPECT_EQ(window->powerGraph()->yLabel(), "W");
     EXPECT_EQ(window->additionalGraph()->lineStyle(), 2);
@@ -259,7 +259,7 @@ TEST_F(WindowFixture, MenuHasTheCommandsAndQuitClosesTheWindow)
     QStringList titles;
     for (QAction* a : window->menuBar()->actions())
         titles << a->text();
-    EXPECT_EQ(titles, QStringList({"File", "Communication", "Info"}));
+    EXPECT_EQ(titles, QStringList({"&File", "&Measurement", "&Communication", "&Info"}));
     auto* settingsAction = window->findChild<QAction*>("settingsAction");
     ASSERT_NE(settingsAction, nullptr);
     EXPECT_EQ(settingsAction->property("controlId").toInt(), W::kCmdSettings);
@@ -397,10 +397,10 @@ TEST_F(WindowFixture, ChoosingAnAveragingTimeSetsTheSetting)
     EXPECT_EQ(settings.m_iAveragePeriod, 1000000);
     choose(window->averagingList(), 3);
     EXPECT_EQ(settings.m_iAveragePeriod, 50);
-    // A measuring start sets 10 s; the list keeps the operator's choice.
+    // A measuring start keeps the operator's choice.
     run(4000);
     window->OnStartstop();
-    EXPECT_EQ(settings.m_iAveragePeriod, 10);
+    EXPECT_EQ(settings.m_iAveragePeriod, 50);
     EXPECT_EQ(window->averagingList()->currentText(), "50s");
 }
 
@@ -650,17 +650,20 @@ TEST_F(WindowFixture, ZeroOffsetFromTheReadingAndFromTheEdit)
     device().m_dZeroOffset = 1;
     window->OnTakenull();
     EXPECT_DOUBLE_EQ(device().m_dZeroOffset, 13.6);
-    EXPECT_EQ(window->zeroEdit()->text(), "14");
+    EXPECT_EQ(window->zeroEdit()->text(), "13.6");  // the offset in force, not rounded to 14
 
+    // Whatever is refused leaves the offset and shows it again.
     struct {
         const char* text;
         double offset;
-    } cases[] = {{"  -3.5", -3.5}, {"12.5 W", 12.5}, {"abc", 0}, {"", 0}, {"nan", 0}, {"inf", 0}};
+    } cases[] = {{"  -3.5", -3.5}, {"12.5 W", 12.5}, {"abc", 99}, {"", 99}, {"nan", 99},
+                 {"inf", 99},      {"1.500,5", 99}, {"1e3", 99}};
     for (const auto& c : cases) {
         device().m_dZeroOffset = 99;
         window->zeroEdit()->setText(c.text);
         window->OnZeroApply();
         EXPECT_DOUBLE_EQ(device().m_dZeroOffset, c.offset) << c.text;
+        EXPECT_EQ(window->zeroEdit()->text(), QString::number(c.offset)) << c.text;
     }
 }
 
