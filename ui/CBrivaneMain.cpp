@@ -48,6 +48,15 @@ public:
         const QSize content = widget() ? widget()->sizeHint() : QSize();
         return {content.width() + verticalScrollBar()->sizeHint().width() + 2, content.height() + 2};
     }
+    // Controls shown later (the calibration button of an EC meter) make the
+    // content taller: the window's layout must hear of it.
+    void watchContent() { widget()->installEventFilter(this); }
+    bool eventFilter(QObject* watched, QEvent* e) override
+    {
+        if (watched == widget() && e->type() == QEvent::LayoutRequest)
+            updateGeometry();
+        return QScrollArea::eventFilter(watched, e);
+    }
 };
 
 } // namespace
@@ -196,6 +205,7 @@ void CBrivaneMain::buildControls()
     auto* scroller = new WholeScrollArea;
     scroller->setObjectName(QStringLiteral("controlScroller"));
     scroller->setWidget(controls);
+    scroller->watchContent();
     scroller->setWidgetResizable(true);
     scroller->setFrameShape(QFrame::NoFrame);
     scroller->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);

@@ -19,6 +19,9 @@ public:
     int lineKind(int i) const;
 
     static QIcon iconFor(int kind);
+    // Asks for no more than its minimum: the controls above it come first,
+    // the list takes what is left.
+    QSize sizeHint() const override { return {QTreeWidget::sizeHint().width(), minimumHeight()}; }
 
 private:
     status::StatusLines m_lines;
