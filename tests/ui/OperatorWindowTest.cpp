@@ -147,7 +147,9 @@ TEST_F(WindowFixture, LeavingWhileMeasuringAsksFirst)
     run(4000);
     // Nothing runs: no question.
     const size_t boxes = prompt.texts.size();
-    window->OnStartstop();
+    QAction* startStop = window->findChild<QAction*>("startStopAction");
+    EXPECT_EQ(startStop->shortcut(), QKeySequence(Qt::Key_F5));
+    startStop->trigger();
     ASSERT_TRUE(runUntil([&] { return device().m_bMeasuringActive == 1; }, 5000));
 
     for (auto leave : {+[](QWidget* w) { QTest::keyClick(w, Qt::Key_Escape); }, +[](QWidget* w) { w->close(); }}) {
