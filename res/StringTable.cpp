@@ -125,6 +125,7 @@ const std::map<unsigned, std::string>& builtIn()
         {kButtonNo, "No"},
         {kAcknowledge, "Acknowledge"},
         {kAlarmWasActive, "%s to %s"},
+        {kCalibrationWindowItem, "%ds calibration"},
 
         // Operating-system errors (see osErrorText)
         {kOsErrorOther, "system error %d"},

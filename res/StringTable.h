@@ -45,6 +45,7 @@ inline constexpr unsigned kButtonYes = 61422;
 inline constexpr unsigned kButtonNo = 61423;
 inline constexpr unsigned kAcknowledge = 61424;
 inline constexpr unsigned kAlarmWasActive = 61425;
+inline constexpr unsigned kCalibrationWindowItem = 61426;
 inline constexpr unsigned kOsErrorOther = 61430;
 inline constexpr unsigned kOsErrorNoEntry = 61431;
 inline constexpr unsigned kOsErrorAccess = 61432;

@@ -26,6 +26,21 @@ void text(QPainter& p, const value::Box& box, const std::string& s, Qt::Alignmen
     p.drawText(toRect(box, dx), align | Qt::AlignVCenter | Qt::TextSingleLine, QString::fromStdString(s));
 }
 
+// A table cell: its text in the label font, smaller where the cell is too
+// narrow for it (the calibration's half-width panel), never cut or run over.
+void cellText(QPainter& p, const value::Box& box, const std::string& s, int dx)
+{
+    const QString t = QString::fromStdString(s);
+    QFont f = ValueArea::panelFont(value::kLabelFont);
+    const int room = box.right - box.left - 5;
+    for (int px = value::kLabelFont; px > 7 && QFontMetrics(f).horizontalAdvance(t) > room; --px)
+        f.setPixelSize(px - 1);
+    p.save();
+    p.setFont(f);
+    p.drawText(toRect(box, dx).adjusted(1, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, t);
+    p.restore();
+}
+
 } // namespace
 
 ValueArea::ValueArea(QWidget* parent) : QWidget(parent)
@@ -98,7 +113,7 @@ void ValueArea::drawDigital(QPainter& p, const QRect& r, const ValueAreaState& s
     p.setFont(panelFont(value::kLabelFont));
     text(p, layout.title, texts.title, Qt::AlignLeft, r.left());
     for (int i = 0; i < layout.cells; ++i)
-        text(p, layout.header[i], texts.header[i], Qt::AlignLeft, r.left());
+        cellText(p, layout.header[i], texts.header[i], r.left());
     if (texts.bigValue.empty())
         return;
     // Stale: the numbers greyed, "---" for the current value.
@@ -108,9 +123,8 @@ void ValueArea::drawDigital(QPainter& p, const QRect& r, const ValueAreaState& s
     text(p, layout.bigValue, texts.bigValue, Qt::AlignRight, r.left());
     p.setFont(panelFont(value::kUnitFont));
     text(p, layout.unit, "W", Qt::AlignRight, r.left());
-    p.setFont(panelFont(value::kLabelFont));
     for (int i = 0; i < layout.cells; ++i)
-        text(p, layout.values[i], texts.values[i], Qt::AlignLeft, r.left());
+        cellText(p, layout.values[i], texts.values[i], r.left());
 }
 
 void ValueArea::drawEc(QPainter& p, const QRect& r, const ValueAreaState& s) const

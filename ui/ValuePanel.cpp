@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QPalette>
 #include <cstdlib>
+#include <iterator>
 
 #include "data/CBrivaneDoc.h"
 #include "devices/PowerMeter.h"
@@ -87,31 +88,49 @@ void CValuePanel::initAveraging(int averagePeriod)
     m_averagingList->clear();
     for (const char* item : kAveragingItems)
         m_averagingList->addItem(QString::fromLatin1(item));
-    int selected = -1;
-    if (averagePeriod == 9999) {
-        selected = m_averagingList->count() - 1;
-    } else {
-        for (int i = 0; i < m_averagingList->count() && selected < 0; ++i)
-            if (std::atoi(m_averagingList->itemText(i).toLatin1().constData()) == averagePeriod)
-                selected = i;
-    }
-    m_averagingList->setCurrentIndex(selected >= 0 ? selected : m_averagingList->count() - 1);
+    selectPeriod(averagePeriod);
     // The list is what the window averages over: a file value that names
     // no item (25) takes the item shown.
     OnSelchangePeriodCombo();
     showAveragingWindow();
 }
 
+void CValuePanel::selectPeriod(int averagePeriod)
+{
+    const int items = static_cast<int>(std::size(kAveragingItems));
+    int selected = -1;
+    if (averagePeriod == 9999 || averagePeriod == 1000000) {
+        selected = items - 1;
+    } else {
+        for (int i = 0; i < items && selected < 0; ++i)
+            if (std::atoi(m_averagingList->itemText(i).toLatin1().constData()) == averagePeriod)
+                selected = i;
+    }
+    m_averagingList->setCurrentIndex(selected >= 0 ? selected : items - 1);
+}
+
 void CValuePanel::showAveragingWindow()
 {
-    // A calibration averages over its own window: the list says so and
-    // cannot be changed meanwhile.
+    // A calibration averages over its own window: the list shows that window,
+    // greyed, and goes back to the operator's choice afterwards.
     const bool own = m_doc.AverageFixed() && m_device.m_bEcProtocol;
+    const int items = static_cast<int>(std::size(kAveragingItems));
+    if (own) {
+        const std::string seconds = std::to_string(m_doc.AverageSeconds());
+        const QString item = QString::fromStdString(strings::fill(strings::text(strings::kCalibrationWindowItem), {seconds}));
+        if (m_averagingList->count() == items)
+            m_averagingList->addItem(item);
+        else
+            m_averagingList->setItemText(items, item);
+        m_averagingList->setCurrentIndex(items);
+        m_averagingList->setToolTip(
+            QString::fromStdString(strings::fill(strings::text(strings::kCalibrationWindow), {seconds})));
+    } else if (m_averagingList->count() > items) {
+        m_averagingList->removeItem(items);
+        selectPeriod(m_settings.m_iAveragePeriod);
+        m_averagingList->setToolTip(QString());
+    }
     m_averagingList->setEnabled(!own);
-    m_averagingList->setToolTip(
-        own ? QString::fromStdString(strings::fill(strings::text(strings::kCalibrationWindow),
-                                                   {std::to_string(m_doc.AverageSeconds())}))
-            : QString());
     UpdateValueArea();
 }
 

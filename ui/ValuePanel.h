@@ -54,6 +54,8 @@ public:
     QLabel* ecPowerText() const { return m_ecPowerText; }
 
 private:
+    void selectPeriod(int averagePeriod);
+
     CPowerMeter& m_device;
     CBrivaneDoc& m_doc;
     ProgramSettings& m_settings;

@@ -86,10 +86,12 @@ TEST_F(WindowFixture, AveragingListAndWindowAgreeAndCountTheirPoints)
     window->OnCalibration();
     ASSERT_TRUE(runUntil([&] { return device().m_bEcProtocol == 1; }, 5000));
     EXPECT_FALSE(window->averagingList()->isEnabled());
-    EXPECT_TRUE(window->averagingList()->toolTip().contains("10 s"));
+    EXPECT_EQ(window->averagingList()->currentText(), "10s calibration");
     EXPECT_EQ(value::digitalTexts(window->valueAreaState().digital).header[3], "Average 10 s");
     ASSERT_TRUE(runUntil([&] { return device().m_bEcProtocol == 0; }, 40000));
     EXPECT_TRUE(window->averagingList()->isEnabled());
+    EXPECT_EQ(window->averagingList()->currentText(), "50s");
+    EXPECT_EQ(window->averagingList()->count(), 5);
 
     // The next measurement averages its own points only, over the list's 50 s.
     window->OnStartstop();
