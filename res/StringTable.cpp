@@ -126,6 +126,9 @@ const std::map<unsigned, std::string>& builtIn()
         {kAcknowledge, "Acknowledge"},
         {kAlarmWasActive, "%s to %s"},
         {kCalibrationWindowItem, "%ds calibration"},
+        {kAlarmLogTime, "Time"},
+        {kAlarmLogAlarm, "Alarm"},
+        {kAlarmLogEvent, "Event"},
 
         // Operating-system errors (see osErrorText)
         {kOsErrorOther, "system error %d"},

@@ -345,6 +345,13 @@ bool BrivaneApp::PlayScene(const std::string& scene)
         } else if (scene == "alarm") {
             // The water fails for a while and comes back: the alarm of the
             // time the flow was low is in the log, the "O.K." lines go by.
+            // The points' times follow the simulated minutes.
+            const std::time_t start = std::time(nullptr);
+            const uint32_t startTicks = m_manualClock->now();
+            ManualClock* clock = m_manualClock;
+            m_core->device()->SetWallClock([clock, start, startTicks] {
+                return start + static_cast<std::time_t>((clock->now() - startTicks) / 1000);
+            });
             meter.failFlow(2.0);
             runFor(5000);
             meter.failFlow(0);

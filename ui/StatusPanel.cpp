@@ -181,7 +181,9 @@ QTreeWidget* CStatusPanel::alarmLogView() const { return m_logWindow ? m_logView
 void CStatusPanel::fillLogView()
 {
     m_logView->clear();
-    m_logView->setHeaderLabels({QString::fromStdString(strings::text(strings::kAlarmLog)), QString(), QString()});
+    m_logView->setHeaderLabels({QString::fromStdString(strings::text(strings::kAlarmLogTime)),
+                                QString::fromStdString(strings::text(strings::kAlarmLogAlarm)),
+                                QString::fromStdString(strings::text(strings::kAlarmLogEvent))});
     if (m_alarmLog.empty()) {
         m_logView->addTopLevelItem(
             new QTreeWidgetItem(QStringList{QString::fromStdString(strings::text(strings::kAlarmLogEmpty))}));
