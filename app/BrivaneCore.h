@@ -91,13 +91,6 @@ public:
     bool started() const { return m_started; }
 
 private:
-    // Keeps the device's measuring-active and calibration flags in step with
-    // its notifications, for every front end alike.
-    struct RunFlags : IDeviceListener {
-        CPowerMeter* device = nullptr;
-        void OnDeviceChanged(int code, long parameter) override;
-    };
-
     ProgramSettings& m_settings;
     CorePlatform m_platform;
     CSerial m_serial;
@@ -120,7 +113,6 @@ private:
         void publish(bool on);
     };
 
-    RunFlags m_runFlags;
     NoReadingAlarm m_noReading;
     int m_writeBack = 0;
     bool m_started = false;

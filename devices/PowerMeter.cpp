@@ -5,6 +5,7 @@
 #include "devices/ProtocolLine.h"
 #include "platform/Logging.h"
 #include "platform/Prompt.h"
+#include "res/StringTable.h"
 
 namespace bv {
 namespace {
@@ -16,7 +17,7 @@ const log::Logger& logger()
 }
 
 constexpr const char* kTag = "BV_Dev";
-constexpr const char* kUnknownShutterQuestion = "Shutter state unknown! Continue anyway?";
+constexpr unsigned kUnknownShutterQuestion = 61347;
 
 } // namespace
 
@@ -46,6 +47,9 @@ void CPowerMeter::SetUsbLink(std::unique_ptr<ZelmorUSBCRC> link)
 
 void CPowerMeter::StartIdentification()
 {
+    if (m_Identification.IsRunning())
+        return;
+    m_presence = MeterPresence::Searching;
     m_Identification.Start();
 }
 
@@ -57,7 +61,7 @@ void CPowerMeter::CloseShutter()
 
 void CPowerMeter::OpenShutter()
 {
-    const bool measuring = m_bMeasuringActive != 0;
+    const bool measuring = MeasuringActive();
     if (measuring)
         StartMeasuring(0, 0);
     m_ShutterProgram.m_iAction = 0;
@@ -66,18 +70,22 @@ void CPowerMeter::OpenShutter()
         StartMeasuring(0, 1);
 }
 
-void CPowerMeter::StartMeasuring(int mode, int run)
+bool CPowerMeter::StartMeasuring(int mode, int run)
 {
     BV_LOG_DEBUG(logger(), kTag, "StartMeasuring mode " << mode << " run " << run);
+    if (run == 1 && m_presence == MeterPresence::NotFound) {
+        BV_LOG_WARN(logger(), kTag, "StartMeasuring mode " << mode << " refused: no meter found");
+        return false;
+    }
     if (mode == 0 && run == 1 && m_iShutterState == kShutterUnknown) {
-        if (Prompt().show(kUnknownShutterQuestion, PromptButtons::OkCancel, PromptIcon::Question)
+        if (Prompt().show(strings::text(kUnknownShutterQuestion), PromptButtons::OkCancel, PromptIcon::Question)
             != PromptResult::Ok)
-            return;
+            return false;
         m_bUnknownShutterConfirmed = 1;
     }
     if (run == 0)
         m_bUnknownShutterConfirmed = 0;
-    beginMeasuring(mode, run);
+    return beginMeasuring(mode, run);
 }
 
 void CPowerMeter::ResumeMeasuring(int mode)
@@ -90,9 +98,27 @@ void CPowerMeter::ResumeMeasuring(int mode)
     beginMeasuring(mode, 1);
 }
 
-void CPowerMeter::beginMeasuring(int mode, int run)
+bool CPowerMeter::beginMeasuring(int mode, int run)
 {
     CMeasuringProgram& program = m_Measuring;
+    const bool running = program.IsRunning();
+    if (running && run == 0) {
+        // A stop ends whatever runs, in its own mode.
+        program.m_bRun = 0;
+        return true;
+    }
+    // A running program changes its mode at the next cycle: a single reading
+    // into either, continuous measuring into the calibration (whose heater
+    // the next cycle switches on). A calibration's heater is never left on
+    // by turning it into something else.
+    const int before = program.m_iMode;
+    const bool switched = running && before != mode;
+    if (switched && before != 2 && !(before == 0 && mode == 1)) {
+        BV_LOG_WARN(logger(), kTag, "StartMeasuring mode " << mode << " refused: mode " << before << " runs");
+        return false;
+    }
+    if (switched)
+        RunChanged(before, false);
     program.m_pStore = &m_Doc;
     program.m_iMode = mode;
     program.m_bRun = run;
@@ -110,7 +136,34 @@ void CPowerMeter::beginMeasuring(int mode, int run)
         }
         m_settings.m_iAveragePeriod = 10;
     }
-    program.Start();
+    if (!running) {
+        program.Start();
+        if (!program.IsRunning())
+            return false;
+    }
+    // Told at once, not when the program first runs: a press, the state
+    // and the watch must never be a heartbeat apart.
+    if (!running || switched) {
+        if (run == 1)
+            RunChanged(mode, true);
+        Notify(kNotifyMeasuringStarted, mode);
+    }
+    return true;
+}
+
+void CPowerMeter::RunChanged(int mode, bool on)
+{
+    if (mode == 0)
+        m_bMeasuringActive = on ? 1 : 0;
+    else if (mode == 1)
+        m_bEcProtocol = on ? 1 : 0;
+}
+
+void CPowerMeter::IdentificationOutcome(bool answered)
+{
+    m_presence = answered ? MeterPresence::Found : MeterPresence::NotFound;
+    if (answered)
+        m_bLimitsKnown = true;
 }
 
 bool CPowerMeter::WriteProtocolLine(std::FILE* file, int, int)
@@ -121,7 +174,7 @@ bool CPowerMeter::WriteProtocolLine(std::FILE* file, int, int)
         return false;
     }
     const std::time_t now = m_wallClock ? m_wallClock() : std::time(nullptr);
-    return WriteTextMode(file, FormatProtocolLine(*newest, m_bEcProtocol != 0, now));
+    return WriteTextMode(file, FormatProtocolLine(*newest, CalibrationRunning(), now));
 }
 
 bool CPowerMeter::WriteProtocolRecord(IDataSource&, int, int)
