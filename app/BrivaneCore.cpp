@@ -58,8 +58,6 @@ int BrivaneCore::Startup(const std::string& programDirectory, const std::string&
     m_watchdog = std::make_unique<ReadingWatchdog>(*m_device, m_platform.clock);
     m_recovery->setWatchdog(m_watchdog.get());
 
-    m_runFlags.device = m_device.get();
-    m_device->AddListener(&m_runFlags);
     m_noReading.core = this;
     m_noReading.raised = false;
     m_watchdog->addListener(&m_noReading);
@@ -106,17 +104,6 @@ void BrivaneCore::NoReadingAlarm::publish(bool on)
     if (core->m_plantLink)
         core->m_plantLink->publishAlarm("no reading", on,
                                         on ? noReadingText(core->m_watchdog->sinceWallMs()) : std::string());
-}
-
-void BrivaneCore::RunFlags::OnDeviceChanged(int code, long parameter)
-{
-    if (code == kNotifyMeasuringStarted || code == kNotifyMeasuringEnded) {
-        const uint8_t on = code == kNotifyMeasuringStarted ? 1 : 0;
-        if (parameter == 0)
-            device->m_bMeasuringActive = on;
-        else if (parameter == 1)
-            device->m_bEcProtocol = on;
-    }
 }
 
 void BrivaneCore::endCalibration()

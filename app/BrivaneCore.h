@@ -94,13 +94,6 @@ private:
     // A running calibration stopped and waited for, so "elp 0" goes out.
     void endCalibration();
 
-    // Keeps the device's measuring-active and calibration flags in step with
-    // its notifications, for every front end alike.
-    struct RunFlags : IDeviceListener {
-        CPowerMeter* device = nullptr;
-        void OnDeviceChanged(int code, long parameter) override;
-    };
-
     ProgramSettings& m_settings;
     CorePlatform m_platform;
     CSerial m_serial;
@@ -123,7 +116,6 @@ private:
         void publish(bool on);
     };
 
-    RunFlags m_runFlags;
     NoReadingAlarm m_noReading;
     int m_writeBack = 0;
     bool m_started = false;

@@ -23,6 +23,7 @@
 #include "platform/ProgramPaths.h"
 #include "platform/Prompt.h"
 #include "platform/SerialPort.h"
+#include "res/StringTable.h"
 #include "sim/SimWorld.h"
 
 namespace bv::cli {
@@ -57,7 +58,7 @@ public:
                   << '\n';
         } else {
             // The protocol line as the file gets it, with a plain line end on stdout.
-            std::string line = FormatProtocolLine(*p, m_device.m_bEcProtocol != 0, now);
+            std::string line = FormatProtocolLine(*p, m_device.CalibrationRunning(), now);
             m_out << line;
         }
         m_out.flush();
@@ -405,8 +406,9 @@ private:
             return fail("identification did not finish");
         if (endedBySignal(device.m_Identification))
             return 0;
-        if (device.m_Identification.Status() != kEndOk || !device.m_bAnswerSeen)
-            return fail("no answer from the meter at address " + std::to_string(device.m_byDevice));
+        if (device.Presence() != MeterPresence::Found)
+            return fail(strings::text(61342) + ": no answer from the meter at address " +
+                        std::to_string(device.m_byDevice));
         const char* road = m_core->settings().m_iDataTransferMode == kLinkUsb ? "USB" : "serial port";
         m_err << "brivane-cli: " << device.Model().name << " at address " << int(device.m_byDevice) << " ("
               << road << (m_core->settings().m_iDataTransferMode == kLinkSerial ? " " + m_core->serial().portName() : "")

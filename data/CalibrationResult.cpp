@@ -1,8 +1,10 @@
 #include "data/CalibrationResult.h"
 
 #include <cmath>
+#include <cstdio>
 
 #include "data/CBrivaneDoc.h"
+#include "res/StringTable.h"
 
 namespace bv {
 
@@ -38,6 +40,22 @@ CalibrationResult evaluateCalibration(const CBrivaneDoc& store, int64_t firstSeq
     r.available = r.ecPoints > 0 && r.ecPower != 0;
     r.passed = r.available && std::fabs(r.deviationPercent) <= limitPercent;
     return r;
+}
+
+std::string calibrationVerdictText(const CalibrationResult& r)
+{
+    if (!r.available)
+        return strings::text(61346);
+    char deviation[32], limit[32];
+    std::snprintf(deviation, sizeof deviation, "%.2f %%", r.deviationPercent);
+    std::snprintf(limit, sizeof limit, "%.2f %%", r.limitPercent);
+    std::string text = strings::text(r.passed ? 61344 : 61345);
+    for (const char* value : {deviation, limit}) {
+        const size_t field = text.find("%s");
+        if (field != std::string::npos)
+            text.replace(field, 2, value);
+    }
+    return text;
 }
 
 } // namespace bv

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "data/MeasurePoint.h"
@@ -26,5 +27,9 @@ struct CalibrationResult {
 
 // firstSeq: the store's running number of the calibration's first point.
 CalibrationResult evaluateCalibration(const CBrivaneDoc& store, int64_t firstSeq, double limitPercent);
+
+// The line that tells the operator how it ended: passed or failed with the
+// deviation and the limit, or that there was nothing to compare (string table).
+std::string calibrationVerdictText(const CalibrationResult& result);
 
 } // namespace bv

@@ -15,9 +15,10 @@ DeviceView viewOf(const CPowerMeter& device)
     DeviceView view;
     view.shutterState = device.m_iShutterState;
     view.compactModel = !device.Model().shutterChecked;
-    view.calibrationRunning = device.m_bEcProtocol != 0;
+    view.calibrationRunning = device.CalibrationRunning();
     view.unknownShutterConfirmed = device.m_bUnknownShutterConfirmed != 0;
     view.flowMinimum = device.m_dFlowMin;
+    view.limitsKnown = device.LimitsKnown();
     return view;
 }
 
@@ -27,6 +28,8 @@ Outcome evaluate(const MeasurePoint& p, const DeviceView& d)
 {
     Outcome o;
     bool shutterProblem = false;
+    if (p.valid && !d.limitsKnown)
+        return o;
     if (p.valid) {
         if (!d.compactModel && !d.calibrationRunning &&
             (d.shutterState == 1 || d.shutterState == 2 || d.shutterState == 4)) {

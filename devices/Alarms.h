@@ -21,6 +21,9 @@ struct DeviceView {
     bool calibrationRunning = false;  // the EC protocol flag
     bool unknownShutterConfirmed = false;
     double flowMinimum = 4.0;
+    // Until the identification has told the model and its flow minimum, a
+    // reading is not judged: the defaults would raise false alarms.
+    bool limitsKnown = true;
 };
 DeviceView viewOf(const CPowerMeter& device);
 
@@ -38,7 +41,8 @@ struct Outcome {
 
 // Whether a newest point takes part in the status update at all.
 bool takesPart(const MeasurePoint& point);
-// The status line and alarm for the newest point.
+// The status line and alarm for the newest point (no line, no alarm while
+// the limits are not known).
 Outcome evaluate(const MeasurePoint& point, const DeviceView& device);
 
 // Shutter button: its text and whether it may be pressed.

@@ -248,6 +248,12 @@ void CIdentification::Run(const BusMessage& message)
     }
 }
 
+void CIdentification::OnEnd()
+{
+    m_meter.IdentificationOutcome(Status() == kEndOk && m_meter.m_bAnswerSeen);
+    CMeterProgram::OnEnd();
+}
+
 // ---------------------------------------------------------------------------
 // Shutter
 
@@ -424,6 +430,7 @@ void CMeasuringProgram::OnEnd()
     // The one-second cycle belongs to the calibration only.
     if (m_iMode == 1)
         m_meter.m_iCycleInterval = m_meter.Settings().m_iInterval;
+    m_meter.RunChanged(m_iMode, false);
     CMeterProgram::OnEnd();
 }
 
@@ -436,7 +443,7 @@ void CMeasuringProgram::Run(const BusMessage& message)
         GotoState(10);
         break;
     case 10:
-        m_meter.Notify(kNotifyMeasuringStarted, m_iMode);
+        m_bHeaterAsked = false;
         if (LinkMode() == kLinkSerial)
             WaitSync(kBusLock, 12, kBusLockTimeout, 50);
         else
@@ -451,6 +458,7 @@ void CMeasuringProgram::Run(const BusMessage& message)
             End(kEndFailed);
             break;
         }
+        m_bHeaterAsked = true;
         SendCommand(std::string_view("elp 1", 5));
         // Unconfirmed, the heater may still have come on: switch it off.
         WaitFrame("elcal_enabled:13", 0, 0, 2000, 28);
@@ -472,6 +480,11 @@ void CMeasuringProgram::Run(const BusMessage& message)
         m_dwCycleStart = m_meter.Clock().now();
         if (m_bRun == 0) {
             GotoState(28);
+            break;
+        }
+        if (m_iMode == 1 && !m_bHeaterAsked) {
+            // A single reading became the calibration after its start: the heater first.
+            GotoState(12);
             break;
         }
         if (!SerialOrUsb(LinkMode())) {

@@ -43,6 +43,7 @@ class CIdentification final : public CMeterProgram {
 public:
     CIdentification(CScheduler& scheduler, CPowerMeter& meter);
     void Run(const BusMessage& message) override;
+    void OnEnd() override;
 
 private:
     // State 50 doubles as the time-out state of the bus-lock wait.
@@ -75,6 +76,8 @@ public:
     int32_t m_iThermalization = -1;
     int32_t m_iCalibration = 0;
     uint32_t m_dwCycleStart = 0;
+    // "elp 1" went out in this run.
+    bool m_bHeaterAsked = false;
 
 protected:
     long EndParameter() const override { return m_iMode; }

@@ -46,6 +46,9 @@ void CPowerMeter::SetUsbLink(std::unique_ptr<ZelmorUSBCRC> link)
 
 void CPowerMeter::StartIdentification()
 {
+    if (m_Identification.IsRunning())
+        return;
+    m_presence = MeterPresence::Searching;
     m_Identification.Start();
 }
 
@@ -57,7 +60,7 @@ void CPowerMeter::CloseShutter()
 
 void CPowerMeter::OpenShutter()
 {
-    const bool measuring = m_bMeasuringActive != 0;
+    const bool measuring = MeasuringActive();
     if (measuring)
         StartMeasuring(0, 0);
     m_ShutterProgram.m_iAction = 0;
@@ -66,21 +69,28 @@ void CPowerMeter::OpenShutter()
         StartMeasuring(0, 1);
 }
 
-void CPowerMeter::StartMeasuring(int mode, int run)
+bool CPowerMeter::StartMeasuring(int mode, int run)
 {
     BV_LOG_DEBUG(logger(), kTag, "StartMeasuring mode " << mode << " run " << run);
+    if (run == 1 && m_presence == MeterPresence::NotFound) {
+        BV_LOG_WARN(logger(), kTag, "StartMeasuring mode " << mode << " refused: no meter found");
+        return false;
+    }
     if (mode == 0 && run == 1 && m_iShutterState == kShutterUnknown) {
         if (Prompt().show(strings::text(strings::kUnknownShutterQuestion), PromptButtons::OkCancel, PromptIcon::Question)
             != PromptResult::Ok)
-            return;
+            return false;
         m_bUnknownShutterConfirmed = 1;
     }
     if (run == 0)
         m_bUnknownShutterConfirmed = 0;
-    // A resumed measurement (ResumeMeasuring) keeps its window.
-    if (run == 1)
+    const bool already = m_Measuring.IsRunning() && m_Measuring.m_iMode == mode;
+    if (!beginMeasuring(mode, run))
+        return false;
+    // Each run averages its own points; a resumed one (ResumeMeasuring) keeps its window.
+    if (run == 1 && !already)
         m_Doc.BeginAveraging(mode == 1 ? m_iCalibrationAverage : 0);
-    beginMeasuring(mode, run);
+    return true;
 }
 
 void CPowerMeter::ResumeMeasuring(int mode)
@@ -93,9 +103,27 @@ void CPowerMeter::ResumeMeasuring(int mode)
     beginMeasuring(mode, 1);
 }
 
-void CPowerMeter::beginMeasuring(int mode, int run)
+bool CPowerMeter::beginMeasuring(int mode, int run)
 {
     CMeasuringProgram& program = m_Measuring;
+    const bool running = program.IsRunning();
+    if (running && run == 0) {
+        // A stop ends whatever runs, in its own mode.
+        program.m_bRun = 0;
+        return true;
+    }
+    // A running program changes its mode at the next cycle: a single reading
+    // into either, continuous measuring into the calibration (whose heater
+    // the next cycle switches on). A calibration's heater is never left on
+    // by turning it into something else.
+    const int before = program.m_iMode;
+    const bool switched = running && before != mode;
+    if (switched && before != 2 && !(before == 0 && mode == 1)) {
+        BV_LOG_WARN(logger(), kTag, "StartMeasuring mode " << mode << " refused: mode " << before << " runs");
+        return false;
+    }
+    if (switched)
+        RunChanged(before, false);
     program.m_pStore = &m_Doc;
     program.m_iMode = mode;
     program.m_bRun = run;
@@ -113,7 +141,34 @@ void CPowerMeter::beginMeasuring(int mode, int run)
             program.m_iThermalization = -1;
         }
     }
-    program.Start();
+    if (!running) {
+        program.Start();
+        if (!program.IsRunning())
+            return false;
+    }
+    // Told at once, not when the program first runs: a press, the state
+    // and the watch must never be a heartbeat apart.
+    if (!running || switched) {
+        if (run == 1)
+            RunChanged(mode, true);
+        Notify(kNotifyMeasuringStarted, mode);
+    }
+    return true;
+}
+
+void CPowerMeter::RunChanged(int mode, bool on)
+{
+    if (mode == 0)
+        m_bMeasuringActive = on ? 1 : 0;
+    else if (mode == 1)
+        m_bEcProtocol = on ? 1 : 0;
+}
+
+void CPowerMeter::IdentificationOutcome(bool answered)
+{
+    m_presence = answered ? MeterPresence::Found : MeterPresence::NotFound;
+    if (answered)
+        m_bLimitsKnown = true;
 }
 
 bool CPowerMeter::WriteProtocolLine(std::FILE* file, int, int)
@@ -124,7 +179,7 @@ bool CPowerMeter::WriteProtocolLine(std::FILE* file, int, int)
         return false;
     }
     const std::time_t now = m_wallClock ? m_wallClock() : std::time(nullptr);
-    return WriteTextMode(file, FormatProtocolLine(*newest, m_bEcProtocol != 0, now));
+    return WriteTextMode(file, FormatProtocolLine(*newest, CalibrationRunning(), now));
 }
 
 bool CPowerMeter::WriteProtocolRecord(IDataSource&, int, int)

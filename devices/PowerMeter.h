@@ -26,6 +26,9 @@ enum ShutterState : int32_t {
     kShutterUnknown = 4,
 };
 
+// Whether a meter answered: Searching until the first identification ends.
+enum class MeterPresence { Searching, Found, NotFound };
+
 // The calorimetric power meter on the bus (plain, EC and Compact models): its
 // identification, shutter and measuring programs and its measurement store.
 // Construction does no I/O; start-up calls Init with the serial link, and the
@@ -45,8 +48,12 @@ public:
     void OpenShutter();
     void CloseShutter();
     // mode 0 continuous, 1 electronic calibration, 2 single reading; run 0
-    // lets the running cycle finish and then ends the program.
-    void StartMeasuring(int mode, int run);
+    // lets the running cycle finish and then ends the program, whatever it
+    // runs. A running single reading turns into the measurement asked for,
+    // continuous measuring into the calibration; a calibration never into
+    // anything else. False when refused (no meter, another mode runs, the
+    // operator cancelled the shutter question).
+    bool StartMeasuring(int mode, int run);
     // Starts again a measurement that a lost link ended, as it ran: the
     // operator who confirmed an unknown shutter for it is not asked again.
     void ResumeMeasuring(int mode);
@@ -78,6 +85,22 @@ public:
         m_bEC = kind == MeterKind::EC ? 1 : 0;
     }
 
+    // What runs, kept here alone: set the moment a start takes effect,
+    // cleared when the program ends. The window, the CLI, the plant link and
+    // the watchdog all read it.
+    bool MeasuringActive() const { return m_bMeasuringActive != 0; }
+    bool CalibrationRunning() const { return m_bEcProtocol != 0; }
+    // Either of them: the readings are watched.
+    bool Measuring() const { return MeasuringActive() || CalibrationRunning(); }
+    // From the measuring program: its run in mode took effect (on) or ended.
+    void RunChanged(int mode, bool on);
+
+    MeterPresence Presence() const { return m_presence; }
+    // From the identification's end. Found also means the model and its
+    // limits (flow minimum, shutter check) are the meter's own.
+    void IdentificationOutcome(bool answered);
+    bool LimitsKnown() const { return m_bLimitsKnown; }
+
     ProgramSettings& Settings() const { return m_settings; }
     CBrivaneDoc& Store() { return m_Doc; }
     const CBrivaneDoc& Store() const { return m_Doc; }
@@ -99,13 +122,17 @@ public:
     uint8_t m_bCompact = 0;
     uint8_t m_bEC = 0;
     uint8_t m_bUnknownShutterConfirmed = 0;
-    uint8_t m_bMeasuringActive = 0;  // kept by the window
-    uint8_t m_bEcProtocol = 0;       // kept by the window: a calibration runs
+    uint8_t m_bMeasuringActive = 0;  // continuous measuring runs (RunChanged)
+    uint8_t m_bEcProtocol = 0;       // a calibration runs (RunChanged)
     double m_dFlowMin = kDefaultFlowMinimum;  // l/min
     int32_t m_bType34 = 0;
 
 private:
-    void beginMeasuring(int mode, int run);
+    bool beginMeasuring(int mode, int run);
+
+    MeterPresence m_presence = MeterPresence::Searching;
+    // Once identified, a later failed identification (a lost link) keeps them.
+    bool m_bLimitsKnown = false;
 
     std::unique_ptr<ZelmorUSBCRC> m_pUsb;
     OdbcDataSourceFactory m_dataSources;

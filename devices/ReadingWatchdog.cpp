@@ -54,8 +54,25 @@ uint32_t ReadingWatchdog::silentMs() const { return m_clock.now() - m_lastTick; 
 
 void ReadingWatchdog::check()
 {
+    follow();
     if (m_watching && !m_stale && silentMs() > limitMs())
         setStale(true);
+}
+
+void ReadingWatchdog::follow()
+{
+    // Continuous measuring and the calibration are watched; a single reading is not.
+    if (m_device.Measuring()) {
+        if (!m_watching) {
+            m_lastTick = m_clock.now();
+            m_startWallMs = static_cast<int64_t>(m_device.WallTime()) * 1000;
+        }
+        m_watching = true;
+    } else if (!m_held) {
+        // Stale only has a meaning while measuring: the state goes quietly.
+        m_watching = false;
+        m_stale = false;
+    }
 }
 
 void ReadingWatchdog::OnDocChanged(int hint, CDeviceDoc*)
@@ -72,20 +89,10 @@ void ReadingWatchdog::OnDocChanged(int hint, CDeviceDoc*)
         setStale(false);
 }
 
-void ReadingWatchdog::OnDeviceChanged(int code, long parameter)
+void ReadingWatchdog::OnDeviceChanged(int code, long)
 {
-    // Continuous measuring (0) and the calibration (1) are watched; a single reading is not.
-    if (code == kNotifyMeasuringStarted && (parameter == 0 || parameter == 1)) {
-        if (!m_watching) {
-            m_lastTick = m_clock.now();
-            m_startWallMs = static_cast<int64_t>(m_device.WallTime()) * 1000;
-        }
-        m_watching = true;
-    } else if (code == kNotifyMeasuringEnded && (parameter == 0 || parameter == 1) && !m_held) {
-        // Stale only has a meaning while measuring: the state goes quietly.
-        m_watching = false;
-        m_stale = false;
-    }
+    if (code == kNotifyMeasuringStarted || code == kNotifyMeasuringEnded)
+        follow();
 }
 
 void ReadingWatchdog::holdThroughLinkLoss(bool on)
@@ -98,11 +105,7 @@ void ReadingWatchdog::holdThroughLinkLoss(bool on)
             setStale(true);
         return;
     }
-    const CMeasuringProgram& program = m_device.m_Measuring;
-    if (!program.IsRunning() || (program.m_iMode != 0 && program.m_iMode != 1)) {
-        m_watching = false;
-        m_stale = false;
-    }
+    follow();
 }
 
 void ReadingWatchdog::setStale(bool stale)

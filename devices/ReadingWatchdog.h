@@ -56,6 +56,8 @@ public:
     void OnDeviceChanged(int code, long parameter) override;
 
 private:
+    // The watch follows the device's own account of what runs.
+    void follow();
     void setStale(bool stale);
 
     CPowerMeter& m_device;

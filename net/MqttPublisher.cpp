@@ -277,7 +277,7 @@ std::string MqttPublisher::statusPayload(bool online) const
     const std::string link = m_describeLink ? m_describeLink() : std::string();
     return s + ",\"time\":" + jsonQuoted(isoTime(nowMs())) + ",\"model\":" + jsonQuoted(modelName(m_device)) +
            ",\"address\":" + std::to_string(m_device.m_byDevice) + ",\"link\":" + jsonQuoted(link) +
-           ",\"measuring\":" + (m_device.m_bMeasuringActive ? "true" : "false") + "}";
+           ",\"measuring\":" + (m_device.MeasuringActive() ? "true" : "false") + "}";
 }
 
 void MqttPublisher::queueStatus(bool online)
@@ -373,10 +373,11 @@ void MqttPublisher::runCommand(const std::string& command)
 {
     BV_LOG(m_log, log::Level::Info, kTag, "MQTT: command \"" << command << "\"");
     if (command == "start") {
-        if (!m_device.m_bMeasuringActive)
+        // Never into a running calibration.
+        if (!m_device.Measuring())
             m_device.StartMeasuring(0, 1);
     } else if (command == "stop") {
-        if (m_device.m_bMeasuringActive)
+        if (m_device.MeasuringActive())
             m_device.StartMeasuring(0, 0);
     } else if (command == "zero") {
         // As the window's zero button: the newest reading becomes the new zero.

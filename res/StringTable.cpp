@@ -96,6 +96,14 @@ const std::map<unsigned, std::string>& builtIn()
         {61304, "No reading from the meter since %s"},
         {61305, "Readings resumed"},
         {61306, "Std. deviation"},
+        {61340, "Measurement stopped \xE2\x80\x94 last reading %s"},
+        {61341, "Measurement stopped"},
+        {61342, "No meter found"},
+        {61343, "No meter found: measuring cannot start.\nCheck the meter's cable and power, then choose the link "
+                "in the \"Communication\" menu."},
+        {61344, "Calibration ended: passed, deviation %s within the limit of %s"},
+        {61345, "Calibration ended: FAILED, deviation %s beyond the limit of %s"},
+        {61346, "Calibration ended without a result: no calibration readings"},
 
         // Questions, link state, alarms, the zero field and the averaging
         {kUnknownShutterQuestion, "Shutter state unknown! Continue anyway?"},

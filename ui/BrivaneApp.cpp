@@ -40,7 +40,7 @@ const log::Logger& logger()
 bool isScene(const std::string& s)
 {
     return s == "normal" || s == "nowater" || s == "stale" || s == "ec" || s == "thermalizing" || s == "week" ||
-           s == "small" || s == "alarm";
+           s == "small" || s == "alarm" || s == "nometer" || s == "stopped" || s == "verdict";
 }
 
 // "--name=value" or "--name value".
@@ -188,6 +188,9 @@ int BrivaneApp::Startup(const std::string& executableDirectory)
     if (m_options.simulate) {
         sim::SimWorldConfig config;
         config.model = sim::meterModelFromKey(m_options.model).value_or(sim::MeterModel::EC);
+        // Nothing to reach: no port, no adapter.
+        if (m_options.scene == "nometer")
+            config.serialPort = config.usbAdapter = false;
         m_world = std::make_unique<sim::SimWorld>(*m_clock, config);
         m_ports = &m_world->serialPorts();
         usb = &m_world->usb();
@@ -317,7 +320,11 @@ bool BrivaneApp::PlayScene(const std::string& scene)
         return false;
     sim::SimMeter& meter = m_world->meter();
     CBrivaneMain& w = *m_window;
-    const bool calibration = scene == "ec" || scene == "thermalizing";
+    if (scene == "nometer") {
+        runFor(5000);
+        return true;
+    }
+    const bool calibration = scene == "ec" || scene == "thermalizing" || scene == "verdict";
     // Laser off (for a calibration but for some stray light, so the
     // calorimeter reads a little more than the heater's electrical power).
     meter.setLaserPower(calibration ? 25 : 0);
@@ -330,7 +337,8 @@ bool BrivaneApp::PlayScene(const std::string& scene)
         w.resize(kSmallScreen.width() - 8, kSmallScreen.height() - 34);
         QCoreApplication::processEvents();
     }
-    if (scene == "normal" || scene == "nowater" || scene == "stale" || scene == "small" || scene == "alarm") {
+    if (scene == "normal" || scene == "nowater" || scene == "stale" || scene == "small" || scene == "alarm" ||
+        scene == "stopped") {
         // The laser comes on a little after the start: the rise shows in the plot.
         w.OnStartstop();
         runFor(12000);
@@ -360,11 +368,21 @@ bool BrivaneApp::PlayScene(const std::string& scene)
             runFor(35000);
             w.statusPanel()->showAlarmLog(&w);
             QCoreApplication::processEvents();
+        } else if (scene == "stopped") {
+            w.OnStartstop();
+            runFor(5000);
         }
         return true;
     }
     if (calibration) {
         w.OnCalibration();
+        if (scene == "verdict") {
+            // To its end: the heater off and the verdict taken.
+            for (int s = 0; s < 180 && m_core->device()->CalibrationRunning(); ++s)
+                runFor(1000);
+            runFor(2000);
+            return !m_core->device()->CalibrationRunning();
+        }
         runFor(scene == "ec" ? 75000 : 8000);
         return true;
     }

@@ -27,7 +27,8 @@ struct AppOptions {
     std::string screenshot;         // PNG written once the first points are in
     std::string settingsDir;        // instead of the executable's directory
     std::string port;               // serial port tried first, before the "Port" setting
-    std::string scene;              // hidden: normal, nowater, stale, ec, thermalizing, week, small, alarm
+    std::string scene;              // hidden: normal, nowater, stale, ec, thermalizing, week,
+                                    // small, alarm, nometer, stopped, verdict
 };
 
 struct ParsedArguments {

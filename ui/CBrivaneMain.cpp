@@ -13,12 +13,15 @@
 #include <QScrollBar>
 #include <QTimerEvent>
 #include <QVBoxLayout>
+#include <ctime>
 #include <optional>
 #include <stdexcept>
 
 #include "app/BrivaneCore.h"
+#include "app/LinkRecovery.h"
 #include "app/LinkSelection.h"
 #include "control/Scheduler.h"
+#include "data/CalibrationResult.h"
 #include "data/CBrivaneDoc.h"
 #include "devices/PowerMeter.h"
 #include "platform/Prompt.h"
@@ -58,6 +61,28 @@ public:
         return QScrollArea::eventFilter(watched, e);
     }
 };
+
+constexpr uint32_t kGreen = 0x008000;     // 0x00BBGGRR
+constexpr uint32_t kDarkGrey = 0x555555;
+
+// Local HH:MM:SS of a wall time in ms.
+std::string clockText(int64_t wallMs)
+{
+    char clock[16] = "--:--:--";
+    const std::time_t t = static_cast<std::time_t>(wallMs / 1000);
+    std::tm local{};
+    if (wallMs > 0 && localtime_r(&t, &local))
+        std::strftime(clock, sizeof clock, "%H:%M:%S", &local);
+    return clock;
+}
+
+std::string withField(std::string text, const std::string& value)
+{
+    const size_t field = text.find("%s");
+    if (field != std::string::npos)
+        text.replace(field, 2, value);
+    return text;
+}
 
 } // namespace
 
@@ -376,6 +401,7 @@ void CBrivaneMain::OnDeviceChanged(int hint, long argument)
             break;
         case kNotifyIdentificationEnded:
             MyUpdate(kPartAll);
+            showPresence();
             break;
         case kNotifyMeasuringStarted:
             if (argument == 0) {
@@ -388,13 +414,22 @@ void CBrivaneMain::OnDeviceChanged(int hint, long argument)
                 UpdateData(false);
                 m_exports->calibrationStarted();
             }
-            MyUpdate(kPartButtons);
+            // A new run: the last calibration's verdict is history now.
+            if (m_pDevice->Measuring()) {
+                m_sVerdict.clear();
+                m_bCalibrationRan = argument == 1;
+            }
+            MyUpdate(kPartButtons | kPartValueArea);
             m_value->showAveragingWindow();
             break;
         case kNotifyMeasuringEnded:
-            if (argument == 1)
+            if (argument == 1) {
                 m_exports->calibrationEnded();
-            MyUpdate(kPartButtons);
+                if (m_bCalibrationRan)
+                    showCalibrationVerdict();
+                m_bCalibrationRan = false;
+            }
+            MyUpdate(kPartButtons | kPartValueArea);
             m_value->showAveragingWindow();
             break;
         case kNotifyStatusLine:
@@ -427,8 +462,10 @@ void CBrivaneMain::MyUpdate(int parts)
             m_control->showShutter(m_status->shutterButtonText(), m_status->shutterButtonEnabled());
         if (parts & kPartButtons)
             m_control->showButtons();
-        if (parts & kPartValueArea)
+        if (parts & kPartValueArea) {
             UpdateValueArea();
+            m_value->showTextsLive(MeasuringShown() && !ReadingsStale());
+        }
         if ((parts & kPartValueTexts) && newest && newest->valid)
             m_value->smallValueTexts(*newest);
         if (parts & kPartZero)
@@ -440,7 +477,11 @@ void CBrivaneMain::MyUpdate(int parts)
             m_value->setEcVisible(ec);
         }
         if (parts & kPartCaption) {
-            setWindowTitle(QStringLiteral("BrivaneSoftware - ") + QString::fromLatin1(d.Model().caption));
+            // The model only once a meter has told it.
+            if (d.Presence() == MeterPresence::Found)
+                setWindowTitle(QStringLiteral("BrivaneSoftware - ") + QString::fromLatin1(d.Model().caption));
+            else
+                setWindowTitle(qs(d.m_sName));
         }
         if ((parts & kPartStatus) && newest)
             m_status->OnNewestPoint(*newest);
@@ -473,6 +514,36 @@ bool CBrivaneMain::ReadingsStale() const
     return watchdog && watchdog->stale();
 }
 
+bool CBrivaneMain::MeasuringShown() const
+{
+    const ReadingWatchdog* watchdog = m_core.watchdog();
+    return m_pDevice->Measuring() || (watchdog && watchdog->held());
+}
+
+void CBrivaneMain::showPresence()
+{
+    const MeterPresence presence = m_pDevice->Presence();
+    if (presence == MeterPresence::Found) {
+        m_bNoMeterShown = false;
+    } else if (presence == MeterPresence::NotFound && !m_bNoMeterShown) {
+        // Once until a meter answers; a lost link's attempts have lines of their own.
+        const LinkRecovery* recovery = m_core.recovery();
+        if (!recovery || !recovery->recovering()) {
+            m_bNoMeterShown = true;
+            AddErrorMessage(strings::text(61342), status::kError);
+        }
+    }
+    UpdateValueArea();
+}
+
+void CBrivaneMain::showCalibrationVerdict()
+{
+    const CalibrationResult& result = m_exports->calibration();
+    m_sVerdict = calibrationVerdictText(result);
+    m_iVerdictKind = !result.available ? status::kWarning : result.passed ? status::kInformation : status::kError;
+    AddErrorMessage(m_sVerdict, m_iVerdictKind);
+}
+
 // ---------------------------------------------------------------------------
 // Coordination between the panels
 
@@ -491,6 +562,26 @@ ValueAreaState CBrivaneMain::valueAreaState() const
     s.alarmShown = m_status->alarmShown();
     s.alarmText = m_status->alarmText();
     s.thermalizationShown = m_status->thermalizationShown();
+    const ReadingWatchdog* watchdog = m_core.watchdog();
+    s.live = MeasuringShown();
+    if (ReadingsStale()) {
+        s.notice = noReadingText(watchdog ? watchdog->sinceWallMs() : 0);
+        s.noticeColour = value::kRed;
+    } else if (s.live) {
+        // Live readings speak for themselves.
+    } else if (!m_sVerdict.empty()) {
+        s.notice = m_sVerdict;
+        s.noticeColour = m_iVerdictKind == status::kError ? value::kRed
+                         : m_iVerdictKind == status::kInformation ? kGreen : kDarkGrey;
+    } else if (m_pDevice->Presence() == MeterPresence::NotFound) {
+        s.notice = strings::text(61342);
+        s.noticeColour = value::kRed;
+    } else {
+        const MeasurePoint* newest = m_pDoc->pGetLastMeasureValue();
+        s.notice = newest && newest->timeMs > 0 ? withField(strings::text(61340), clockText(newest->timeMs))
+                                                : strings::text(61341);
+        s.noticeColour = kDarkGrey;
+    }
     return s;
 }
 

@@ -143,6 +143,9 @@ public:
     void OnReadingsStale(int64_t lastWallMs) override;
     void OnReadingsResumed() override;
     bool ReadingsStale() const override;
+    // A measurement or calibration runs (or a lost link holds one): only
+    // then are the readings on screen current.
+    bool MeasuringShown() const;
 
     // Commands.
     void OnStartstop() { m_control->OnStartstop(); }
@@ -211,6 +214,8 @@ public:
     double timeMax() const { return m_plot->timeMax(); }
     double additionalMin() const { return m_plot->additionalMin(); }
     double additionalMax() const { return m_plot->additionalMax(); }
+    // The last calibration's verdict, as the status list and value area tell it.
+    const std::string& calibrationVerdict() const { return m_sVerdict; }
     int heartbeatsRun() const { return m_iHeartbeats; }
     bool timerRunning() const { return m_iTimerId != 0; }
 
@@ -234,6 +239,8 @@ private:
     bool confirmExit();
     void createFreeComm();
     void releaseFreeComm();
+    void showCalibrationVerdict();
+    void showPresence();
 
     BrivaneCore& m_core;
     IPrompt& m_prompt;
@@ -247,6 +254,10 @@ private:
     bool m_bInitialised = false;
     int m_iHeartbeats = 0;
     bool m_bStaleShown = false;
+    bool m_bNoMeterShown = false;
+    bool m_bCalibrationRan = false;
+    std::string m_sVerdict;
+    int m_iVerdictKind = 0;
 
     CValuePanel* m_value = nullptr;
     CPlotPanel* m_plot = nullptr;

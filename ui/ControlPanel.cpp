@@ -126,11 +126,21 @@ void CControlPanel::initControls()
     m_calibration->setText(qs(strings::text(61290)));
 }
 
+bool CControlPanel::refuseWithoutMeter()
+{
+    if (m_device.Presence() != MeterPresence::NotFound)
+        return false;
+    m_prompt.show(strings::text(61343), PromptButtons::Ok, PromptIcon::Exclamation);
+    return true;
+}
+
 void CControlPanel::OnStartstop()
 {
     guarded("OnStartstop", [&] {
+        if (!m_device.MeasuringActive() && refuseWithoutMeter())
+            return;
         m_bCalibrationLayout = 0;
-        if (m_device.m_bMeasuringActive) {
+        if (m_device.MeasuringActive()) {
             m_device.StartMeasuring(0, 0);
             BV_LOG_DEBUG(logger(), kTag, " Stop measurement");
         } else {
@@ -144,8 +154,10 @@ void CControlPanel::OnStartstop()
 void CControlPanel::OnCalibration()
 {
     guarded("OnCalibration", [&] {
+        if (!m_device.CalibrationRunning() && refuseWithoutMeter())
+            return;
         m_bCalibrationLayout = 1;
-        if (m_device.m_bEcProtocol) {
+        if (m_device.CalibrationRunning()) {
             m_device.StartMeasuring(1, 0);
         } else {
             m_prompt.show(strings::text(61302), PromptButtons::Ok, PromptIcon::Exclamation);
@@ -227,15 +239,15 @@ void CControlPanel::showShutter(const std::string& buttonText, bool buttonEnable
 void CControlPanel::showButtons()
 {
     const CPowerMeter& d = m_device;
-    if (d.m_bMeasuringActive) {
+    if (d.MeasuringActive()) {
         m_calibration->setEnabled(false);
         m_startStop->setText(qs(strings::text(4004)));
     }
-    if (d.m_bEcProtocol) {
+    if (d.CalibrationRunning()) {
         m_startStop->setEnabled(false);
         m_calibration->setText(qs(strings::text(4004)));
     }
-    if (!d.m_bMeasuringActive && !d.m_bEcProtocol) {
+    if (!d.MeasuringActive() && !d.CalibrationRunning()) {
         m_startStop->setEnabled(true);
         m_calibration->setEnabled(true);
         m_startStop->setText(qs(strings::text(4003)));

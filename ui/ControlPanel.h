@@ -56,6 +56,9 @@ public:
     QPushButton* zeroTakeButton() const { return m_zeroTake; }
 
 private:
+    // No meter answered: a box says why nothing starts.
+    bool refuseWithoutMeter();
+
     CPowerMeter& m_device;
     CBrivaneDoc& m_doc;
     IPrompt& m_prompt;

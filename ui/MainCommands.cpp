@@ -110,7 +110,7 @@ void CBrivaneMain::OnLinkReset()
     guarded("OnLinkReset", [&] {
         m_core.serial().Close();
         m_pDevice->ClearAlive();
-        if (m_pDevice->m_bMeasuringActive)
+        if (m_pDevice->MeasuringActive())
             OnStartstop();
         MyUpdate(kPartButtons);
     });

@@ -212,6 +212,9 @@ void CStatusPanel::OnNewestPoint(const MeasurePoint& newest)
 void CStatusPanel::statusUpdate(const MeasurePoint& newest)
 {
     const status::Outcome outcome = status::evaluate(newest, status::viewOf(m_device));
+    // Not judged yet: the identification's end judges it again.
+    if (outcome.message.empty())
+        return;
     m_bAlarmShown = outcome.alarmShown ? 1 : 0;
     if (outcome.alarmText)
         m_sAlarmText = *outcome.alarmText;

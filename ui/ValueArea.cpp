@@ -1,6 +1,7 @@
 #include "ui/ValueArea.h"
 
 #include <QPainter>
+#include <algorithm>
 
 #include "platform/Logging.h"
 #include "ui/StatusLogic.h"
@@ -94,6 +95,8 @@ void ValueArea::draw(QPainter& p, const QRect& area, const ValueAreaState& s) co
         } else {
             drawDigital(p, area, s);
         }
+        if (!s.alarmShown && s.thermalizationShown < 0)
+            drawNotice(p, area, s);
     } catch (const std::exception& e) {
         BV_LOG_ERROR(mainLog(), "BV_main", "OnDrawItem " << e.what());
     } catch (...) {
@@ -116,8 +119,8 @@ void ValueArea::drawDigital(QPainter& p, const QRect& r, const ValueAreaState& s
         cellText(p, layout.header[i], texts.header[i], r.left());
     if (texts.bigValue.empty())
         return;
-    // Stale: the numbers greyed, "---" for the current value.
-    if (s.digital.stale)
+    // Stale: the numbers greyed, "---" for the current value; not measuring: greyed.
+    if (s.digital.stale || !s.live)
         p.setPen(fromBgr(value::kStaleGrey));
     p.setFont(panelFont(s.calibrationLayout ? value::kBigFontCalibration : value::kBigFont));
     text(p, layout.bigValue, texts.bigValue, Qt::AlignRight, r.left());
@@ -132,7 +135,7 @@ void ValueArea::drawEc(QPainter& p, const QRect& r, const ValueAreaState& s) con
     BV_LOG_DEBUG(mainLog(), "BV_main", "DrawEC");
     const auto layout = value::ecLayout(r.width(), r.height());
     const auto texts = value::ecTexts(s.ec);
-    const QColor blue = fromBgr(s.ec.stale ? value::kStaleGrey : value::kBlue);
+    const QColor blue = fromBgr(s.ec.stale || !s.live ? value::kStaleGrey : value::kBlue);
     p.setPen(QPen(blue, 1));
     for (int i = 0; i < layout.lineCount; ++i) {
         const auto& l = layout.lines[i];
@@ -151,6 +154,24 @@ void ValueArea::drawEc(QPainter& p, const QRect& r, const ValueAreaState& s) con
         p.setPen(i == 3 && texts.deviationRed && !s.ec.stale ? fromBgr(value::kRed) : blue);
         text(p, layout.values[i], texts.values[i], Qt::AlignLeft);
     }
+}
+
+void ValueArea::drawNotice(QPainter& p, const QRect& r, const ValueAreaState& s) const
+{
+    if (s.notice.empty())
+        return;
+    // The free row under the title, across the whole area.
+    const auto layout = value::digitalLayout(r.width(), r.height());
+    const int row = layout.rowHeight;
+    QFont f = panelFont(std::max(value::kLabelFont, row * 3 / 4));
+    f.setBold(true);
+    const QRect box(r.left() + value::kMargin, r.top() + row, r.width() - 2 * value::kMargin, row);
+    const QString text = QString::fromStdString(s.notice);
+    for (int px = f.pixelSize(); px > 8 && QFontMetrics(f).horizontalAdvance(text) > box.width(); --px)
+        f.setPixelSize(px - 1);
+    p.setFont(f);
+    p.setPen(fromBgr(s.noticeColour));
+    p.drawText(box, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text);
 }
 
 void ValueArea::drawErrorMessage(QPainter& p, const QRect& r, const ValueAreaState& s) const

@@ -16,6 +16,12 @@ struct ValueAreaState {
     bool alarmShown = false;
     std::string alarmText;
     int thermalizationShown = -1;
+    // Only a running measurement shows its readings as current: otherwise
+    // they are greyed, and the notice line says why (stopped, no meter, the
+    // calibration's verdict, no reading since ...).
+    bool live = true;
+    std::string notice;
+    uint32_t noticeColour = 0;  // 0x00BBGGRR
 };
 
 // The large owner-drawn value panel. Drawn into a pixmap and copied in one
@@ -39,6 +45,7 @@ private:
     void drawDigital(QPainter& p, const QRect& r, const ValueAreaState& s) const;
     void drawEc(QPainter& p, const QRect& r, const ValueAreaState& s) const;
     void drawErrorMessage(QPainter& p, const QRect& r, const ValueAreaState& s) const;
+    void drawNotice(QPainter& p, const QRect& r, const ValueAreaState& s) const;
 
     std::function<ValueAreaState()> m_provider;
     int m_paints = 0;

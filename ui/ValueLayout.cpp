@@ -77,14 +77,15 @@ DigitalTexts digitalTexts(const DigitalInput& in)
     t.header = {strings::text(4002), strings::text(4000), "Min",
                 in.averageWindow.empty() ? strings::text(4001) : strings::text(4001) + " " + in.averageWindow,
                 strings::text(61306)};
-    if (in.stale) {
-        // Old digits must never pass for live ones; the statistics stay.
+    if (!in.hasPoints) {
+        // Nothing measured: no digit at all, not even a zero.
         t.bigValue = kNoValue;
-        if (!in.hasPoints)
-            return t;
-    } else if (!in.hasPoints) {
+        t.values.fill(std::string(kNoValue) + " W");
         return t;
     }
+    // Old digits must never pass for live ones; the statistics stay.
+    if (in.stale)
+        t.bigValue = kNoValue;
     char fmt[16];
     std::snprintf(fmt, sizeof fmt, "%%5.%df", in.decimals);
     double big;

@@ -72,11 +72,13 @@ CValuePanel::CValuePanel(CPowerMeter& device, CBrivaneDoc& doc, ProgramSettings&
     m_averagingList = new QComboBox;
     panel::tag(m_averagingList, W::kIdAveragingList, "averagingList");
 
-    m_powerText = valueText(QStringLiteral("0 W"), W::kIdPowerText, "powerText");
-    m_flowText = valueText(QStringLiteral("0.00 l/min"), W::kIdFlowText, "flowText");
-    m_teText = valueText(QString::fromUtf8("0.000\xC2\xB0"), W::kIdTeText, "teText");
-    m_tdText = valueText(QString::fromUtf8("0.000\xC2\xB0"), W::kIdTdText, "tdText");
-    m_ecPowerText = valueText(QStringLiteral("0 W"), W::kIdEcPowerText, "ecPowerText");
+    // Nothing measured yet: "0 W" would pass for a meter's answer.
+    m_powerText = valueText(QString(), W::kIdPowerText, "powerText");
+    m_flowText = valueText(QString(), W::kIdFlowText, "flowText");
+    m_teText = valueText(QString(), W::kIdTeText, "teText");
+    m_tdText = valueText(QString(), W::kIdTdText, "tdText");
+    m_ecPowerText = valueText(QString(), W::kIdEcPowerText, "ecPowerText");
+    staleValueTexts();
     m_ecPowerText->setVisible(false);
 
     connect(m_modeGroup, &QButtonGroup::idClicked, this, [this](int) { OnDisplayMode(); });
@@ -175,7 +177,21 @@ void CValuePanel::smallValueTexts(const MeasurePoint& p)
     m_flowText->setText(qs(value::format("%1.2f l/min", p.flow)));
     m_teText->setText(QString::fromUtf8(value::format("%1.3f\xC2\xB0", p.te).c_str()));
     m_tdText->setText(QString::fromUtf8(value::format("%1.3f\xC2\xB0", p.td).c_str()));
-    m_ecPowerText->setText(p.ecValid ? qs(value::format("%5.0f W", p.ecPower)).trimmed() : QStringLiteral("0 W"));
+    m_ecPowerText->setText(p.ecValid ? qs(value::format("%5.0f W", p.ecPower)).trimmed()
+                                     : QString::fromLatin1(value::kNoValue) + QStringLiteral(" W"));
+}
+
+void CValuePanel::showTextsLive(bool live)
+{
+    for (QLabel* l : {m_powerText, m_flowText, m_teText, m_tdText, m_ecPowerText}) {
+        if (live) {
+            l->setPalette(QPalette());
+        } else {
+            QPalette grey = l->palette();
+            grey.setColor(QPalette::WindowText, QColor(0x99, 0x99, 0x99));
+            l->setPalette(grey);
+        }
+    }
 }
 
 void CValuePanel::staleValueTexts()

@@ -35,6 +35,8 @@ public:
     void smallValueTexts(const MeasurePoint& newest);
     // While the readings are stale: no value at all, rather than an old one.
     void staleValueTexts();
+    // Greyed while no measurement runs or the readings are stale.
+    void showTextsLive(bool live);
     void setEcVisible(bool ec);
 
     void OnDisplayMode();

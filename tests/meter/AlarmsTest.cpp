@@ -138,7 +138,11 @@ struct AlarmLog : IAlarmListener {
 
 class AlarmStates : public test::MeterBench {
 protected:
-    AlarmStates() { monitor.addListener(&log); }
+    AlarmStates()
+    {
+        meter.IdentificationOutcome(true);
+        monitor.addListener(&log);
+    }
     void point(double flow, int valid = 1, int heaterState = -1, int heaterValue = 0)
     {
         MeasurePoint p = validPoint(flow);

@@ -221,7 +221,6 @@ protected:
         useSerialBus();
         meter.m_iShutterState = kShutterClosed;
         meter.StartMeasuring(0, 1);
-        meter.m_bMeasuringActive = 1;
     }
     sim::SimMeter device{modelConfig(sim::MeterModel::Plain)};
 };
@@ -256,17 +255,19 @@ TEST_F(ShutterWhileMeasuring, RestartIsRefusedWhenUnknownShutterIsNotConfirmed)
     EXPECT_EQ(notes.count(kNotifyMeasuringEnded), 1);
 }
 
-TEST_F(ShutterWhileMeasuring, EndedMeasuringIsStartedAgain)
+TEST_F(ShutterWhileMeasuring, MeasuringStoppedBeforeStaysStopped)
 {
     ASSERT_TRUE(heart.runUntil([&] { return meter.Store().GetCount() == 1; }, 5000));
     meter.StartMeasuring(0, 0);
     ASSERT_TRUE(heart.runUntil([&] { return !meter.m_Measuring.IsRunning(); }, 5000));
     ASSERT_EQ(notes.count(kNotifyMeasuringStarted), 1);
+    EXPECT_FALSE(meter.MeasuringActive());
 
     meter.OpenShutter();
     heart.runFor(3000);
-    EXPECT_TRUE(meter.m_Measuring.IsRunning());
-    EXPECT_EQ(notes.count(kNotifyMeasuringStarted), 2);
+    EXPECT_EQ(meter.m_iShutterState, kShutterOpen);
+    EXPECT_FALSE(meter.m_Measuring.IsRunning());
+    EXPECT_EQ(notes.count(kNotifyMeasuringStarted), 1);
 }
 
 } // namespace

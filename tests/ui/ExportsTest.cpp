@@ -10,6 +10,7 @@
 #include "WindowFixture.h"
 #include "data/CBrivaneDoc.h"
 #include "ui/ExportCommands.h"
+#include "ui/StatusList.h"
 
 namespace bv::test {
 namespace {
@@ -128,13 +129,23 @@ TEST_F(WindowFixture, CalibrationReportIsOnePageWithTheDeviationAndTheVerdict)
     EXPECT_GE(r.points.size(), 15u);  // thermalization and the averaging window
     // As the value area shows it at the end.
     EXPECT_DOUBLE_EQ(r.deviationPercent, (store().dGetAverage(0) - store().dGetAverage(4)) / store().dGetAverage(4) * 100);
+    char deviation[32];
+    std::snprintf(deviation, sizeof deviation, "%.2f %%", r.deviationPercent);
+
+    // The verdict is on screen as well: the last status line and the value area.
+    const std::string verdict = window->calibrationVerdict();
+    EXPECT_NE(verdict.find(deviation), std::string::npos) << verdict;
+    EXPECT_NE(verdict.find("limit of 1.50 %"), std::string::npos) << verdict;
+    EXPECT_NE(verdict.find(std::fabs(r.deviationPercent) <= 1.5 ? "passed" : "FAILED"), std::string::npos) << verdict;
+    const StatusList& list = *window->statusList();
+    EXPECT_EQ(list.lineText(list.lineCount() - 1).toStdString(), verdict);
+    EXPECT_EQ(window->valueAreaState().notice, verdict);
+    EXPECT_FALSE(window->valueAreaState().live);
 
     const std::string pdf = dir.file("report.pdf");
     ASSERT_TRUE(exports.saveCalibrationReport(q(pdf)));
     EXPECT_EQ(pages(pdf), 1);
     const std::string text = shell("pdftotext -layout " + pdf + " -");
-    char deviation[32];
-    std::snprintf(deviation, sizeof deviation, "%.2f %%", r.deviationPercent);
     EXPECT_NE(text.find(deviation), std::string::npos) << text;
     EXPECT_NE(text.find("1.50 %"), std::string::npos) << text;
     EXPECT_NE(text.find(std::fabs(r.deviationPercent) <= 1.5 ? "PASSED" : "FAILED"), std::string::npos) << text;

@@ -83,8 +83,9 @@ TEST(ValueLayout, TitleAndFormatsByMode)
 
     in.hasPoints = false;
     t = digitalTexts(in);
-    EXPECT_TRUE(t.bigValue.empty());
-    EXPECT_TRUE(t.values[0].empty());
+    EXPECT_EQ(t.bigValue, "---");
+    EXPECT_EQ(t.values[0], "--- W");
+    EXPECT_EQ(t.values[4], "--- W");
 }
 
 TEST(ValueLayout, DeviationColourAgainstTheLimit)
