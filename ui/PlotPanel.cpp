@@ -139,16 +139,23 @@ void CPlotPanel::UpdateTimeArea()
 
 void CPlotPanel::drawLiveView()
 {
+    drawColumns(m_powerColumns, m_additionalColumns);
+    m_heldDrawn = false;
+}
+
+void CPlotPanel::drawColumns(const MinMaxDecimator& power, const MinMaxDecimator& additional)
+{
     // Each column's extremes at the wall time of their points, and a break
     // where readings are missing.
     m_powerGraph->ClearGraph();
     m_additionalGraph->ClearGraph();
-    for (const MinMaxDecimator::Point& p : m_powerColumns.polyline())
+    for (const MinMaxDecimator::Point& p : power.polyline())
         m_powerGraph->PlotXY(static_cast<double>(p.timeMs) * 0.001, p.value, 0);
     if (m_iAdditionalQuantity != plot::kNone)
-        for (const MinMaxDecimator::Point& p : m_additionalColumns.polyline())
+        for (const MinMaxDecimator::Point& p : additional.polyline())
             m_additionalGraph->PlotXY(static_cast<double>(p.timeMs) * 0.001, p.value, 0);
-    m_heldDrawn = false;
+    m_shownPower = &power;
+    m_shownAdditional = &additional;
 }
 
 void CPlotPanel::drawHeldView(bool rangeChanged)
@@ -183,12 +190,24 @@ void CPlotPanel::drawHeldView(bool rangeChanged)
         to = std::min(lo + 1, count);
         m_heldBeyond = lo < count;
     }
+    const int quantity = m_iAdditionalQuantity;
+    m_heldDrawn = true;
+    m_heldFromSeq = m_doc.FirstSeq() + from;
+    m_heldLower = lower;
+    m_heldUpper = upper;
+    m_heldClears = m_doc.ClearCount();
+    m_heldQuantity = quantity;
+    // A quarter of the store or more: its own columns are at most four times
+    // coarser than a fresh pass would be, and cost nothing per new point.
+    if (4 * static_cast<int64_t>(to - from) >= count) {
+        drawColumns(m_powerColumns, m_additionalColumns);
+        return;
+    }
     const int64_t pixels = plotPixels();
     int64_t width = 1;
     while ((to - from + width - 1) / width > pixels)
         width *= 2;
     const int64_t gap = plot::gapLimitMs(m_settings.m_iInterval);
-    const int quantity = m_iAdditionalQuantity;
     m_viewPower.reset(width, gap);
     m_viewAdditional.reset(width, gap);
     for (int i = from; i < to; ++i) {
@@ -198,19 +217,7 @@ void CPlotPanel::drawHeldView(bool rangeChanged)
         if (quantity != plot::kNone)
             m_viewAdditional.append(seq, p.timeMs, plot::quantityValue(p, quantity));
     }
-    m_powerGraph->ClearGraph();
-    m_additionalGraph->ClearGraph();
-    for (const MinMaxDecimator::Point& p : m_viewPower.polyline())
-        m_powerGraph->PlotXY(static_cast<double>(p.timeMs) * 0.001, p.value, 0);
-    if (quantity != plot::kNone)
-        for (const MinMaxDecimator::Point& p : m_viewAdditional.polyline())
-            m_additionalGraph->PlotXY(static_cast<double>(p.timeMs) * 0.001, p.value, 0);
-    m_heldDrawn = true;
-    m_heldFromSeq = m_doc.FirstSeq() + from;
-    m_heldLower = lower;
-    m_heldUpper = upper;
-    m_heldClears = m_doc.ClearCount();
-    m_heldQuantity = quantity;
+    drawColumns(m_viewPower, m_viewAdditional);
 }
 
 int CPlotPanel::plotPixels() const
@@ -304,11 +311,10 @@ void CPlotPanel::OnPowerScaleChanged()
         m_host.UpdateData(true);
         double phi = 0, plo = 0, current = 0, amax = 0, amin = 0;
         followStore();
-        const bool held = m_powerGraph->viewHeld() && m_heldDrawn;
         if (m_doc.GetCount() > 0) {
             // The scales fit what is in view: the whole store live, the
             // operator's range while a zoom or pan holds it.
-            const Extent power = extentInView(held ? m_viewPower : m_powerColumns);
+            const Extent power = extentInView(m_powerGraph->viewHeld() ? *m_shownPower : m_powerColumns);
             phi = power.peak;
             plo = power.low;
             current = power.last;
@@ -318,7 +324,8 @@ void CPlotPanel::OnPowerScaleChanged()
                 m_additionalGraph->SetYLabel(QString::fromUtf8(style.unit));
                 m_additionalGraph->SetElementLineColor(style.colorBgr);
                 m_additionalGraph->setReadoutDecimals(style.decimals);
-                const Extent additional = extentInView(held ? m_viewAdditional : m_additionalColumns);
+                const Extent additional =
+                    extentInView(m_powerGraph->viewHeld() ? *m_shownAdditional : m_additionalColumns);
                 amax = additional.peak;
                 amin = additional.low;
             } else {

@@ -80,6 +80,7 @@ private:
     // reads the whole history again.
     void followStore();
     void drawLiveView();
+    void drawColumns(const MinMaxDecimator& power, const MinMaxDecimator& additional);
     // While the operator holds a range: the points in it, decimated for it.
     void drawHeldView(bool rangeChanged);
     int plotPixels() const;
@@ -114,6 +115,8 @@ private:
     int m_followedQuantity = plot::kNone;
 
     MinMaxDecimator m_viewPower, m_viewAdditional;  // of the held range
+    const MinMaxDecimator* m_shownPower = &m_powerColumns;  // what the graphs draw
+    const MinMaxDecimator* m_shownAdditional = &m_additionalColumns;
     bool m_heldDrawn = false;
     int64_t m_heldLower = 0, m_heldUpper = 0;  // ms
     int64_t m_heldClears = -1;

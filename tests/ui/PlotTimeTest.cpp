@@ -171,5 +171,69 @@ TEST_F(PlotTime, ZoomPanAndReadoutHoldTheViewUntilTheDoubleClick)
     EXPECT_DOUBLE_EQ(flow.xMin(), oldestS());
 }
 
+// Zoomed into a long history, the view is drawn from the points in it, each
+// one, not from the whole history's columns; points arriving later leave it.
+TEST_F(PlotTime, ZoomIntoALongHistoryDrawsEveryPointInView)
+{
+    start();
+    window->resize(1100, 700);
+    window->show();
+    QCoreApplication::processEvents();
+    window->powerGraph()->plot()->replot(QCustomPlot::rpImmediateRefresh);
+    ASSERT_GT(window->powerGraph()->plot()->axisRect()->width(), 610);
+    window->periodList()->setCurrentIndex(6);  // "24h : 1s"
+    window->OnSelchangeScalePeriodeCombo();
+    auto add = [&](int i) {
+        MeasurePoint p;
+        p.power = 1000 + i % 97;
+        p.flow = 4.5;
+        p.timeMs = kT0 + 1000 * int64_t{i} + (i >= 15000 ? 9000 : 0);  // readings missing for 9 s
+        store().AddMesswert(p, 0);
+    };
+    store().RemoveListener(window.get());  // the window catches up once
+    for (int i = 0; i < 30000; ++i)
+        add(i);
+    store().AddListener(window.get());
+    window->UpdateTimeArea();
+    CNTGraph& power = *window->powerGraph();
+    ASSERT_GT(window->plotColumnWidth(), 8);
+    // As a drag in the lower plot would: ten minutes around the gap.
+    const double lower = kT0 / 1000.0 + 14700, upper = lower + 600;
+    window->additionalGraph()->plot()->xAxis->setRange(lower, upper);
+    ASSERT_TRUE(power.viewHeld());
+    auto drawn = [&] {
+        std::vector<std::pair<double, double>> out;
+        for (const QCPGraphData& d : *power.plot()->graph(0)->data())
+            out.emplace_back(d.key, d.value);
+        return out;
+    };
+    const auto view = drawn();
+    std::vector<std::pair<double, double>> expected;
+    for (int i = 0; i < store().GetCount(); ++i) {
+        const MeasurePoint& p = *store().pGetMeaureValue(i);
+        const double t = p.timeMs / 1000.0;
+        if (t >= lower - 1 && t <= upper + 1) {  // one beyond each edge
+            if (!expected.empty() && t - expected.back().first > 2.5)
+                expected.emplace_back(expected.back().first, NAN);
+            expected.emplace_back(t, p.power);
+        }
+    }
+    ASSERT_EQ(view.size(), expected.size());
+    for (size_t i = 0; i < view.size(); ++i) {
+        EXPECT_NEAR(view[i].first, expected[i].first, 1e-6);
+        if (std::isnan(expected[i].second))
+            EXPECT_TRUE(std::isnan(view[i].second));
+        else
+            EXPECT_EQ(view[i].second, expected[i].second);
+    }
+    EXPECT_EQ(power.gapCount(), 1);
+    for (int i = 30000; i < 30100; ++i)
+        add(i);
+    const auto later = drawn();
+    ASSERT_EQ(later.size(), view.size());
+    EXPECT_EQ(later.back().first, view.back().first);
+    EXPECT_DOUBLE_EQ(power.xMin(), lower);
+}
+
 } // namespace
 } // namespace bv::test
