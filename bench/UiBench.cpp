@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDateTime>
 #include <QVBoxLayout>
 #include <qcustomplot.h>
 
@@ -61,20 +62,22 @@ void replotBothGraphs(benchmark::State& state, int count)
     int64_t width = 1;
     while ((count + width - 1) / width > pixels)
         width *= 2;
-    MinMaxDecimator p(width), f(width);
+    // A point a second, on the clock-time axis.
+    constexpr int64_t kStartMs = 1'780'000'000'000;
+    MinMaxDecimator p(width, 2500), f(width, 2500);
     std::mt19937 random(4);
     std::normal_distribution<double> noise(0, 1);
     for (int i = 0; i < count; ++i) {
-        p.append(i, 1500 + 5 * std::sin(i / 300.0) + noise(random));
-        f.append(i, 4.5 + 0.01 * noise(random));
+        p.append(i, kStartMs + 1000 * int64_t{i}, 1500 + 5 * std::sin(i / 300.0) + noise(random));
+        f.append(i, kStartMs + 1000 * int64_t{i}, 4.5 + 0.01 * noise(random));
     }
-    const double dt = 1.0;
+    const double start = kStartMs * 0.001;
     for (auto _ : state) {
         for (CNTGraph* g : {power, additional}) {
             g->ClearGraph();
             for (const MinMaxDecimator::Point& q : (g == power ? p : f).polyline())
-                g->PlotXY(static_cast<double>(q.seq) * dt, q.value, 0);
-            g->SetRange(0, count * dt, g == power ? 1450 : 4.4, g == power ? 1550 : 4.6);
+                g->PlotXY(static_cast<double>(q.timeMs) * 0.001, q.value, 0);
+            g->SetRange(start, start + count, g == power ? 1450 : 4.4, g == power ? 1550 : 4.6);
             g->plot()->replot(QCustomPlot::rpImmediateRefresh);
         }
     }
@@ -110,7 +113,11 @@ struct WindowAt {
         MeasurePoint point;
         std::mt19937 random(5);
         std::normal_distribution<double> noise(0, 1);
+        // Stamped an interval apart up to now, as a full store would be.
+        const int64_t interval = settings.m_iInterval;
+        int64_t time = QDateTime::currentMSecsSinceEpoch() - interval * points;
         while (store.GetCount() < points) {
+            point.timeMs = time += interval;
             point.power = 1500 + noise(random);
             point.flow = 4.5 + 0.01 * noise(random);
             point.te = 21 + 0.01 * noise(random);

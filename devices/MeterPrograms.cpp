@@ -414,15 +414,24 @@ void CMeasuringProgram::ForgetCalibrationValues()
 
 void CMeasuringProgram::NextCycle()
 {
-    // Elapsed ticks, so the wrap of the tick count does not matter; a cycle
-    // that took longer than the interval starts the next at once.
+    // Elapsed ticks, so the wrap of the tick count does not matter. The next
+    // cycle is due one interval after this one was due, not after the beat
+    // that noticed it: otherwise every cycle loses up to a beat. A cycle that
+    // took longer than the interval starts the next at once, and its due time
+    // counts from now, so an overrun is never made up by a burst.
     const int64_t interval = m_meter.m_iCycleInterval > 0 ? m_meter.m_iCycleInterval : 0;
-    const int64_t elapsed = static_cast<uint32_t>(m_meter.Clock().now() - m_dwCycleStart);
-    const int64_t remaining = interval - elapsed;
-    if (remaining <= 0)
+    const uint32_t now = m_meter.Clock().now();
+    const int64_t remaining = interval - static_cast<int64_t>(static_cast<uint32_t>(now - m_dwCycleStart));
+    m_bNextDueSet = true;
+    if (remaining <= 0) {
+        m_dwNextDue = now;
         GotoState(15);
-    else
-        WaitTime(static_cast<int32_t>(remaining), 15);
+        return;
+    }
+    m_dwNextDue = m_dwCycleStart + static_cast<uint32_t>(interval);
+    // A wait ends once strictly more than its time-out has passed: one less
+    // ends it on the beat that reaches the due time.
+    WaitTime(static_cast<int32_t>(remaining - 1), 15);
 }
 
 void CMeasuringProgram::OnEnd()
@@ -440,6 +449,7 @@ void CMeasuringProgram::Run(const BusMessage& message)
     switch (m_iState) {
     case 0:
         m_iCounter = 0;
+        m_bNextDueSet = false;
         GotoState(10);
         break;
     case 10:
@@ -477,7 +487,16 @@ void CMeasuringProgram::Run(const BusMessage& message)
         break;
     }
     case 15: {
-        m_dwCycleStart = m_meter.Clock().now();
+        // On the interval's grid when the wait brought us here at most an
+        // interval late; the first cycle, a retry after a time-out and a
+        // start after a long stall count from now.
+        {
+            const uint32_t now = m_meter.Clock().now();
+            const int64_t late = static_cast<int32_t>(now - m_dwNextDue);
+            const bool onGrid = m_bNextDueSet && late >= 0 && late < std::max<int64_t>(m_meter.m_iCycleInterval, 1);
+            m_dwCycleStart = onGrid ? m_dwNextDue : now;
+            m_bNextDueSet = false;
+        }
         if (m_bRun == 0) {
             GotoState(28);
             break;

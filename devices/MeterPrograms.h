@@ -75,7 +75,7 @@ public:
     int32_t m_bRun = 0;
     int32_t m_iThermalization = -1;
     int32_t m_iCalibration = 0;
-    uint32_t m_dwCycleStart = 0;
+    uint32_t m_dwCycleStart = 0;  // when the running cycle was due
     // "elp 1" went out in this run.
     bool m_bHeaterAsked = false;
 
@@ -93,6 +93,9 @@ private:
     void NextCycle();
     // "heater" with its state and value; false when the key is missing.
     static bool ReadHeater(const FRAME* frame, int32_t& state, int32_t& value);
+
+    uint32_t m_dwNextDue = 0;  // set by NextCycle for the cycle it schedules
+    bool m_bNextDueSet = false;
 };
 
 // PLC channels count from 1; a channel outside 1..16 has no bit.

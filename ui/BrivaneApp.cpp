@@ -3,11 +3,13 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QPalette>
 #include <QPixmap>
 #include <QTimer>
 #include <ctime>
+#include <qcustomplot.h>
 #include <sstream>
 
 #include "app/BrivaneCore.h"
@@ -22,6 +24,7 @@
 #include "platform/Prompt.h"
 #include "platform/SerialPort.h"
 #include "sim/SimWorld.h"
+#include "ui/CNTGraph.h"
 #include "ui/ExportCommands.h"
 #include "ui/LanguageModule.h"
 #include "ui/QtPrompt.h"
@@ -40,7 +43,7 @@ const log::Logger& logger()
 bool isScene(const std::string& s)
 {
     return s == "normal" || s == "nowater" || s == "stale" || s == "ec" || s == "thermalizing" || s == "week" ||
-           s == "small" || s == "alarm" || s == "nometer" || s == "stopped" || s == "verdict";
+           s == "gap" || s == "small" || s == "alarm" || s == "nometer" || s == "stopped" || s == "verdict";
 }
 
 // "--name=value" or "--name value".
@@ -328,6 +331,15 @@ bool BrivaneApp::PlayScene(const std::string& scene)
     // Laser off (for a calibration but for some stray light, so the
     // calorimeter reads a little more than the heater's electrical power).
     meter.setLaserPower(calibration ? 25 : 0);
+    // The points are stamped on the scene's clock, from now on, so the
+    // plots' clock-time axes span the minutes played.
+    {
+        ManualClock* clock = m_manualClock;
+        const int64_t startMs = QDateTime::currentMSecsSinceEpoch();
+        const uint32_t startTicks = clock->now();
+        m_core->device()->Store().SetWallClock(
+            [clock, startMs, startTicks] { return startMs + static_cast<int64_t>(clock->now() - startTicks); });
+    }
     runFor(3000);  // identification and the first reading
     // The simulated absorber starts warm: let it settle, then start afresh.
     runFor(15000);
@@ -388,6 +400,28 @@ bool BrivaneApp::PlayScene(const std::string& scene)
     }
     if (scene == "week")
         return PlayWeek();
+    if (scene == "gap") {
+        // The USB adapter unplugged for 7 s: the plots break there. The
+        // readout shows the point under a mouse two thirds across.
+        w.OnStartstop();
+        runFor(12000);
+        meter.setLaserPower(1500);
+        runFor(40000);
+        if (sim::SimUsbAdapter* usb = m_world->usbAdapter())
+            usb->setConnected(false);
+        runFor(7000);
+        if (sim::SimUsbAdapter* usb = m_world->usbAdapter())
+            usb->setConnected(true);
+        runFor(10000);
+        meter.setLaserPower(1200);
+        runFor(25000);
+        w.UpdateTimeArea();
+        QCoreApplication::processEvents();
+        CNTGraph* power = w.powerGraph();
+        const QRect r = power->plot()->axisRect()->rect();
+        power->showReadoutAt(r.left() + r.width() * 2 / 3);
+        return true;
+    }
     return false;
 }
 

@@ -1,11 +1,14 @@
 #include "ui/PlotPanel.h"
 
 #include <QComboBox>
+#include <QDateTime>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
 #include <algorithm>
+#include <climits>
 #include <cmath>
+#include <utility>
 #include <exception>
 #include <qcustomplot.h>
 
@@ -67,18 +70,36 @@ CPlotPanel::CPlotPanel(CPowerMeter& device, CBrivaneDoc& doc, ProgramSettings& s
         OnSelchangeScalePeriodeCombo();
         UpdateTimeArea();
     });
+    // Both plots show the same time: a zoom or pan in one holds the other at
+    // the same range, and a double click in either brings both back to live.
+    // The value axes follow the points in view.
+    for (auto [from, to] : {std::pair{m_powerGraph, m_additionalGraph}, std::pair{m_additionalGraph, m_powerGraph}}) {
+        connect(from, &CNTGraph::timeRangeHeld, this, [this, to](double lower, double upper) {
+            guarded("timeRangeHeld", [&] {
+                to->holdTimeRange(lower, upper);
+                drawHeldView(true);
+                OnPowerScaleChanged();
+            });
+        });
+        connect(from, &CNTGraph::liveViewRequested, this, [this, to] {
+            to->showLive();
+            UpdateTimeArea();
+        });
+    }
 }
 
 void CPlotPanel::initPlots()
 {
-    m_powerGraph->SetXLabel(QStringLiteral("s"));
+    // Clock time on the time axes needs no unit.
+    m_powerGraph->SetXLabel(QString());
     m_powerGraph->SetYLabel(QStringLiteral("W"));
+    m_powerGraph->setReadoutDecimals(plot::kPowerDecimals);
     m_additionalGraph->SetElementLineStyle(4);
     m_periodList->clear();
     for (int i = 0; i < plot::kPeriodCount; ++i)
         m_periodList->addItem(QString::fromLatin1(plot::period(i).text));
     m_periodList->setCurrentIndex(0);
-    m_additionalGraph->SetXLabel(QStringLiteral("s"));
+    m_additionalGraph->SetXLabel(QString());
     m_additionalGraph->SetElementLineStyle(2);
 
     ChangeAdditionalScale();
@@ -106,20 +127,97 @@ void CPlotPanel::UpdateTimeArea()
 {
     guarded("UpdateTimeArea", [&] {
         BV_LOG_DEBUG(logger(), kTag, "UpdateTimeArea");
-        const double dt = m_settings.m_iInterval * 0.001;
         followStore();
-        // The graphs get each column's extremes, at the time of their points.
-        const int64_t first = m_doc.FirstSeq();
-        m_powerGraph->ClearGraph();
-        m_additionalGraph->ClearGraph();
-        for (const MinMaxDecimator::Point& p : m_powerColumns.polyline())
-            m_powerGraph->PlotXY(static_cast<double>(p.seq - first) * dt, p.value, 0);
-        if (m_iAdditionalQuantity != plot::kNone)
-            for (const MinMaxDecimator::Point& p : m_additionalColumns.polyline())
-                m_additionalGraph->PlotXY(static_cast<double>(p.seq - first) * dt, p.value, 0);
+        if (m_powerGraph->viewHeld())
+            drawHeldView(false);
+        else
+            drawLiveView();
         CalcXScale();
         OnPowerScaleChanged();
     });
+}
+
+void CPlotPanel::drawLiveView()
+{
+    drawColumns(m_powerColumns, m_additionalColumns);
+    m_heldDrawn = false;
+}
+
+void CPlotPanel::drawColumns(const MinMaxDecimator& power, const MinMaxDecimator& additional)
+{
+    // Each column's extremes at the wall time of their points, and a break
+    // where readings are missing.
+    m_powerGraph->ClearGraph();
+    m_additionalGraph->ClearGraph();
+    for (const MinMaxDecimator::Point& p : power.polyline())
+        m_powerGraph->PlotXY(static_cast<double>(p.timeMs) * 0.001, p.value, 0);
+    if (m_iAdditionalQuantity != plot::kNone)
+        for (const MinMaxDecimator::Point& p : additional.polyline())
+            m_additionalGraph->PlotXY(static_cast<double>(p.timeMs) * 0.001, p.value, 0);
+    m_shownPower = &power;
+    m_shownAdditional = &additional;
+}
+
+void CPlotPanel::drawHeldView(bool rangeChanged)
+{
+    // The points in the operator's range (and one beyond each edge, so the
+    // line runs out of the view) decimated afresh: a zoom into a week shows
+    // its detail, not the week's columns.
+    const int64_t lower = static_cast<int64_t>(std::floor(m_powerGraph->xMin() * 1000));
+    const int64_t upper = static_cast<int64_t>(std::ceil(m_powerGraph->xMax() * 1000));
+    const int count = m_doc.GetCount();
+    // Points that come after the view, or go from before it, change nothing
+    // in it: the heartbeat stays light while the operator looks back.
+    const bool unchanged = !rangeChanged && m_heldDrawn && m_heldClears == m_doc.ClearCount() &&
+                           m_heldQuantity == m_iAdditionalQuantity && m_heldBeyond &&
+                           m_doc.FirstSeq() <= m_heldFromSeq && lower == m_heldLower && upper == m_heldUpper;
+    if (unchanged)
+        return;
+    auto timeAt = [&](int i) { return m_doc.pGetMeaureValue(i)->timeMs; };
+    int from = 0, to = count;  // the store is in time order
+    {
+        int lo = 0, hi = count;
+        while (lo < hi) {
+            const int mid = lo + (hi - lo) / 2;
+            timeAt(mid) < lower ? lo = mid + 1 : hi = mid;
+        }
+        from = std::max(lo - 1, 0);
+        lo = from, hi = count;
+        while (lo < hi) {
+            const int mid = lo + (hi - lo) / 2;
+            timeAt(mid) <= upper ? lo = mid + 1 : hi = mid;
+        }
+        to = std::min(lo + 1, count);
+        m_heldBeyond = lo < count;
+    }
+    const int quantity = m_iAdditionalQuantity;
+    m_heldDrawn = true;
+    m_heldFromSeq = m_doc.FirstSeq() + from;
+    m_heldLower = lower;
+    m_heldUpper = upper;
+    m_heldClears = m_doc.ClearCount();
+    m_heldQuantity = quantity;
+    // A quarter of the store or more: its own columns are at most four times
+    // coarser than a fresh pass would be, and cost nothing per new point.
+    if (4 * static_cast<int64_t>(to - from) >= count) {
+        drawColumns(m_powerColumns, m_additionalColumns);
+        return;
+    }
+    const int64_t pixels = plotPixels();
+    int64_t width = 1;
+    while ((to - from + width - 1) / width > pixels)
+        width *= 2;
+    const int64_t gap = plot::gapLimitMs(m_settings.m_iInterval);
+    m_viewPower.reset(width, gap);
+    m_viewAdditional.reset(width, gap);
+    for (int i = from; i < to; ++i) {
+        const MeasurePoint& p = *m_doc.pGetMeaureValue(i);
+        const int64_t seq = m_doc.FirstSeq() + i;
+        m_viewPower.append(seq, p.timeMs, p.power);
+        if (quantity != plot::kNone)
+            m_viewAdditional.append(seq, p.timeMs, plot::quantityValue(p, quantity));
+    }
+    drawColumns(m_viewPower, m_viewAdditional);
 }
 
 int CPlotPanel::plotPixels() const
@@ -142,11 +240,13 @@ void CPlotPanel::followStore()
     while ((end - first + width - 1) / width > pixels)
         width *= 2;
     const int quantity = m_iAdditionalQuantity;
+    const int64_t gap = plot::gapLimitMs(m_settings.m_iInterval);
     const bool rebuild = m_followedClears != m_doc.ClearCount() || m_followedQuantity != quantity ||
-                         m_followedEnd < first || m_followedEnd > end || width < m_powerColumns.width();
+                         m_followedEnd < first || m_followedEnd > end || width < m_powerColumns.width() ||
+                         gap != m_powerColumns.gapMs();
     if (rebuild) {
-        m_powerColumns.reset(width);
-        m_additionalColumns.reset(width);
+        m_powerColumns.reset(width, gap);
+        m_additionalColumns.reset(width, gap);
         m_followedEnd = first;
         m_followedClears = m_doc.ClearCount();
         m_followedQuantity = quantity;
@@ -156,19 +256,20 @@ void CPlotPanel::followStore()
         auto at = [&](int64_t seq) -> const MeasurePoint* { return m_doc.pGetMeaureValue(static_cast<int>(seq - first)); };
         m_powerColumns.dropBefore(first, [&](int64_t seq) {
             const MeasurePoint* p = at(seq);
-            return p ? p->power : std::nan("");
+            return p ? MinMaxDecimator::Sample{p->timeMs, p->power} : MinMaxDecimator::Sample{0, std::nan("")};
         });
         if (quantity != plot::kNone)
             m_additionalColumns.dropBefore(first, [&](int64_t seq) {
                 const MeasurePoint* p = at(seq);
-                return p ? plot::quantityValue(*p, quantity) : std::nan("");
+                return p ? MinMaxDecimator::Sample{p->timeMs, plot::quantityValue(*p, quantity)}
+                         : MinMaxDecimator::Sample{0, std::nan("")};
             });
     }
     for (int64_t seq = m_followedEnd; seq < end; ++seq) {
         const MeasurePoint* p = m_doc.pGetMeaureValue(static_cast<int>(seq - first));
-        m_powerColumns.append(seq, p->power);
+        m_powerColumns.append(seq, p->timeMs, p->power);
         if (quantity != plot::kNone)
-            m_additionalColumns.append(seq, plot::quantityValue(*p, quantity));
+            m_additionalColumns.append(seq, p->timeMs, plot::quantityValue(*p, quantity));
     }
     m_followedEnd = end;
 }
@@ -187,10 +288,18 @@ void CPlotPanel::PlotAdditionalScale(const MeasurePoint* point, double x)
 void CPlotPanel::CalcXScale()
 {
     guarded("CalcXScale", [&] {
-        const plot::AxisRange r =
-            plot::timeAxis(m_doc.GetCount(), m_settings.m_iInterval * 0.001, m_doc.GetPeriod());
+        const MeasurePoint* oldest = m_doc.pGetMeaureValue(0);
+        const MeasurePoint* newest = m_doc.pGetLastMeasureValue();
+        // An empty store shows the interval ending now.
+        const int64_t now = QDateTime::currentMSecsSinceEpoch();
+        const int interval = m_settings.m_iInterval;
+        const plot::AxisRange r = oldest ? plot::timeAxis(oldest->timeMs, newest->timeMs, interval)
+                                         : plot::timeAxis(now - std::max(interval, 1), now, interval);
         m_dTimeMin = r.min;
         m_dTimeMax = r.max;
+        const bool withDate = plot::axisShowsDate(m_doc.GetPeriod(), r.max - r.min);
+        m_powerGraph->setTimeAxisWithDate(withDate);
+        m_additionalGraph->setTimeAxisWithDate(withDate);
         BV_LOG_DEBUG(logger(), kTag, "CalcXScale min " << m_dTimeMin << " max " << m_dTimeMax);
     });
 }
@@ -200,19 +309,25 @@ void CPlotPanel::OnPowerScaleChanged()
     guarded("OnPowerScaleChanged", [&] {
         BV_LOG_DEBUG(logger(), kTag, "OnPowerScaleChanged");
         m_host.UpdateData(true);
-        double phi = 0, plo = 0, amax = 0, amin = 0;
+        double phi = 0, plo = 0, current = 0, amax = 0, amin = 0;
+        followStore();
         if (m_doc.GetCount() > 0) {
-            MeasurePoint minimum, maximum;
-            m_doc.getExtrema(minimum, maximum);
-            phi = maximum.power;
-            plo = minimum.power;
+            // The scales fit what is in view: the whole store live, the
+            // operator's range while a zoom or pan holds it.
+            const Extent power = extentInView(m_powerGraph->viewHeld() ? *m_shownPower : m_powerColumns);
+            phi = power.peak;
+            plo = power.low;
+            current = power.last;
             const int q = m_iAdditionalQuantity;
             if (q >= plot::kFlow && q <= plot::kEcPower) {
                 const plot::QuantityStyle style = plot::quantityStyle(q);
                 m_additionalGraph->SetYLabel(QString::fromUtf8(style.unit));
                 m_additionalGraph->SetElementLineColor(style.colorBgr);
-                amax = plot::quantityValue(maximum, q);
-                amin = plot::quantityValue(minimum, q);
+                m_additionalGraph->setReadoutDecimals(style.decimals);
+                const Extent additional =
+                    extentInView(m_powerGraph->viewHeld() ? *m_shownAdditional : m_additionalColumns);
+                amax = additional.peak;
+                amin = additional.low;
             } else {
                 m_additionalGraph->SetYLabel(QString());
                 m_additionalGraph->SetElementLineColor(0);
@@ -221,13 +336,44 @@ void CPlotPanel::OnPowerScaleChanged()
             }
             m_powerGraph->SetElementLineColor(plot::kPowerLineColor);
         }
-        const plot::AxisRange power = plot::powerAxis(m_iPowerScale, phi, plo);
+        const plot::AxisRange power = plot::powerAxis(m_iPowerScale, phi, plo, current);
         m_dPowerMax = power.max;
         m_dPowerMin = power.min;
         additionalRange(amax, amin, m_iAdditionalQuantity);
         ChangePowerScale();
         ChangeAdditionalScale();
     });
+}
+
+CPlotPanel::Extent CPlotPanel::extentInView(const MinMaxDecimator& columns) const
+{
+    const bool held = m_powerGraph->viewHeld();
+    const int64_t lower = held ? static_cast<int64_t>(std::floor(m_powerGraph->xMin() * 1000)) : INT64_MIN;
+    const int64_t upper = held ? static_cast<int64_t>(std::ceil(m_powerGraph->xMax() * 1000)) : INT64_MAX;
+    auto in = [&](int64_t t) { return t >= lower && t <= upper; };
+    Extent e;
+    bool hasLast = false;
+    for (int pass = 0; pass < 2 && !e.any; ++pass) {
+        // Nothing in a view panned off the points: fit them all.
+        const bool all = pass == 1;
+        for (const MinMaxDecimator::Column& c : columns.columns()) {
+            for (auto [value, time] : {std::pair{c.min, c.minTime}, std::pair{c.max, c.maxTime}}) {
+                if (!all && !in(time))
+                    continue;
+                e.low = e.any ? std::min(e.low, value) : value;
+                e.peak = e.any ? std::max(e.peak, value) : value;
+                e.any = true;
+            }
+            if (all || in(c.lastTime)) {
+                e.last = c.last;
+                hasLast = true;
+            }
+        }
+    }
+    // Without its newest point in view the peak alone places a window.
+    if (!hasLast)
+        e.last = e.peak;
+    return e;
 }
 
 void CPlotPanel::additionalRange(double a, double b, int quantity)
@@ -290,6 +436,9 @@ void CPlotPanel::OnAdditionalQuantity()
 void CPlotPanel::OnClear()
 {
     guarded("OnClear", [&] {
+        // Nothing is left to look back at.
+        m_powerGraph->showLive();
+        m_additionalGraph->showLive();
         m_powerGraph->ClearGraph();
         m_additionalGraph->ClearGraph();
         m_doc.ClearAllPoints();
@@ -306,6 +455,9 @@ void CPlotPanel::OnSelchangeScalePeriodeCombo()
         const int interval = m_settings.m_iInterval;
         BV_LOG_DEBUG(logger(), kTag, "OnSelchangeScalePeriodeCombo param " << index);
         const plot::Period period = plot::period(index);
+        // Another period is another view.
+        m_powerGraph->showLive();
+        m_additionalGraph->showLive();
         m_settings.m_iInterval = period.intervalMs;
         m_doc.SetPeriod(period.periodSeconds);
         if (m_settings.m_iInterval != interval) {

@@ -68,11 +68,21 @@ public:
     int64_t columnWidth() const { return m_powerColumns.width(); }
 
 private:
+    struct Extent {
+        double low = 0, peak = 0, last = 0;  // last: the newest point in view
+        bool any = false;
+    };
+    // Of the columns' points in view.
+    Extent extentInView(const MinMaxDecimator& columns) const;
     void additionalRange(double a, double b, int quantity);
     // Brings the min/max columns up to the store: new points are appended,
     // dropped ones forgotten; only a clear, another quantity or a wider plot
     // reads the whole history again.
     void followStore();
+    void drawLiveView();
+    void drawColumns(const MinMaxDecimator& power, const MinMaxDecimator& additional);
+    // While the operator holds a range: the points in it, decimated for it.
+    void drawHeldView(bool rangeChanged);
     int plotPixels() const;
 
     CPowerMeter& m_device;
@@ -103,6 +113,16 @@ private:
     int64_t m_followedClears = -1;  // the store's clear count the columns belong to
     int64_t m_followedEnd = 0;      // first running number not yet in the columns
     int m_followedQuantity = plot::kNone;
+
+    MinMaxDecimator m_viewPower, m_viewAdditional;  // of the held range
+    const MinMaxDecimator* m_shownPower = &m_powerColumns;  // what the graphs draw
+    const MinMaxDecimator* m_shownAdditional = &m_additionalColumns;
+    bool m_heldDrawn = false;
+    int64_t m_heldLower = 0, m_heldUpper = 0;  // ms
+    int64_t m_heldClears = -1;
+    int64_t m_heldFromSeq = 0;  // first point drawn
+    bool m_heldBeyond = false;  // a point after the range was drawn
+    int m_heldQuantity = plot::kNone;
 };
 
 } // namespace bv

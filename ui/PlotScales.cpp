@@ -1,5 +1,6 @@
 #include "ui/PlotScales.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace bv::plot {
@@ -10,12 +11,17 @@ double roundHalfUp(double x)
     return (x - f < 0.5) ? f : std::ceil(x);
 }
 
-AxisRange powerAxis(int scale, double phi, double plo)
+AxisRange powerAxis(int scale, double phi, double plo, double current)
 {
+    auto fixed = [&](double span) {
+        const double margin = 0.1 * span;
+        const double top = std::min(phi + margin, current + span - margin);
+        return AxisRange{roundHalfUp(top - span), roundHalfUp(top)};
+    };
     switch (scale) {
     case kScaleAutomatic: return {roundHalfUp(plo - 10), roundHalfUp(phi + 10)};
-    case kScale200W: return {roundHalfUp(phi - 180), roundHalfUp(phi + 20)};
-    case kScale500W: return {roundHalfUp(phi - 450), roundHalfUp(phi + 50)};
+    case kScale200W: return fixed(200);
+    case kScale500W: return fixed(500);
     default: return {-10, 10};
     }
 }
@@ -44,10 +50,23 @@ AxisRange additionalAxis(double a, double b, int quantity)
     return r;
 }
 
-AxisRange timeAxis(int count, double dtSeconds, int periodSeconds)
+AxisRange timeAxis(int64_t firstMs, int64_t lastMs, int intervalMs)
 {
-    const double t = (count - 1) * dtSeconds;
-    return {0, periodSeconds <= t ? static_cast<double>(periodSeconds) : t};
+    const int64_t end = std::max(lastMs, firstMs + std::max(intervalMs, 1));
+    return {static_cast<double>(firstMs) * 0.001, static_cast<double>(end) * 0.001};
+}
+
+int64_t gapLimitMs(int intervalMs)
+{
+    // Polling back to back (no interval) still comes about every few beats.
+    constexpr int64_t kLeast = 1000;
+    return std::max<int64_t>(intervalMs, kLeast) * 5 / 2;
+}
+
+bool axisShowsDate(int periodSeconds, double spanSeconds)
+{
+    constexpr int kDay = 86400;
+    return periodSeconds >= kDay || spanSeconds >= kDay;
 }
 
 Period period(int index)
@@ -65,11 +84,11 @@ Period period(int index)
 QuantityStyle quantityStyle(int quantity)
 {
     switch (quantity) {
-    case kFlow: return {"l/min", 0xFF3232};
-    case kTe: return {"\xC2\xB0" "C", 0xFF0080};
-    case kTd: return {"\xC2\xB0" "C", 0x8080FF};
-    case kEcPower: return {"W", 0x0000FF};
-    default: return {"", 0};
+    case kFlow: return {"l/min", 0xFF3232, 2};
+    case kTe: return {"\xC2\xB0" "C", 0xFF0080, 3};
+    case kTd: return {"\xC2\xB0" "C", 0x8080FF, 3};
+    case kEcPower: return {"W", 0x0000FF, kPowerDecimals};
+    default: return {"", 0, 1};
     }
 }
 

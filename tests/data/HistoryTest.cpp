@@ -14,25 +14,37 @@
 namespace bv {
 namespace {
 
-// Random walks with spikes, appended and trimmed from the front as a full
-// store does, the columns widened now and then: every column keeps exactly
-// the extremes of the points it holds.
-TEST(MinMaxDecimator, EveryColumnKeepsItsExtremesAgainstBruteForce)
+// Random walks with spikes and readings missing now and then, appended and
+// trimmed from the front as a full store does, the columns widened now and
+// then: every column keeps exactly the extremes of the points it holds, no
+// column spans missing readings, and the line breaks at every such gap.
+TEST(MinMaxDecimator, EveryColumnKeepsItsExtremesAndGapsAgainstBruteForce)
 {
+    constexpr int64_t kGapMs = 2500;
+    struct Held {
+        int64_t seq, time;
+        double value;
+    };
     std::mt19937 rng(7);
     std::normal_distribution<double> step(0, 1);
-    std::uniform_int_distribution<int> widthOf(1, 50), spike(0, 99);
+    std::uniform_int_distribution<int> widthOf(1, 50), spike(0, 99), jitter(-100, 100);
     for (int round = 0; round < 20; ++round) {
         int64_t width = widthOf(rng);
         const size_t limit = 200 + static_cast<size_t>(widthOf(rng)) * 40;
-        MinMaxDecimator d(width);
-        std::deque<std::pair<int64_t, double>> held;
+        MinMaxDecimator d(width, kGapMs);
+        std::deque<Held> held;
         double v = 0;
+        int64_t time = 1'700'000'000'000;
         for (int64_t seq = -37; seq < 5000; ++seq) {
             v += step(rng);
             const double value = spike(rng) == 0 ? v * 50 : spike(rng) == 1 ? std::nan("") : v;
-            held.emplace_back(seq, value);
-            d.append(seq, value);
+            // Mostly a second apart; a link loss, a stop, once a clock set back.
+            const int event = spike(rng);
+            time += event == 0 ? 7000 : event == 1 ? 2600 : event == 2 ? 2400 : 1000 + jitter(rng);
+            if (seq == 2222)
+                time -= 60000;
+            held.push_back({seq, time, value});
+            d.append(seq, time, value);
             // A history that outgrows the plot's pixels merges its columns.
             if (round % 2 == 0 && (seq == 1500 || seq == 3100)) {
                 EXPECT_FALSE(d.coarsen(width));
@@ -43,38 +55,62 @@ TEST(MinMaxDecimator, EveryColumnKeepsItsExtremesAgainstBruteForce)
             }
             if (held.size() > limit) {
                 held.pop_front();
-                const int64_t front = held.front().first;
+                const int64_t front = held.front().seq;
                 d.dropBefore(front, [&](int64_t s) {
                     const int64_t i = s - front;
-                    return i >= 0 && i < static_cast<int64_t>(held.size()) ? held[static_cast<size_t>(i)].second
-                                                                          : std::nan("");
+                    if (i < 0 || i >= static_cast<int64_t>(held.size()))
+                        return MinMaxDecimator::Sample{0, std::nan("")};
+                    const Held& h = held[static_cast<size_t>(i)];
+                    return MinMaxDecimator::Sample{h.time, h.value};
                 });
             }
         }
-        // The reference: group what is held by column, brute force.
+        // The reference: group what is held by column and by gap, brute force.
         std::vector<MinMaxDecimator::Column> expected;
-        for (const auto& [seq, value] : held) {
-            if (std::isnan(value))
+        const Held* previous = nullptr;
+        for (const Held& h : held) {
+            if (std::isnan(h.value))
                 continue;
-            int64_t start = seq >= 0 ? seq / width * width : -((-seq + width - 1) / width) * width;
-            if (expected.empty() || expected.back().firstSeq != start)
-                expected.push_back({start, seq, seq, value, value, 0});
+            const int64_t start = h.seq >= 0 ? h.seq / width * width : -((-h.seq + width - 1) / width) * width;
+            const bool gap = previous && (h.time - previous->time > kGapMs || h.time < previous->time);
+            previous = &h;
+            if (expected.empty() || expected.back().firstSeq != start || gap) {
+                MinMaxDecimator::Column c;
+                c.firstSeq = start;
+                c.minSeq = c.maxSeq = h.seq;
+                c.minTime = c.maxTime = h.time;
+                c.min = c.max = h.value;
+                c.gapBefore = gap;
+                expected.push_back(c);
+            }
             auto& c = expected.back();
-            if (value < c.min) c.min = value, c.minSeq = seq;
-            if (value > c.max) c.max = value, c.maxSeq = seq;
+            if (h.value < c.min) c.min = h.value, c.minSeq = h.seq, c.minTime = h.time;
+            if (h.value > c.max) c.max = h.value, c.maxSeq = h.seq, c.maxTime = h.time;
+            c.lastSeq = h.seq, c.lastTime = h.time, c.last = h.value;
         }
         ASSERT_EQ(d.columns().size(), expected.size()) << "width " << width;
+        size_t gaps = 0;
         for (size_t i = 0; i < expected.size(); ++i) {
             const auto& got = d.columns()[i];
             ASSERT_EQ(got.firstSeq, expected[i].firstSeq);
+            EXPECT_EQ(got.gapBefore, expected[i].gapBefore) << "column " << i;
             EXPECT_EQ(got.min, expected[i].min);
             EXPECT_EQ(got.max, expected[i].max);
             EXPECT_EQ(got.minSeq, expected[i].minSeq);
             EXPECT_EQ(got.maxSeq, expected[i].maxSeq);
+            EXPECT_EQ(got.minTime, expected[i].minTime);
+            EXPECT_EQ(got.maxTime, expected[i].maxTime);
+            EXPECT_EQ(got.lastSeq, expected[i].lastSeq);
+            EXPECT_EQ(got.last, expected[i].last);
+            gaps += expected[i].gapBefore ? 1 : 0;
         }
+        ASSERT_GT(gaps, 0u);
         const auto line = d.polyline();
         EXPECT_TRUE(std::is_sorted(line.begin(), line.end(),
                                    [](const auto& a, const auto& b) { return a.seq < b.seq; }));
+        EXPECT_EQ(static_cast<size_t>(std::count_if(line.begin(), line.end(),
+                                                    [](const auto& p) { return std::isnan(p.value); })),
+                  gaps);
     }
 }
 

@@ -15,18 +15,34 @@ TEST(PlotScales, RoundingSendsHalvesUpOnBothSides)
 
 TEST(PlotScales, PowerAxisByScale)
 {
-    auto r = powerAxis(kScale200W, 123.4, 0);
+    auto r = powerAxis(kScale200W, 123.4, 0, 123.4);
     EXPECT_DOUBLE_EQ(r.min, -57);
     EXPECT_DOUBLE_EQ(r.max, 143);
-    r = powerAxis(kScale500W, 0, 0);  // empty store
+    r = powerAxis(kScale500W, 0, 0, 0);  // empty store
     EXPECT_DOUBLE_EQ(r.min, -450);
     EXPECT_DOUBLE_EQ(r.max, 50);
-    r = powerAxis(kScaleAutomatic, 1500.4, 1490.6);
+    r = powerAxis(kScaleAutomatic, 1500.4, 1490.6, 1495);
     EXPECT_DOUBLE_EQ(r.min, 1481);
     EXPECT_DOUBLE_EQ(r.max, 1510);
-    r = powerAxis(7, 1, 1);
+    r = powerAxis(7, 1, 1, 1);
     EXPECT_DOUBLE_EQ(r.min, -10);
     EXPECT_DOUBLE_EQ(r.max, 10);
+}
+
+// A fixed window never hides the present value: after a drop from 1500 W it
+// comes down so that the value sits a tenth of the span above its bottom;
+// a value still inside leaves it hanging from the peak.
+TEST(PlotScales, FixedWindowKeepsThePresentValueInView)
+{
+    auto r = powerAxis(kScale500W, 1500, 200, 200);
+    EXPECT_DOUBLE_EQ(r.min, 150);
+    EXPECT_DOUBLE_EQ(r.max, 650);
+    r = powerAxis(kScale200W, 1500, 200, 200);
+    EXPECT_DOUBLE_EQ(r.min, 180);
+    EXPECT_DOUBLE_EQ(r.max, 380);
+    r = powerAxis(kScale500W, 1500, 1100, 1100);
+    EXPECT_DOUBLE_EQ(r.min, 1050);
+    EXPECT_DOUBLE_EQ(r.max, 1550);
 }
 
 TEST(PlotScales, AdditionalAxis)
@@ -51,13 +67,20 @@ TEST(PlotScales, AdditionalAxis)
     EXPECT_GT(narrow.max - narrow.min, 1.5);
 }
 
-TEST(PlotScales, TimeAxisGrowsToThePeriod)
+TEST(PlotScales, TimeAxisSpansThePointsOnTheClock)
 {
-    auto r = timeAxis(20, 1.0, 90);
-    EXPECT_DOUBLE_EQ(r.min, 0);
-    EXPECT_DOUBLE_EQ(r.max, 19);
-    EXPECT_DOUBLE_EQ(timeAxis(91, 1.0, 90).max, 90);
-    EXPECT_DOUBLE_EQ(timeAxis(0, 1.0, 90).max, -1);  // empty store: 0 to -dt
+    // Seconds since 1970, from the oldest point to the newest.
+    auto r = timeAxis(1'780'000'000'000, 1'780'000'097'300, 1000);
+    EXPECT_DOUBLE_EQ(r.min, 1'780'000'000.0);
+    EXPECT_DOUBLE_EQ(r.max, 1'780'000'097.3);
+    r = timeAxis(1'780'000'000'000, 1'780'000'000'000, 10000);  // one point: one interval wide
+    EXPECT_DOUBLE_EQ(r.max - r.min, 10);
+    EXPECT_EQ(gapLimitMs(1000), 2500);
+    EXPECT_EQ(gapLimitMs(10000), 25000);
+    EXPECT_EQ(gapLimitMs(0), 2500);
+    EXPECT_FALSE(axisShowsDate(7200, 7200));
+    EXPECT_TRUE(axisShowsDate(86400, 10));
+    EXPECT_TRUE(axisShowsDate(90, 90000));
 }
 
 TEST(PlotScales, PeriodTableAndFallback)

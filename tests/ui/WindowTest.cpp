@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <qcustomplot.h>
+#include <cmath>
 #include <random>
 #include <stdexcept>
 
@@ -132,11 +133,11 @@ TEST_F(WindowFixture, InitialisationSetsListsScalesAndTheNinetySecondPlot)
     EXPECT_TRUE(checked(*window, W::kIdScale500));
     EXPECT_TRUE(checked(*window, W::kIdPowerRadio));
     EXPECT_EQ(window->zeroEdit()->text(), "0");  // the offset in force
-    EXPECT_EQ(window->powerGraph()->xLabel(), "s");
+    EXPECT_EQ(window->powerGraph()->xLabel(), "");  // clock time needs no unit
     EXPECT_EQ(window->powerGraph()->yLabel(), "W");
     EXPECT_EQ(window->additionalGraph()->lineStyle(), 2);
-    // Empty store: time axis 0 to -dt, power axis from the 500 W scale.
-    EXPECT_DOUBLE_EQ(window->timeMax(), -1);
+    // Empty store: time axis one interval wide, power axis from the 500 W scale.
+    EXPECT_NEAR(window->timeMax() - window->timeMin(), 1, 1e-6);
     EXPECT_DOUBLE_EQ(window->powerMin(), -450);
     EXPECT_DOUBLE_EQ(window->powerMax(), 50);
     EXPECT_NEAR(window->additionalMin(), -0.1, 1e-9);
@@ -409,13 +410,17 @@ TEST_F(WindowFixture, PlotsFollowTheStoreAndThePeriod)
 {
     start();
     window->OnClear();
-    for (int i = 0; i < 20; ++i)
-        store().AddMesswert(point(100 + i, 3.96 + 0.004 * i), 0);
+    constexpr int64_t kT0 = 1'780'000'000'000;
+    for (int i = 0; i < 20; ++i) {
+        MeasurePoint p = point(100 + i, 3.96 + 0.004 * i);
+        p.timeMs = kT0 + 1000 * i;
+        store().AddMesswert(p, 0);
+    }
     EXPECT_EQ(window->powerGraph()->pointCount(), 20);
     EXPECT_EQ(window->additionalGraph()->pointCount(), 20);
-    EXPECT_DOUBLE_EQ(window->timeMin(), 0);
-    EXPECT_DOUBLE_EQ(window->timeMax(), 19);
-    EXPECT_DOUBLE_EQ(window->powerGraph()->xMax(), 19);
+    EXPECT_DOUBLE_EQ(window->timeMin(), kT0 / 1000.0);
+    EXPECT_DOUBLE_EQ(window->timeMax(), kT0 / 1000.0 + 19);
+    EXPECT_DOUBLE_EQ(window->powerGraph()->xMax(), kT0 / 1000.0 + 19);
     // Flow from 3.96 to 4.036: 3.9 to 4.1; 500 W scale hangs from the peak.
     EXPECT_NEAR(window->additionalMin(), 3.9, 1e-9);
     EXPECT_NEAR(window->additionalMax(), 4.1, 1e-9);
@@ -432,9 +437,12 @@ TEST_F(WindowFixture, PlotsFollowTheStoreAndThePeriod)
     EXPECT_EQ(store().GetCount(), 0);
     EXPECT_EQ(window->powerGraph()->pointCount(), 0);
 
-    for (int i = 0; i < 5; ++i)
-        store().AddMesswert(point(50), 0);
-    EXPECT_DOUBLE_EQ(window->timeMax(), 8);  // 2 s apart
+    for (int i = 0; i < 5; ++i) {
+        MeasurePoint p = point(50);
+        p.timeMs = kT0 + 2000 * i;
+        store().AddMesswert(p, 0);
+    }
+    EXPECT_DOUBLE_EQ(window->timeMax() - window->timeMin(), 8);  // 2 s apart
     // "30min : 2s": same interval, the points stay.
     choose(window->periodList(), 2);
     EXPECT_EQ(store().GetCount(), 5);
@@ -453,28 +461,40 @@ TEST_F(WindowFixture, LongHistoryIsDrawnAsColumnsThatFollowTheStore)
     std::mt19937 rng(5);
     std::normal_distribution<double> step(0, 2);
     double v = 1500;
+    constexpr int64_t kT0 = 1'780'000'000'000;
     for (int i = 0; i < 20000; ++i) {
         v += step(rng);
-        store().AddMesswert(point(i == 17000 ? 5000 : v, 4.5 + 0.001 * step(rng)), 0);
+        MeasurePoint p = point(i == 17000 ? 5000 : v, 4.5 + 0.001 * step(rng));
+        p.timeMs = kT0 + 1000 * i + (i >= 18000 ? 600'000 : 0);  // ten minutes without readings
+        store().AddMesswert(p, 0);
     }
     ASSERT_EQ(store().GetCount(), 6000);
     const int64_t width = window->plotColumnWidth();
     ASSERT_GT(width, 1);
-    MinMaxDecimator fresh(width);
-    for (int i = 0; i < store().GetCount(); ++i)
-        fresh.append(store().FirstSeq() + i, store().pGetMeaureValue(i)->power);
+    MinMaxDecimator fresh(width, 2500);
+    for (int i = 0; i < store().GetCount(); ++i) {
+        const MeasurePoint& p = *store().pGetMeaureValue(i);
+        fresh.append(store().FirstSeq() + i, p.timeMs, p.power);
+    }
     const auto expected = fresh.polyline();
     const QCPGraphDataContainer& drawn = *window->powerGraph()->plot()->graph(0)->data();
     ASSERT_EQ(drawn.size(), static_cast<int>(expected.size()));
     double top = 0;
     auto it = drawn.constBegin();
+    int gaps = 0;
     for (size_t i = 0; i < expected.size(); ++i, ++it) {
-        EXPECT_DOUBLE_EQ(it->key, static_cast<double>(expected[i].seq - store().FirstSeq()));
+        EXPECT_DOUBLE_EQ(it->key, static_cast<double>(expected[i].timeMs) / 1000);
+        if (std::isnan(expected[i].value)) {
+            EXPECT_TRUE(std::isnan(it->value));
+            ++gaps;
+            continue;
+        }
         EXPECT_EQ(it->value, expected[i].value);
         top = std::max(top, it->value);
     }
     EXPECT_EQ(top, 5000);
-    EXPECT_DOUBLE_EQ(window->timeMax(), 5999);
+    EXPECT_EQ(gaps, 1);
+    EXPECT_DOUBLE_EQ(window->timeMax() - window->timeMin(), 5999 + 600);
 }
 
 TEST_F(WindowFixture, ScaleAndQuantityButtons)
