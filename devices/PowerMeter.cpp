@@ -84,13 +84,7 @@ bool CPowerMeter::StartMeasuring(int mode, int run)
     }
     if (run == 0)
         m_bUnknownShutterConfirmed = 0;
-    const bool already = m_Measuring.IsRunning() && m_Measuring.m_iMode == mode;
-    if (!beginMeasuring(mode, run))
-        return false;
-    // Each run averages its own points; a resumed one (ResumeMeasuring) keeps its window.
-    if (run == 1 && !already)
-        m_Doc.BeginAveraging(mode == 1 ? m_iCalibrationAverage : 0);
-    return true;
+    return beginMeasuring(mode, run, true);
 }
 
 void CPowerMeter::ResumeMeasuring(int mode)
@@ -100,10 +94,10 @@ void CPowerMeter::ResumeMeasuring(int mode)
         StartMeasuring(mode, 1);
         return;
     }
-    beginMeasuring(mode, 1);
+    beginMeasuring(mode, 1, false);
 }
 
-bool CPowerMeter::beginMeasuring(int mode, int run)
+bool CPowerMeter::beginMeasuring(int mode, int run, bool freshAverage)
 {
     CMeasuringProgram& program = m_Measuring;
     const bool running = program.IsRunning();
@@ -149,6 +143,10 @@ bool CPowerMeter::beginMeasuring(int mode, int run)
     // Told at once, not when the program first runs: a press, the state
     // and the watch must never be a heartbeat apart.
     if (!running || switched) {
+        // Each run averages its own points, before anyone hears of it; a
+        // resumed one keeps its window.
+        if (run == 1 && freshAverage)
+            m_Doc.BeginAveraging(mode == 1 ? m_iCalibrationAverage : 0);
         if (run == 1)
             RunChanged(mode, true);
         Notify(kNotifyMeasuringStarted, mode);

@@ -128,7 +128,7 @@ public:
     int32_t m_bType34 = 0;
 
 private:
-    bool beginMeasuring(int mode, int run);
+    bool beginMeasuring(int mode, int run, bool freshAverage);
 
     MeterPresence m_presence = MeterPresence::Searching;
     // Once identified, a later failed identification (a lost link) keeps them.
