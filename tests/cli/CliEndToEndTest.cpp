@@ -129,6 +129,38 @@ TEST(CliEndToEnd, ProtocolFileAndBusLog)
     EXPECT_NE(traffic.str().find("Programm beendet"), std::string::npos);
 }
 
+// Standard output follows the locale (a UTF-8 reader takes it), the protocol
+// file keeps its Latin-1 degree sign, and both carry the time of the CSV row.
+TEST(CliEndToEnd, StdoutInTheLocalesCharsetFileInLatin1SameSecondAsTheCsv)
+{
+    test::TempDir dir;
+    const std::string cmd = "cd " + dir.path() + " && LC_ALL=C.UTF-8 timeout 60 " + kCli + " --settings-dir " +
+                            dir.path() + " --simulate=plain --count 2 --interval 500 --protocol " + dir.file("p.txt") +
+                            " --csv " + dir.file("p.csv") + " 2>/dev/null | tee " + dir.file("out.txt") +
+                            " | LC_ALL=C.UTF-8 PYTHONUTF8=0 python3 -c 'import sys; sys.stdin.read()'";
+    ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    auto read = [&](const std::string& name) {
+        std::ifstream in(dir.file(name), std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    const std::string out = read("out.txt"), file = read("p.txt");
+    EXPECT_NE(out.find("\t\xC2\xB0\t"), std::string::npos) << out;
+    EXPECT_NE(file.find("\t\xB0\t"), std::string::npos) << file;
+    EXPECT_EQ(file.find("\xC2"), std::string::npos) << file;
+    const auto shown = lines(out), stored = lines(file), rows = lines(read("p.csv"));
+    ASSERT_EQ(shown.size(), 2u);
+    ASSERT_EQ(stored.size(), 2u);
+    ASSERT_EQ(rows.size(), 3u);
+    const std::regex iso(R"((\d{4})-(\d\d)-(\d\d)T(\d\d:\d\d:\d\d)\.\d{3}[+-]\d\d:\d\d,)");
+    for (size_t i = 0; i < 2; ++i) {
+        std::smatch m;
+        ASSERT_TRUE(std::regex_search(rows[i + 1], m, iso, std::regex_constants::match_continuous)) << rows[i + 1];
+        const std::string second = m[4].str() + " " + m[3].str() + "/" + m[2].str() + "/" + m[1].str();
+        EXPECT_EQ(shown[i].substr(0, second.size()), second) << shown[i];
+        EXPECT_EQ(stored[i].substr(0, second.size()), second) << stored[i];
+    }
+}
+
 // The no-water alarm of a headless run: raised and cleared on stderr, active in the JSON between.
 TEST(CliEndToEnd, FlowAlarmRaisedAndCleared)
 {
