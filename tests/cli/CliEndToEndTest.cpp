@@ -483,6 +483,7 @@ TEST(CliEndToEnd, KilledSimulatorIsReportedAndTheRunMeasuresOnAfterItsRestart)
         const int err = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         dup2(err, STDERR_FILENO);
         chdir(dir.path().c_str());
+        setenv("LC_ALL", "C.UTF-8", 1);
         execl(kCli.c_str(), kCli.c_str(), "--settings-dir", dir.path().c_str(), "--port", link.c_str(), "--interval",
               "500", "--protocol", dir.file("p.txt").c_str(), static_cast<char*>(nullptr));
         _exit(127);
@@ -531,17 +532,22 @@ TEST(CliEndToEnd, KilledSimulatorIsReportedAndTheRunMeasuresOnAfterItsRestart)
     EXPECT_NE(slurp(dir.file("BrivaneSoftware.log")).find("reconnect attempt 1: opening serial port"),
               std::string::npos);
 
-    // One whole protocol line per reading printed, in the same order: none
-    // lost, none torn, none twice.
+    // One whole protocol line per reading printed, in the same order and
+    // with the same time: none lost, none torn, none twice. Standard output
+    // has the degree sign in UTF-8, the file in Latin-1.
     const auto printed = lines(text);
     const auto written = lines(slurp(dir.file("p.txt")));
     ASSERT_EQ(written.size(), printed.size());
     const std::regex whole(
         R"(^\d\d:\d\d:\d\d \d\d/\d\d/\d{4}\t\t *-?\d+\.\d\d\tW\t *\d+\.\d{6}\tl/min\t *-?\d+\.\d\d\t\xB0\t *-?\d+\.\d\d\xB0\t\r$)");
-    auto values = [](const std::string& l) { return l.substr(l.find('\t')); };
+    auto utf8 = [](std::string l) {
+        for (size_t at = 0; (at = l.find('\xB0', at)) != std::string::npos; at += 2)
+            l.replace(at, 1, "\xC2\xB0");
+        return l;
+    };
     for (size_t i = 0; i < written.size(); ++i) {
         EXPECT_TRUE(std::regex_match(written[i], whole)) << written[i];
-        EXPECT_EQ(values(written[i]), values(printed[i]) + "\r") << i;
+        EXPECT_EQ(utf8(written[i]), printed[i] + "\r") << i;
     }
 }
 
