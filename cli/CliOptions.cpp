@@ -242,10 +242,10 @@ ParseResult parse(int argc, const char* const* argv)
     return r;
 }
 
-std::string jsonLine(const MeasurePoint& p, const std::string& time, int shutterState,
-                     const std::vector<std::string>& alarms, std::optional<double> stdDeviation)
+std::string jsonLine(const MeasurePoint& p, int shutterState, const std::vector<std::string>& alarms,
+                     std::optional<double> stdDeviation)
 {
-    std::string s = "{\"time\":" + jsonQuoted(time) + "," + pointJsonMembers(p, shutterState);
+    std::string s = "{\"time\":" + jsonQuoted(isoTime(p.timeMs)) + "," + pointJsonMembers(p, shutterState);
     if (stdDeviation)
         s += ",\"std_dev\":" + jsonNumber(*stdDeviation);
     s += ",\"alarm\":[";

@@ -50,10 +50,11 @@ struct ParseResult {
 ParseResult parse(int argc, const char* const* argv);
 std::string usage();
 
-// One JSON object per point, on one line.
+// One JSON object per point, on one line, its "time" the point's own stamp
+// in ISO 8601 with zone, as in the CSV and the MQTT reading.
 // alarms: the names of the alarms active with this point ("alarm" array).
 // stdDeviation: of the power over the averaging window ("std_dev").
-std::string jsonLine(const MeasurePoint& point, const std::string& time, int shutterState,
-                     const std::vector<std::string>& alarms = {}, std::optional<double> stdDeviation = {});
+std::string jsonLine(const MeasurePoint& point, int shutterState, const std::vector<std::string>& alarms = {},
+                     std::optional<double> stdDeviation = {});
 
 } // namespace bv::cli

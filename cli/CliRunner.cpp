@@ -9,6 +9,7 @@
 
 #include "app/BrivaneCore.h"
 #include "app/BusAddress.h"
+#include "cli/ConsoleText.h"
 #include "cli/PortList.h"
 #include "settings/ProgramSettings.h"
 #include "control/Scheduler.h"
@@ -50,16 +51,14 @@ public:
         const MeasurePoint* p = m_device.Store().pGetLastMeasureValue();
         if (!p)
             return;
-        const std::time_t now = std::time(nullptr);
         if (m_format == Format::Json) {
-            std::string stamp = ProtocolTimeStamp(now);
-            m_out << jsonLine(*p, stamp, m_device.m_iShutterState, m_alarms.activeNames(),
+            m_out << jsonLine(*p, m_device.m_iShutterState, m_alarms.activeNames(),
                               m_device.Store().dGetStdDeviation(0))
                   << '\n';
         } else {
-            // The protocol line as the file gets it, with a plain line end on stdout.
-            std::string line = FormatProtocolLine(*p, m_device.CalibrationRunning(), now);
-            m_out << line;
+            // The protocol line as the file gets it, with a plain line end
+            // and in the reader's character set.
+            m_out << m_console.fromLatin1(FormatProtocolLine(*p, m_device.CalibrationRunning()));
         }
         m_out.flush();
         if (!m_out && !m_outputClosed) {
@@ -88,6 +87,7 @@ private:
     const AlarmMonitor& m_alarms;
     Format m_format;
     std::ostream& m_out;
+    ConsoleText m_console;
     long m_points = 0;
     long m_valid = 0;
     long m_ec = 0;  // points read with their EC frame while the heater ran

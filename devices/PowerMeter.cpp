@@ -176,8 +176,7 @@ bool CPowerMeter::WriteProtocolLine(std::FILE* file, int, int)
         BV_LOG_ERROR(logger(), kTag, "WriteProtocolLine: the store holds no point");
         return false;
     }
-    const std::time_t now = m_wallClock ? m_wallClock() : std::time(nullptr);
-    return WriteTextMode(file, FormatProtocolLine(*newest, CalibrationRunning(), now));
+    return WriteTextMode(file, FormatProtocolLine(*newest, CalibrationRunning()));
 }
 
 bool CPowerMeter::WriteProtocolRecord(IDataSource&, int, int)

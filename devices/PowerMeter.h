@@ -66,8 +66,8 @@ public:
     void SetUsbLink(std::unique_ptr<ZelmorUSBCRC> link);
     ZelmorUSBCRC* UsbLink() const { return m_pUsb.get(); }
 
-    // Wall time of the protocol's time stamps (local time is taken from it).
-    // The store stamps its points from the same clock.
+    // Wall time the store stamps its points with; their protocol lines and
+    // every other output take that one stamp.
     void SetWallClock(std::function<std::time_t()> clock)
     {
         m_wallClock = clock;

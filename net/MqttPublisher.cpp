@@ -237,7 +237,8 @@ void MqttPublisher::OnDocChanged(int hint, CDeviceDoc*)
     const MeasurePoint* p = m_device.Store().pGetLastMeasureValue();
     if (!p)
         return;
-    const std::string s = "{\"time\":" + jsonQuoted(isoTime(nowMs())) + ",\"seq\":" + std::to_string(++m_sequence) +
+    // The point's own stamp: the CLI's JSON and the CSV give the same text.
+    const std::string s = "{\"time\":" + jsonQuoted(isoTime(p->timeMs)) + ",\"seq\":" + std::to_string(++m_sequence) +
                           "," + pointJsonMembers(*p, m_device.m_iShutterState);
     enqueue(Kind::Reading, topic("reading"), s + "}", false);
 }

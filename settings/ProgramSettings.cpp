@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <functional>
+#include <limits>
 
 #include "platform/Logging.h"
 #include "platform/Profile.h"
@@ -27,6 +28,19 @@ const std::string& S(unsigned id) { return strings::text(id); }
 std::string numbered(const char* prefix, int i, const char* suffix = "")
 {
     return prefix + std::to_string(i) + suffix;
+}
+
+// The whole thousandths of a value read as text, the fraction of a thousandth
+// cut. The product carries the binary error of both factors (2.01 * 1000 is
+// 2009.999...): within a few units of its last place it is the whole number
+// the text meant, not one below.
+long wholeThousandths(double value)
+{
+    const double scaled = value * 1000.0;
+    const double nearest = std::nearbyint(scaled);
+    if (std::fabs(scaled - nearest) <= 4 * std::numeric_limits<double>::epsilon() * std::fabs(nearest))
+        return truncToLong(nearest);
+    return truncToLong(scaled);
 }
 
 const char* const kDetectorKeys[4] = {" Tau1", " Scale1", " Tau2", " Scale2"};
@@ -320,7 +334,7 @@ void ProgramSettings::loadFrom(const ProfileDocument& document)
     m_iProtocol = r.integer(S(61275), S(61276), 0);
 
     m_dOffset = leadingReal(r.text(S(61277), "Offset", "1"));
-    m_lOffsetThousandths = truncToLong(m_dOffset * 1000.0);
+    m_lOffsetThousandths = wholeThousandths(m_dOffset);
 
     r.keepFlag("Comm", "Set Parity", m_bSetParity);
     r.keepInt("Comm", "USB-To-Serial Bridge", m_bUsbToSerialBridge);
@@ -404,12 +418,7 @@ void ProgramSettings::saveTo(ProfileDocument& document) const
     w.unsignedValue(S(61275), S(61273), m_ulCommandNo);
     w.unsignedValue(S(61275), S(61274), m_ulFileNo);
     w.integer(S(61275), S(61276), m_iProtocol);
-    // The thousandths were cut from the value read (2.01 holds 2009.999...):
-    // while they still stand for it, its rounded thousandths go back.
-    long offset = m_lOffsetThousandths;
-    if (offset == truncToLong(m_dOffset * 1000.0))
-        offset = truncToLong(std::round(m_dOffset * 1000.0));
-    w.general(S(61277), "Offset", static_cast<double>(offset) / 1000.0);
+    w.general(S(61277), "Offset", static_cast<double>(m_lOffsetThousandths) / 1000.0);
 
     w.integer("Comm", "Set Parity", m_bSetParity);
     w.integer("Comm", "USB-To-Serial Bridge", m_bUsbToSerialBridge);

@@ -129,6 +129,39 @@ TEST(CliEndToEnd, ProtocolFileAndBusLog)
     EXPECT_NE(traffic.str().find("Programm beendet"), std::string::npos);
 }
 
+// Standard output follows the locale (a strict UTF-8 reader takes it; Python
+// itself would escape a stray byte under C.UTF-8), the protocol
+// file keeps its Latin-1 degree sign, and both carry the time of the CSV row.
+TEST(CliEndToEnd, StdoutInTheLocalesCharsetFileInLatin1SameSecondAsTheCsv)
+{
+    test::TempDir dir;
+    const std::string cmd = "cd " + dir.path() + " && LC_ALL=C.UTF-8 timeout 60 " + kCli + " --settings-dir " +
+                            dir.path() + " --simulate=plain --count 2 --interval 500 --protocol " + dir.file("p.txt") +
+                            " --csv " + dir.file("p.csv") + " 2>/dev/null | tee " + dir.file("out.txt") +
+                            " | LC_ALL=C.UTF-8 PYTHONIOENCODING=utf-8:strict python3 -c 'import sys; sys.stdin.read()'";
+    ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    auto read = [&](const std::string& name) {
+        std::ifstream in(dir.file(name), std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    const std::string out = read("out.txt"), file = read("p.txt");
+    EXPECT_NE(out.find("\t\xC2\xB0\t"), std::string::npos) << out;
+    EXPECT_NE(file.find("\t\xB0\t"), std::string::npos) << file;
+    EXPECT_EQ(file.find("\xC2"), std::string::npos) << file;
+    const auto shown = lines(out), stored = lines(file), rows = lines(read("p.csv"));
+    ASSERT_EQ(shown.size(), 2u);
+    ASSERT_EQ(stored.size(), 2u);
+    ASSERT_EQ(rows.size(), 3u);
+    const std::regex iso(R"((\d{4})-(\d\d)-(\d\d)T(\d\d:\d\d:\d\d)\.\d{3}[+-]\d\d:\d\d,)");
+    for (size_t i = 0; i < 2; ++i) {
+        std::smatch m;
+        ASSERT_TRUE(std::regex_search(rows[i + 1], m, iso, std::regex_constants::match_continuous)) << rows[i + 1];
+        const std::string second = m[4].str() + " " + m[3].str() + "/" + m[2].str() + "/" + m[1].str();
+        EXPECT_EQ(shown[i].substr(0, second.size()), second) << shown[i];
+        EXPECT_EQ(stored[i].substr(0, second.size()), second) << stored[i];
+    }
+}
+
 // The no-water alarm of a headless run: raised and cleared on stderr, active in the JSON between.
 TEST(CliEndToEnd, FlowAlarmRaisedAndCleared)
 {
@@ -450,6 +483,7 @@ TEST(CliEndToEnd, KilledSimulatorIsReportedAndTheRunMeasuresOnAfterItsRestart)
         const int err = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         dup2(err, STDERR_FILENO);
         chdir(dir.path().c_str());
+        setenv("LC_ALL", "C.UTF-8", 1);
         execl(kCli.c_str(), kCli.c_str(), "--settings-dir", dir.path().c_str(), "--port", link.c_str(), "--interval",
               "500", "--protocol", dir.file("p.txt").c_str(), static_cast<char*>(nullptr));
         _exit(127);
@@ -498,17 +532,22 @@ TEST(CliEndToEnd, KilledSimulatorIsReportedAndTheRunMeasuresOnAfterItsRestart)
     EXPECT_NE(slurp(dir.file("BrivaneSoftware.log")).find("reconnect attempt 1: opening serial port"),
               std::string::npos);
 
-    // One whole protocol line per reading printed, in the same order: none
-    // lost, none torn, none twice.
+    // One whole protocol line per reading printed, in the same order and
+    // with the same time: none lost, none torn, none twice. Standard output
+    // has the degree sign in UTF-8, the file in Latin-1.
     const auto printed = lines(text);
     const auto written = lines(slurp(dir.file("p.txt")));
     ASSERT_EQ(written.size(), printed.size());
     const std::regex whole(
         R"(^\d\d:\d\d:\d\d \d\d/\d\d/\d{4}\t\t *-?\d+\.\d\d\tW\t *\d+\.\d{6}\tl/min\t *-?\d+\.\d\d\t\xB0\t *-?\d+\.\d\d\xB0\t\r$)");
-    auto values = [](const std::string& l) { return l.substr(l.find('\t')); };
+    auto utf8 = [](std::string l) {
+        for (size_t at = 0; (at = l.find('\xB0', at)) != std::string::npos; at += 2)
+            l.replace(at, 1, "\xC2\xB0");
+        return l;
+    };
     for (size_t i = 0; i < written.size(); ++i) {
         EXPECT_TRUE(std::regex_match(written[i], whole)) << written[i];
-        EXPECT_EQ(values(written[i]), values(printed[i]) + "\r") << i;
+        EXPECT_EQ(utf8(written[i]), printed[i] + "\r") << i;
     }
 }
 

@@ -63,6 +63,16 @@ TEST_F(Protocol, ExampleLineByteForByte)
     EXPECT_EQ(meter.WriteProtocol(0, 0), 1);
     EXPECT_EQ(contents(meter.m_sProtocolPath), kExampleLine);
     EXPECT_TRUE(prompt.shown.empty());
+
+    // The line carries the point's stamp (the second its milliseconds fall
+    // in), not the clock's time when it is written.
+    std::filesystem::remove(meter.m_sProtocolPath);
+    MeasurePoint stamped = examplePoint();
+    stamped.timeMs = static_cast<int64_t>(localTime(2019, 1, 31, 14, 5, 9)) * 1000 + 999;
+    meter.Store().AddMesswert(stamped, 0);
+    meter.SetWallClock([] { return localTime(2019, 1, 31, 14, 5, 12); });
+    EXPECT_EQ(meter.WriteProtocol(0, 0), 1);
+    EXPECT_EQ(contents(meter.m_sProtocolPath), kExampleLine);
 }
 
 TEST_F(Protocol, EcColumnsOnlyWithTheFlagAndValidEcValues)
@@ -74,15 +84,14 @@ TEST_F(Protocol, EcColumnsOnlyWithTheFlagAndValidEcValues)
     p.heaterState = 1;
     p.heaterValue = 0;  // made EC valid by the store
     meter.Store().AddMesswert(p, 0);
-    const std::time_t when = localTime(2019, 1, 31, 14, 5, 9);
     const std::string head = kExampleLine.substr(0, kExampleLine.size() - 2);
 
-    EXPECT_EQ(FormatProtocolLine(*meter.Store().pGetLastMeasureValue(), false, when), head + "\n");
-    EXPECT_EQ(FormatProtocolLine(*meter.Store().pGetLastMeasureValue(), true, when),
+    EXPECT_EQ(FormatProtocolLine(*meter.Store().pGetLastMeasureValue(), false), head + "\n");
+    EXPECT_EQ(FormatProtocolLine(*meter.Store().pGetLastMeasureValue(), true),
               head + "\t998.76\tW\t230\tV\t4.350\tA\n");
     p.heaterValue = 4;  // not EC valid
     meter.Store().AddMesswert(p, 0);
-    EXPECT_EQ(FormatProtocolLine(*meter.Store().pGetLastMeasureValue(), true, when), head + "\n");
+    EXPECT_EQ(FormatProtocolLine(*meter.Store().pGetLastMeasureValue(), true), head + "\n");
 
     // The device writes what its flag says, in text mode.
     meter.m_bEcProtocol = 1;

@@ -455,6 +455,38 @@ TEST_F(MqttTest, WrongPasswordGivesOneLineAndMeasuringGoesOn)
         EXPECT_EQ(r.message.find("wrong-secret"), std::string::npos) << r.message;
 }
 
+// One point, one time: the CLI's JSON line, its CSV row and its MQTT reading
+// carry the store's stamp as the same ISO 8601 text.
+TEST_F(MqttTest, CliJsonCsvAndReadingsGiveEachPointTheSameTime)
+{
+    Broker broker;
+    ASSERT_TRUE(broker.start());
+    Subscriber sub(broker.port(), "brivane/same/reading");
+    ASSERT_TRUE(sub.subscribed());
+    test::TempDir cliDir;
+    const std::string cmd = "cd " + cliDir.path() + " && timeout 60 " + kCli + " --settings-dir " + cliDir.path() +
+                            " --simulate=ec --count 4 --interval 500 --format json --csv " + cliDir.file("p.csv") +
+                            " --mqtt 127.0.0.1:" + std::to_string(broker.port()) + " --station same >" +
+                            cliDir.file("out.json") + " 2>" + cliDir.file("err.txt");
+    ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    ASSERT_TRUE(waitFor([&] { return sub.on("brivane/same/reading").size() >= 4; }, 10s));
+    {
+        std::ofstream readings(cliDir.file("readings.json"));
+        for (const Message& m : sub.on("brivane/same/reading"))
+            readings << m.payload << "\n";
+    }
+    const std::string check = "python3 " BRIVANE_SOURCE_DIR "/tests/mqtt/same_times.py " + cliDir.file("out.json") +
+                              " " + cliDir.file("p.csv") + " " + cliDir.file("readings.json") + " 2>&1";
+    FILE* pipe = popen(check.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string said;
+    char buf[512];
+    while (fgets(buf, sizeof buf, pipe))
+        said += buf;
+    EXPECT_EQ(pclose(pipe), 0) << said;
+    EXPECT_EQ(said, "4\n");
+}
+
 TEST_F(MqttTest, LastWillAppearsWhenTheProgramIsKilled)
 {
     Broker broker;

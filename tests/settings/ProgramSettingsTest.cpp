@@ -267,19 +267,29 @@ TEST_F(ProgramSettingsTest, OneByteValuesFlagsAndThousandths)
     EXPECT_EQ(value("Address", "Own"), "44");
     EXPECT_EQ(value("Comm", "Set Parity"), "1");
     EXPECT_EQ(value("Open Shutter", "Use SPS"), "1");
-    // Rounded to thousandths on the way back, not cut.
-    EXPECT_EQ(value("CarriageConstant", "Offset"), "1.235");
+    // What is held goes back: the fraction of a thousandth is gone.
+    EXPECT_EQ(value("CarriageConstant", "Offset"), "1.234");
 }
 
-TEST_F(ProgramSettingsTest, OffsetGoesBackRoundedNotCutShort)
+TEST_F(ProgramSettingsTest, OffsetThousandthsAreThoseOfTheTextAndGoBackAsHeld)
 {
-    // 2.01 * 1000 is 2009.999...: the thousandths kept inside are 2009.
-    writeIni("[CarriageConstant]\nOffset=2.01\n");
-    ASSERT_EQ(settings.Open(kIni, prompt), 1);
-    ASSERT_EQ(settings.WriteAll(), 1);
-    EXPECT_EQ(value("CarriageConstant", "Offset"), "2.01");
-    ASSERT_EQ(settings.Open(kIni, prompt), 1);
-    EXPECT_DOUBLE_EQ(settings.m_dOffset, 2.01);
+    // 2.01 * 1000 is 2009.999... and 4.35 * 1000 is 4349.999...; 1.0009999
+    // is cut, not rounded up.
+    const struct {
+        const char* text;
+        long held;
+        const char* written;
+    } cases[] = {{"2.01", 2010, "2.01"}, {"-2.01", -2010, "-2.01"}, {"4.35", 4350, "4.35"},
+                 {"1.2345", 1234, "1.234"}, {"1.0009999", 1000, "1"}, {"-1.2345", -1234, "-1.234"}};
+    for (const auto& c : cases) {
+        writeIni(std::string("[CarriageConstant]\nOffset=") + c.text + "\n");
+        ASSERT_EQ(settings.Open(kIni, prompt), 1);
+        EXPECT_EQ(settings.m_lOffsetThousandths, c.held) << c.text;
+        ASSERT_EQ(settings.WriteAll(), 1);
+        EXPECT_EQ(value("CarriageConstant", "Offset"), c.written) << c.text;
+        ASSERT_EQ(settings.Open(kIni, prompt), 1);
+        EXPECT_EQ(settings.m_lOffsetThousandths, c.held) << c.text << " read back";
+    }
 }
 
 TEST_F(ProgramSettingsTest, IniThatIsAFifoOrADeviceIsNeverReadNorWritten)
