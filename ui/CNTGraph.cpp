@@ -21,6 +21,15 @@ const QString kTimeFormat = QStringLiteral("HH:mm:ss");
 const QString kDateTimeFormat = QStringLiteral("yyyy-MM-dd\nHH:mm");
 const QString kReadoutDateFormat = QStringLiteral("yyyy-MM-dd ");
 
+// The labels name whole seconds: ticks closer than that would repeat one.
+class WholeSecondTicker final : public QCPAxisTickerDateTime {
+protected:
+    double getTickStep(const QCPRange& range) override
+    {
+        return std::max(1.0, QCPAxisTickerDateTime::getTickStep(range));
+    }
+};
+
 } // namespace
 
 CNTGraph::CNTGraph(QWidget* parent) : QWidget(parent), m_plot(new QCustomPlot(this))
@@ -40,7 +49,7 @@ CNTGraph::CNTGraph(QWidget* parent) : QWidget(parent), m_plot(new QCustomPlot(th
     m_plot->yAxis->grid()->setPen(QPen(QColor(210, 210, 210), 0, Qt::DotLine));
     m_plot->setMinimumHeight(80);
 
-    auto ticker = QSharedPointer<QCPAxisTickerDateTime>::create();
+    auto ticker = QSharedPointer<WholeSecondTicker>::create();
     ticker->setDateTimeFormat(kTimeFormat);
     ticker->setTickCount(6);
     m_plot->xAxis->setTicker(ticker);
