@@ -233,7 +233,8 @@ void CControlPanel::showShutter(const std::string& buttonText, bool buttonEnable
     }
     m_shutterPicture->update();
     m_shutterButton->setText(qs(buttonText));
-    m_shutterButton->setEnabled(buttonEnabled);
+    // Nobody to move the shutter: the button waits for a meter that answers.
+    m_shutterButton->setEnabled(buttonEnabled && m_device.Presence() != MeterPresence::NotFound);
 }
 
 void CControlPanel::showButtons()

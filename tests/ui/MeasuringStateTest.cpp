@@ -175,6 +175,7 @@ TEST_P(NoMeter, IsShownAndStartSaysWhy)
     EXPECT_EQ(text(W::kIdTeText), QString::fromUtf8("---\xC2\xB0"));
     EXPECT_EQ(text(W::kIdTdText), QString::fromUtf8("---\xC2\xB0"));
     EXPECT_EQ(window->windowTitle(), "Brivane");
+    EXPECT_FALSE(enabled(W::kIdShutterButton));
 
     window->OnStartstop();
     ASSERT_EQ(prompt.texts.size(), 1u);
@@ -190,6 +191,7 @@ TEST_P(NoMeter, IsShownAndStartSaysWhy)
         window->OnTestComm();
         ASSERT_TRUE(runUntil([&] { return device().Presence() == MeterPresence::Found; }, 5000));
         EXPECT_EQ(window->windowTitle(), "BrivaneSoftware - EC-BV");
+        EXPECT_TRUE(enabled(W::kIdShutterButton));
         window->OnStartstop();
         EXPECT_TRUE(device().MeasuringActive());
     }
