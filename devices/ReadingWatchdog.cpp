@@ -124,18 +124,19 @@ void ReadingWatchdog::setStale(bool stale)
     }
 }
 
-std::string noReadingText(int64_t sinceWallMs)
+std::string localClockText(int64_t wallMs)
 {
     char clock[16] = "--:--:--";
-    const std::time_t t = static_cast<std::time_t>(sinceWallMs / 1000);
+    const std::time_t t = static_cast<std::time_t>(wallMs / 1000);
     std::tm local{};
-    if (sinceWallMs > 0 && localtime_r(&t, &local))
+    if (wallMs > 0 && localtime_r(&t, &local))
         std::strftime(clock, sizeof clock, "%H:%M:%S", &local);
-    std::string text = strings::text(61304);
-    const size_t field = text.find("%s");
-    if (field != std::string::npos)
-        text.replace(field, 2, clock);
-    return text;
+    return clock;
+}
+
+std::string noReadingText(int64_t sinceWallMs)
+{
+    return strings::fill(strings::text(61304), {localClockText(sinceWallMs)});
 }
 
 } // namespace bv

@@ -71,6 +71,9 @@ private:
     bool m_held = false;
 };
 
+// HH:MM:SS of a wall time in ms, local time; "--:--:--" for none.
+std::string localClockText(int64_t wallMs);
+
 // "No reading from the meter since HH:MM:SS" (local time), from the string table.
 std::string noReadingText(int64_t sinceWallMs);
 

@@ -65,25 +65,6 @@ public:
 constexpr uint32_t kGreen = 0x008000;     // 0x00BBGGRR
 constexpr uint32_t kDarkGrey = 0x555555;
 
-// Local HH:MM:SS of a wall time in ms.
-std::string clockText(int64_t wallMs)
-{
-    char clock[16] = "--:--:--";
-    const std::time_t t = static_cast<std::time_t>(wallMs / 1000);
-    std::tm local{};
-    if (wallMs > 0 && localtime_r(&t, &local))
-        std::strftime(clock, sizeof clock, "%H:%M:%S", &local);
-    return clock;
-}
-
-std::string withField(std::string text, const std::string& value)
-{
-    const size_t field = text.find("%s");
-    if (field != std::string::npos)
-        text.replace(field, 2, value);
-    return text;
-}
-
 } // namespace
 
 CBrivaneMain::CBrivaneMain(BrivaneCore& core, IPrompt& prompt, ISerialSystem& ports, QWidget* parent)
@@ -578,7 +559,7 @@ ValueAreaState CBrivaneMain::valueAreaState() const
         s.noticeColour = value::kRed;
     } else {
         const MeasurePoint* newest = m_pDoc->pGetLastMeasureValue();
-        s.notice = newest && newest->timeMs > 0 ? withField(strings::text(61340), clockText(newest->timeMs))
+        s.notice = newest && newest->timeMs > 0 ? strings::fill(strings::text(61340), {localClockText(newest->timeMs)})
                                                 : strings::text(61341);
         s.noticeColour = kDarkGrey;
     }
