@@ -73,7 +73,9 @@ CPlotPanel::CPlotPanel(CPowerMeter& device, CBrivaneDoc& doc, ProgramSettings& s
     // Both plots show the same time: a zoom or pan in one holds the other at
     // the same range, and a double click in either brings both back to live.
     // The value axes follow the points in view.
-    for (auto [from, to] : {std::pair{m_powerGraph, m_additionalGraph}, std::pair{m_additionalGraph, m_powerGraph}}) {
+    for (const auto& pair : {std::pair{m_powerGraph, m_additionalGraph}, std::pair{m_additionalGraph, m_powerGraph}}) {
+        CNTGraph* from = pair.first;
+        CNTGraph* to = pair.second;
         connect(from, &CNTGraph::timeRangeHeld, this, [this, to](double lower, double upper) {
             guarded("timeRangeHeld", [&] {
                 to->holdTimeRange(lower, upper);
