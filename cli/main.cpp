@@ -24,6 +24,12 @@ int main(int argc, char** argv)
     }
     const bv::ProgramPaths paths = bv::ProgramPaths::resolve(
         bv::executableDirectory(), parsed.options.settingsDir, bv::PathEnvironment::fromProcess());
+    // Settings and logs are never written into a folder another user controls.
+    if (const auto refused = paths.unsafeFolders(); !refused.empty()) {
+        for (const std::string& problem : refused)
+            std::cerr << "brivane-cli: " << problem << "\n";
+        return 1;
+    }
     const auto problems = paths.createFolders();
     bv::log::configure(paths.logConfig.empty() ? bv::ProgramPaths::kLogConfig : paths.logConfig,
                        paths.diagnosticDir);

@@ -200,6 +200,22 @@ bool FileSystemProfileFiles::canReplace(const std::string& path)
 
 bool FileSystemProfileFiles::replace(const std::string& path, const std::string& content)
 {
+    return replaceWith(path, content, false);
+}
+
+bool FileSystemProfileFiles::replaceOwnerOnly(const std::string& path, const std::string& content)
+{
+    return replaceWith(path, content, true);
+}
+
+bool FileSystemProfileFiles::readableByOthers(const std::string& path)
+{
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && (st.st_mode & (S_IRGRP | S_IROTH)) != 0;
+}
+
+bool FileSystemProfileFiles::replaceWith(const std::string& path, const std::string& content, bool ownerOnly)
+{
     const std::string target = resolveTarget(path);
     struct stat st {};
     const bool exists = ::stat(target.c_str(), &st) == 0;
@@ -211,7 +227,7 @@ bool FileSystemProfileFiles::replace(const std::string& path, const std::string&
     int fd = -1;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
         temp = target + ".tmp" + std::to_string(::getpid()) + "." + std::to_string(++counter);
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, ownerOnly ? 0600 : 0666);
         if (fd < 0 && errno != EEXIST)
             return false;
     }
@@ -220,7 +236,8 @@ bool FileSystemProfileFiles::replace(const std::string& path, const std::string&
 
     bool ok = true;
     if (exists) {
-        ok = ::fchmod(fd, st.st_mode & 07777) == 0;
+        // Before the content goes in, so the secret is never readable by others.
+        ok = ::fchmod(fd, st.st_mode & (ownerOnly ? 07700 : 07777)) == 0;
         // Only root may hand the file back to its owner; others keep it as theirs.
         const int owned = ::fchown(fd, st.st_uid, st.st_gid);
         (void)owned;
@@ -421,11 +438,11 @@ bool Profile::load(const std::string& path, ProfileDocument& document) const
     return result == IProfileFiles::ReadResult::Ok || result == IProfileFiles::ReadResult::Missing;
 }
 
-bool Profile::store(const std::string& path, ProfileDocument& document)
+bool Profile::store(const std::string& path, ProfileDocument& document, bool ownerOnly)
 {
     if (!document.modified())
         return true;
-    if (!m_files->replace(path, document.text()))
+    if (!(ownerOnly ? m_files->replaceOwnerOnly(path, document.text()) : m_files->replace(path, document.text())))
         return false;
     document.clearModified();
     return true;

@@ -27,6 +27,15 @@ public:
     virtual bool replace(const std::string& path, const std::string& content) = 0;
     // Refuses to delete a file that may not be written, as Windows does.
     virtual bool remove(const std::string& path) = 0;
+    // As replace(), but the new content is readable by its owner only from
+    // the moment it exists (a new file 0600, an existing one loses the group
+    // and others bits): for content that holds a secret.
+    virtual bool replaceOwnerOnly(const std::string& path, const std::string& content)
+    {
+        return replace(path, content);
+    }
+    // Whether users other than the owner may read the file.
+    virtual bool readableByOthers(const std::string&) { return false; }
     // Whether the replacement beside the file can be created: a file that may
     // be written is no use in a folder that may not.
     virtual bool canReplace(const std::string& path) { return canWrite(path); }
@@ -39,6 +48,11 @@ public:
     bool replace(const std::string& path, const std::string& content) override;
     bool remove(const std::string& path) override;
     bool canReplace(const std::string& path) override;
+    bool replaceOwnerOnly(const std::string& path, const std::string& content) override;
+    bool readableByOthers(const std::string& path) override;
+
+private:
+    bool replaceWith(const std::string& path, const std::string& content, bool ownerOnly);
 };
 
 // The process-wide real file system.
@@ -113,8 +127,9 @@ public:
     // document) when the file exists but cannot be read: writing that
     // document back would lose the file's content.
     bool load(const std::string& path, ProfileDocument& document) const;
-    // Writes the document when it was modified (or the file is new).
-    bool store(const std::string& path, ProfileDocument& document);
+    // Writes the document when it was modified (or the file is new);
+    // ownerOnly: see IProfileFiles::replaceOwnerOnly.
+    bool store(const std::string& path, ProfileDocument& document, bool ownerOnly = false);
 
     IProfileFiles& files() const { return *m_files; }
 

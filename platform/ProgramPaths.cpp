@@ -42,10 +42,13 @@ bool isReadableFile(const std::string& path)
 }
 
 // $XDG_..._HOME when it is absolute (the XDG rule: relative ones are
-// ignored), else HOME + the fallback.
+// ignored), else HOME + the fallback; empty without either. Never a shared
+// folder such as /tmp: another user could have made it first.
 std::string xdgFolder(const std::string& set, const std::string& home, const char* fallback)
 {
-    std::string base = isAbsolute(set) ? set : (home.empty() ? std::string("/tmp") : home) + fallback;
+    if (!isAbsolute(set) && !isAbsolute(home))
+        return "";
+    std::string base = isAbsolute(set) ? set : home + fallback;
     while (base.size() > 1 && base.back() == '/')
         base.pop_back();
     return base + "/" + ProgramPaths::kFolderName;
@@ -100,6 +103,8 @@ ProgramPaths ProgramPaths::resolve(const std::string& executableDir, const std::
     p.settingsDir = settingsDirOption.empty() ? own : settingsDirOption;
     p.busLogDir = settingsDirOption.empty() ? (p.userFolders ? p.stateFolder : executableDir) : settingsDirOption;
     p.diagnosticDir = p.userFolders ? p.stateFolder : ".";
+    if (p.diagnosticDir.empty() && !settingsDirOption.empty())
+        p.diagnosticDir = settingsDirOption;
     const std::string beside = joined(executableDir, kSettingsFile);
     if (p.userFolders && settingsDirOption.empty() && !isInstalledLayout(executableDir) && isReadableFile(beside))
         p.earlierSettings = beside;
@@ -107,7 +112,7 @@ ProgramPaths ProgramPaths::resolve(const std::string& executableDir, const std::
     const std::string inWorkingDir = joined(e.workingDir.empty() ? "." : e.workingDir, kLogConfig);
     for (const std::string& candidate : {inWorkingDir, p.configFolder + "/" + kLogConfig,
                                          installedDataDir(executableDir) + "/" + kLogConfig}) {
-        if (isReadableFile(candidate)) {
+        if (candidate[0] == '/' && isReadableFile(candidate)) {
             p.logConfig = candidate;
             break;
         }
@@ -115,9 +120,42 @@ ProgramPaths ProgramPaths::resolve(const std::string& executableDir, const std::
     return p;
 }
 
+std::vector<std::string> ProgramPaths::unsafeFolders(bool diagnosticLog) const
+{
+    std::vector<std::string> refused;
+    const char* noHome = ": HOME is not set and the user has no home folder (give --settings-dir)";
+    if (settingsDir.empty())
+        refused.push_back(std::string("no folder for the settings") + noHome);
+    if (busLogDir.empty() || (diagnosticLog && diagnosticDir.empty()))
+        refused.push_back(std::string("no folder for the logs") + noHome);
+    auto check = [&refused](const std::string& dir) {
+        struct stat st {};
+        if (dir.empty() || ::lstat(dir.c_str(), &st) != 0)
+            return;  // not there yet: made by us, 0700
+        std::string why;
+        if (S_ISLNK(st.st_mode))
+            why = "it is a symbolic link";
+        else if (!S_ISDIR(st.st_mode))
+            return;  // told by createFolders
+        else if (st.st_uid != ::geteuid())
+            why = "it belongs to another user (uid " + std::to_string(st.st_uid) + ")";
+        else if (st.st_mode & (S_IWGRP | S_IWOTH))
+            why = "other users may write to it";
+        if (!why.empty())
+            refused.push_back("the folder " + dir + " is not used: " + why);
+    };
+    if (settingsDir == configFolder)
+        check(configFolder);
+    if (busLogDir == stateFolder || (diagnosticLog && diagnosticDir == stateFolder))
+        check(stateFolder);
+    return refused;
+}
+
 std::vector<std::string> ProgramPaths::createFolders(bool diagnosticLog) const
 {
-    std::vector<std::string> problems;
+    std::vector<std::string> problems = unsafeFolders(diagnosticLog);
+    if (!problems.empty())
+        return problems;
     auto make = [&problems](const std::string& dir) {
         std::string partial;
         size_t pos = 0;
@@ -135,6 +173,9 @@ std::vector<std::string> ProgramPaths::createFolders(bool diagnosticLog) const
     };
     if (settingsDir == configFolder) {
         make(configFolder);
+        // Made by someone else between the check and mkdir: nothing copied there.
+        if (const auto late = unsafeFolders(diagnosticLog); !late.empty())
+            return late;
         const std::string target = configFolder + "/" + kSettingsFile;
         std::error_code ec;
         if (!earlierSettings.empty() && !std::filesystem::exists(target, ec)) {

@@ -7,7 +7,7 @@ namespace bv {
 // What the folders depend on, read from the process once so that tests can
 // give their own.
 struct PathEnvironment {
-    std::string home;           // $HOME, else the password database's entry
+    std::string home;           // $HOME, else the password database's entry; may be empty
     std::string xdgConfigHome;  // as set; used only when absolute
     std::string xdgStateHome;   // as set; used only when absolute
     std::string workingDir;
@@ -44,8 +44,15 @@ struct ProgramPaths {
     // Creates the XDG folders that are in use (mode 0700, as XDG asks) and
     // copies earlierSettings into the config folder when it has none yet. One
     // text per folder or file that could not be made; the program goes on without it.
+    // Makes and copies nothing when unsafeFolders() names one; its texts are returned.
     // diagnosticLog false: the logging is set up elsewhere (tests).
     std::vector<std::string> createFolders(bool diagnosticLog = true) const;
+
+    // The config and state folders in use that must not be used, one text
+    // each: a symbolic link, another user's folder, one that others may write
+    // to, or none at all (no home folder). The program does not start then.
+    // A folder not there yet is no problem: createFolders makes it.
+    std::vector<std::string> unsafeFolders(bool diagnosticLog = true) const;
 
     // The installed program's read-only files, relative to its executable.
     static std::string installedDataDir(const std::string& executableDir);

@@ -104,6 +104,9 @@ const std::map<unsigned, std::string>& builtIn()
         {61344, "Calibration ended: passed, deviation %s within the limit of %s"},
         {61345, "Calibration ended: FAILED, deviation %s beyond the limit of %s"},
         {61346, "Calibration ended without a result: no calibration readings"},
+        {61470, "The settings file %s holds the MQTT password and may be read by other users.\n"
+                "Make it readable by its owner only (chmod 600)."},
+        {61471, "Device Address=%s in the settings is no bus address (0 to 255): %s is used."},
 
         // Questions, link state, alarms, the zero field and the averaging
         {kUnknownShutterQuestion, "Shutter state unknown! Continue anyway?"},

@@ -22,8 +22,15 @@ constexpr const char* kTag = "ProgramSettings";
 constexpr std::size_t kValueBuffer = 100;
 constexpr std::size_t kStartfileBuffer = 199;
 constexpr unsigned kMsgNotWritable = 61248;
+constexpr unsigned kMsgPasswordReadable = 61470;
+constexpr unsigned kMsgAddressOutOfRange = 61471;
 
 const std::string& S(unsigned id) { return strings::text(id); }
+
+bool hasPassword(const ProfileDocument& document)
+{
+    return !document.getString("MQTT", "Password", "", kValueBuffer).empty();
+}
 
 std::string numbered(const char* prefix, int i, const char* suffix = "")
 {
@@ -219,11 +226,24 @@ int ProgramSettings::Open(const std::string& fileName, IPrompt& prompt)
         Profile(fs).load(path, document);
     }
 
+    if (hasPassword(document) && fs.readableByOthers(path)) {
+        BV_LOG_WARN(logger(), kTag, path << " holds the MQTT password and may be read by other users");
+        prompt.show(strings::fill(S(kMsgPasswordReadable), {path}), PromptButtons::Ok, PromptIcon::Exclamation);
+    }
+
     m_rcWindow.left = document.getInt("Window", "left", 0);
     m_rcWindow.top = document.getInt("Window", "top", 0);
     m_rcWindow.right = document.getInt("Window", "right", 0);
     m_rcWindow.bottom = document.getInt("Window", "bottom", 0);
     loadFrom(document);
+    // The bus takes the low byte, as it always did; said so it is not a surprise.
+    if (const int address = leadingInt(m_sDeviceAddress); address < 0 || address > 255) {
+        const std::string used = std::to_string(static_cast<uint8_t>(address));
+        BV_LOG_WARN(logger(), kTag, "Device Address=" << m_sDeviceAddress << " is no bus address (0 to 255): "
+                                                      << used << " is used");
+        prompt.show(strings::fill(S(kMsgAddressOutOfRange), {m_sDeviceAddress, used}), PromptButtons::Ok,
+                    PromptIcon::Exclamation);
+    }
     return 1;
 }
 
@@ -261,8 +281,12 @@ bool ProgramSettings::rewrite(const char* operation, const std::function<void(Pr
     // would throw away everything this program does not know.
     bool written = profile.load(m_strPath, document);
     if (written) {
+        // A password going into the file keeps it from other users from the
+        // first byte on. A file that held one already keeps the mode its
+        // owner gave it (the start warns when others may read it).
+        const bool hadSecret = hasPassword(document);
         fill(document);
-        written = profile.store(m_strPath, document);
+        written = profile.store(m_strPath, document, hasPassword(document) && !hadSecret);
     }
     if (!written)
         BV_LOG_ERROR(logger(), kTag, operation << ": cannot write " << m_strPath);

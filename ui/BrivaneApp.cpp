@@ -163,6 +163,16 @@ int BrivaneApp::Startup(const std::string& executableDirectory)
 {
     const ProgramPaths paths =
         ProgramPaths::resolve(executableDirectory, m_options.settingsDir, PathEnvironment::fromProcess());
+    // Settings and logs are never written into a folder another user controls.
+    if (const auto refused = paths.unsafeFolders(m_env.configureLogging); !refused.empty()) {
+        std::string text;
+        for (const std::string& problem : refused) {
+            BV_LOG_ERROR(logger(), kTag, problem);
+            text += (text.empty() ? "" : "\n") + problem;
+        }
+        m_prompt->show(text, PromptButtons::Ok, PromptIcon::Error);
+        return -1;
+    }
     const auto folderProblems = paths.createFolders(m_env.configureLogging);
     if (m_env.configureLogging)
         log::configure(paths.logConfig.empty() ? ProgramPaths::kLogConfig : paths.logConfig, paths.diagnosticDir);
@@ -511,7 +521,8 @@ bool BrivaneApp::languageModuleLoaded() const { return m_language && m_language-
 
 int BrivaneApp::Run(const std::string& executableDirectory)
 {
-    Startup(executableDirectory);
+    if (Startup(executableDirectory) < 0)
+        return 1;
     CreateWindow();
     const int result = RunWindow();
     Shutdown();

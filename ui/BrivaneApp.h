@@ -65,7 +65,8 @@ public:
     BrivaneApp& operator=(const BrivaneApp&) = delete;
 
     // Logging, language module, dialog colours, program directory and the
-    // core's start-up. Returns the settings' write-back flag.
+    // core's start-up. Returns the settings' write-back flag, or -1 (told to the
+    // operator, nothing started) when a folder of the program may not be used.
     int Startup(const std::string& executableDirectory);
     // The operator window, initialised (first link selection, timer).
     CBrivaneMain& CreateWindow();

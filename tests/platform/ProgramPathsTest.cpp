@@ -6,6 +6,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <string>
+#include <vector>
+
 #include "platform/ProgramPaths.h"
 #include "support/TempDir.h"
 
@@ -123,6 +126,76 @@ TEST(ProgramPaths, AnInstalledProgramUsesTheXdgFoldersAndFindsItsLogConfiguratio
     ASSERT_EQ(problems.size(), 1u);
     EXPECT_NE(problems[0].find(root.file("blocker/BrivaneSoftware") + " cannot be created"), std::string::npos)
         << problems[0];
+}
+
+// Settings and logs never go where another user could have been first: no
+// shared fallback without a home folder, and an existing config or state
+// folder that is a link, another user's or writable by others is refused
+// before anything is made, copied or written.
+TEST(ProgramPaths, FoldersAnotherUserCouldControlAreRefused)
+{
+    test::TempDir root;
+    const std::string bin = root.file("usr/bin");
+    fs::create_directories(bin);
+    fs::create_directories(root.file("usr/share/brivane"));
+    std::ofstream(root.file("usr/share/brivane/log4j.properties")) << "# default\n";
+    auto mentions = [](const std::vector<std::string>& texts, const std::string& part) {
+        return texts.size() == 1 && texts[0].find(part) != std::string::npos;
+    };
+
+    PathEnvironment env;  // no HOME, no passwd entry, no XDG variables
+    env.workingDir = root.path();
+    ProgramPaths p = ProgramPaths::resolve(bin, "", env);
+    EXPECT_EQ(p.configFolder, "");
+    EXPECT_EQ(p.stateFolder, "");
+    EXPECT_EQ(p.settingsDir, "");
+    EXPECT_EQ(p.busLogDir, "");
+    const auto noHome = p.createFolders();
+    ASSERT_EQ(noHome.size(), 2u);
+    EXPECT_NE(noHome[0].find("HOME is not set"), std::string::npos) << noHome[0];
+    EXPECT_EQ(p.unsafeFolders(), noHome);
+    // --settings-dir is enough: the diagnostic log goes there too.
+    p = ProgramPaths::resolve(bin, root.file("chosen"), env);
+    EXPECT_EQ(p.diagnosticDir, root.file("chosen"));
+    EXPECT_TRUE(p.unsafeFolders().empty());
+
+    env.home = root.file("home");
+    const std::string config = root.file("home/.config/BrivaneSoftware");
+    const std::string state = root.file("home/.local/state/BrivaneSoftware");
+    const std::string elsewhere = root.file("elsewhere");
+    fs::create_directories(elsewhere);
+    fs::create_directories(root.file("home/.config"));
+    fs::create_directory_symlink(elsewhere, config);
+    p = ProgramPaths::resolve(bin, "", env);
+    EXPECT_TRUE(mentions(p.createFolders(), config + " is not used: it is a symbolic link"));
+    EXPECT_TRUE(fs::is_empty(elsewhere));
+    EXPECT_FALSE(fs::exists(state));  // nothing made once one folder is refused
+
+    fs::remove(config);
+    fs::create_directories(state);
+    ::chmod(state.c_str(), 0777);
+    EXPECT_TRUE(mentions(p.unsafeFolders(), state + " is not used: other users may write to it"));
+    ::chmod(state.c_str(), 0770);
+    EXPECT_TRUE(mentions(p.unsafeFolders(), "other users may write"));
+    ::chmod(state.c_str(), 0700);
+    EXPECT_TRUE(p.createFolders().empty());
+    ASSERT_TRUE(fs::is_directory(config));
+
+    // Folders root made, seen by an ordinary user whose HOME points there.
+    if (::getuid() != 0)
+        GTEST_SKIP() << "another user's folder needs root to make";
+    ::chmod(root.path().c_str(), 0755);
+    fs::permissions(root.file("home"), fs::perms::all, fs::perm_options::add);
+    EXPECT_EXIT(
+        {
+            if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+                std::_Exit(3);
+            const auto refused = p.unsafeFolders();
+            std::_Exit(refused.size() == 2 && refused[0].find(config + " is not used: it belongs to another user") != std::string::npos
+                           ? 0
+                           : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 } // namespace

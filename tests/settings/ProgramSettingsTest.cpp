@@ -513,5 +513,62 @@ TEST_F(ProgramSettingsTest, UnwritableDirectoryLeavesInitialValuesInForce)
     expectSameSettings(settings, initial);
 }
 
+// The broker's password is never readable by other users through a file this
+// program made or first wrote it into; a file that already holds it readable
+// by others is told once at the start and otherwise left as its owner set it.
+TEST_F(ProgramSettingsTest, AFileWithThePasswordIsKeptFromOtherUsers)
+{
+    const mode_t oldMask = ::umask(022);
+    auto mode = [](const std::string& file) {
+        struct stat st {};
+        return ::stat(file.c_str(), &st) == 0 ? st.st_mode & 0777 : 01000u;
+    };
+    settings.m_sMqttPassword = "s3cret";
+    ASSERT_EQ(settings.Open(kIni, prompt), 1);
+    EXPECT_EQ(value("MQTT", "Password"), "s3cret");
+    EXPECT_EQ(mode(path), 0600u);
+
+    // Made without one, the password added later: the same.
+    ProgramSettings plain;
+    plain.m_sProgramDir = dir.path();
+    ASSERT_EQ(::unlink(path.c_str()), 0);
+    ASSERT_EQ(plain.Open(kIni, prompt), 1);
+    EXPECT_EQ(mode(path), 0644u);
+    plain.m_sMqttPassword = "later";
+    ASSERT_EQ(plain.Save(), 1);
+    EXPECT_EQ(mode(path), 0600u);
+    EXPECT_TRUE(prompt.shown.empty());
+
+    ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
+    ProgramSettings again;
+    again.m_sProgramDir = dir.path();
+    ASSERT_EQ(again.Open(kIni, prompt), 1);
+    ASSERT_EQ(prompt.shown.size(), 1u);
+    EXPECT_EQ(prompt.shown[0].text, strings::fill(strings::text(61470), {path}));
+    ASSERT_EQ(again.Save(), 1);
+    EXPECT_EQ(mode(path), 0644u);
+    EXPECT_EQ(prompt.shown.size(), 1u);
+    ::umask(oldMask);
+}
+
+// The bus takes the address's low byte as it always did, but not silently.
+TEST_F(ProgramSettingsTest, ADeviceAddressBeyondAByteIsTold)
+{
+    writeIni("[Comm]\nDevice Address=999\n");
+    ASSERT_EQ(settings.Open(kIni, prompt), 1);
+    EXPECT_EQ(settings.m_sDeviceAddress, "999");
+    ASSERT_EQ(prompt.shown.size(), 1u);
+    EXPECT_EQ(prompt.shown[0].text,
+              "Device Address=999 in the settings is no bus address (0 to 255): 231 is used.");
+    for (const char* fine : {"0", "113", "255"}) {
+        writeIni(std::string("[Comm]\nDevice Address=") + fine + "\n");
+        ASSERT_EQ(settings.Open(kIni, prompt), 1);
+    }
+    writeIni("[Comm]\nDevice Address=-1\n");
+    ASSERT_EQ(settings.Open(kIni, prompt), 1);
+    ASSERT_EQ(prompt.shown.size(), 2u);
+    EXPECT_NE(prompt.shown[1].text.find(": 255 is used"), std::string::npos);
+}
+
 } // namespace
 } // namespace bv
