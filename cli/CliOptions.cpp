@@ -8,6 +8,7 @@
 
 #include "net/MqttPublisher.h"
 #include "data/PointExport.h"
+#include "settings/ProgramSettings.h"
 
 namespace bv::cli {
 namespace {
@@ -150,7 +151,7 @@ ParseResult parse(int argc, const char* const* argv)
         } else if (arg == "--interval") {
             if (!needValue())
                 return r;
-            if (!parseLong(value, 100, 3600000, n)) {
+            if (!parseLong(value, ProgramSettings::kIntervalMinMs, ProgramSettings::kIntervalMaxMs, n)) {
                 r.error = "--interval takes milliseconds from 100 to 3600000";
                 return r;
             }

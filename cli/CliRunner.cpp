@@ -4,8 +4,11 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <fcntl.h>
 #include <memory>
 #include <ostream>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "app/BrivaneCore.h"
 #include "app/BusAddress.h"
@@ -74,7 +77,13 @@ public:
         if (p->heaterState == 1)
             ++m_ec;
         ++m_points;
+        // Asked for here, before the program schedules its next cycle: at a
+        // short interval that cycle's "ql" would otherwise already be out.
+        if (m_stopAfter > 0 && m_points == m_stopAfter)
+            m_device.StartMeasuring(0, 0);
     }
+    // Continuous measuring stops at the n-th point (0: it does not).
+    void stopAfter(long n) { m_stopAfter = n; }
     long points() const { return m_points; }
     long validPoints() const { return m_valid; }
     long ecPoints() const { return m_ec; }
@@ -91,6 +100,7 @@ private:
     long m_points = 0;
     long m_valid = 0;
     long m_ec = 0;  // points read with their EC frame while the heater ran
+    long m_stopAfter = 0;
     bool m_outputFailed = false;
     bool m_outputClosed = false;
 };
@@ -123,12 +133,22 @@ public:
         if (m_file)
             std::fclose(m_file);
     }
+    // Opened without waiting: a FIFO that nobody reads fails at once (ENXIO)
+    // instead of holding the open, past every signal, until a reader comes.
     bool open(const std::string& path)
     {
         m_path = path;
-        m_file = std::fopen(path.c_str(), "wb");
-        if (!m_file)
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0666);
+        if (fd < 0)
             return false;
+        // The rows themselves are written as to standard output: a slow reader holds them up.
+        const int flags = fcntl(fd, F_GETFL);
+        if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0 || !(m_file = fdopen(fd, "wb"))) {
+            const int error = errno;
+            ::close(fd);
+            errno = error;
+            return false;
+        }
         return write(std::string(csvHeader()) + "\r\n");
     }
     void OnDocChanged(int hint, CDeviceDoc*) override
@@ -223,6 +243,8 @@ public:
         ProgramSettings& settings = ProgramSettings::Instance();
         m_core = std::make_unique<BrivaneCore>(settings, CorePlatform{m_clock, m_prompt, ports, usb, &m_odbc});
         m_core->Startup(settingsDir, busLogDir);
+        for (const std::string& warning : settings.loadWarnings())
+            m_err << "brivane-cli: " << warning << '\n';
         remember(settings);
         applyOptions(settings);
         if (m_world)
@@ -246,7 +268,8 @@ public:
             if (csv.open(m_o.csvFile))
                 device.Store().AddListener(&csv);
             else
-                status = fail("cannot write " + m_o.csvFile + ": " + std::strerror(errno));
+                status = fail("cannot write " + m_o.csvFile + ": " +
+                              (errno == ENXIO ? std::string("a FIFO that nobody reads") : std::strerror(errno)));
         }
         if (status == 0)
             status = checkProtocolFile();
@@ -278,9 +301,22 @@ public:
     }
 
 private:
+    // Beats keep a 100 ms grid, as a window's timer does: a full tick's sleep
+    // after each beat made every beat late by the beat's own work, and a
+    // 200 ms interval, two beats, came out at about 230 ms.
     void tick()
     {
-        m_clock.wait(kTickMs);
+        const uint32_t now = m_clock.now();
+        if (!m_beatsStarted) {
+            m_nextBeat = now + kTickMs;
+            m_beatsStarted = true;
+        }
+        const int32_t ahead = static_cast<int32_t>(m_nextBeat - now);
+        if (ahead > 0)
+            m_clock.wait(static_cast<uint32_t>(ahead));
+        else if (ahead <= -static_cast<int32_t>(kTickMs))
+            m_nextBeat = now;  // after a stall the grid starts again: no burst of beats
+        m_nextBeat += kTickMs;
         m_core->heartbeat();
     }
 
@@ -440,6 +476,8 @@ private:
         else if (m_o.calibrate)
             mode = 1;
         m_watch.measuringEnded = false;
+        if (mode == 0)
+            printer.stopAfter(m_o.count);
         device.StartMeasuring(mode, 1);
         // A meter that stops answering leaves the program polling; give up
         // after ten cycles without a point.
@@ -561,10 +599,16 @@ private:
     {
         if (m_o.protocolFile.empty())
             return 0;
-        std::FILE* file = std::fopen(m_o.protocolFile.c_str(), "ab");
-        if (!file)
+        // Every line opens the file anew, so a FIFO's reader would see its end
+        // after the first line, and the open would wait for a reader past every signal.
+        struct stat st {};
+        if (::stat(m_o.protocolFile.c_str(), &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)))
+            return fail("cannot write the protocol file " + m_o.protocolFile +
+                        ": a FIFO or socket, not a file");
+        const int fd = ::open(m_o.protocolFile.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
+        if (fd < 0)
             return fail("cannot write the protocol file " + m_o.protocolFile + ": " + std::strerror(errno));
-        std::fclose(file);
+        ::close(fd);
         return 0;
     }
 
@@ -585,6 +629,8 @@ private:
     std::unique_ptr<sim::SimWorld> m_world;
     std::unique_ptr<BrivaneCore> m_core;
     EndWatcher m_watch;
+    uint32_t m_nextBeat = 0;
+    bool m_beatsStarted = false;
     int m_flowDropState = 0;
     bool m_silencePlayed = false;  // 0 before, 1 during, 2 after the simulated drop
     struct {

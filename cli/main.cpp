@@ -9,6 +9,17 @@
 
 namespace {
 void onSignal(int) { bv::cli::g_stopRequested = true; }
+
+// Without SA_RESTART: a call that blocks (an open, a read) returns with EINTR
+// instead of carrying on as if no stop had been asked for.
+void onStop(int signal)
+{
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;
+    sigaction(signal, &action, nullptr);
+}
 } // namespace
 
 int main(int argc, char** argv)
@@ -35,12 +46,12 @@ int main(int argc, char** argv)
                        paths.diagnosticDir);
     for (const std::string& problem : problems)
         std::cerr << "brivane-cli: " << problem << "\n";
-    std::signal(SIGINT, onSignal);
-    std::signal(SIGTERM, onSignal);
+    onStop(SIGINT);
+    onStop(SIGTERM);
     // A closed terminal or Ctrl-\ must end a run as cleanly as Ctrl-C: heater
     // off, settings written back, bus log closed.
-    std::signal(SIGHUP, onSignal);
-    std::signal(SIGQUIT, onSignal);
+    onStop(SIGHUP);
+    onStop(SIGQUIT);
     // A closed reader shows as EPIPE on the next reading and ends the run cleanly.
     std::signal(SIGPIPE, SIG_IGN);
     return bv::cli::run(parsed.options, paths, std::cout, std::cerr);

@@ -80,6 +80,16 @@ void CState::Start()
     m_bRunning = 1;
 }
 
+void CState::Resume(int s)
+{
+    if (!m_bRunning || !m_pScheduler)
+        return;
+    m_pScheduler->CancelAll(m_iId);
+    auto group = std::make_unique<CEreignisGroup>(this, m_iId);
+    group->Add(std::make_unique<NullEvent>(s, this));
+    Register(std::move(group));
+}
+
 void CState::GotoState(int s)
 {
     m_iState = s;

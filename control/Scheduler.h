@@ -53,6 +53,10 @@ public:
     // GotoState at once when this program or its parent holds the slot.
     void WaitSync(int index, int target, int32_t timeout, int timeoutState);
     void ReleaseSync(int index);
+    // Drops whatever the program waits for and continues it with state s at
+    // the next dispatched message, as Start does with state 0. For a caller
+    // outside the handler; nothing when the program does not run.
+    void Resume(int s);
 
     int Id() const { return m_iId; }
     bool IsRunning() const { return m_bRunning != 0; }

@@ -423,7 +423,10 @@ void CMeasuringProgram::NextCycle()
     const uint32_t now = m_meter.Clock().now();
     const int64_t remaining = interval - static_cast<int64_t>(static_cast<uint32_t>(now - m_dwCycleStart));
     m_bNextDueSet = true;
-    if (remaining <= 0) {
+    // A stop asked for ends the run now, not an interval later. A single
+    // reading still waits its interval out: a Start meanwhile turns it into
+    // the measurement asked for.
+    if (remaining <= 0 || (m_bRun == 0 && m_bStopAsked)) {
         m_dwNextDue = now;
         GotoState(15);
         return;
@@ -432,10 +435,22 @@ void CMeasuringProgram::NextCycle()
     // A wait ends once strictly more than its time-out has passed: one less
     // ends it on the beat that reaches the due time.
     WaitTime(static_cast<int32_t>(remaining - 1), 15);
+    m_bIntervalWait = true;
+}
+
+void CMeasuringProgram::Stop()
+{
+    m_bRun = 0;
+    m_bStopAsked = true;
+    if (m_bIntervalWait && IsRunning()) {
+        m_bIntervalWait = false;
+        Resume(15);
+    }
 }
 
 void CMeasuringProgram::OnEnd()
 {
+    m_bIntervalWait = false;
     // The one-second cycle belongs to the calibration only.
     if (m_iMode == 1)
         m_meter.m_iCycleInterval = m_meter.Settings().m_iInterval;
@@ -450,6 +465,8 @@ void CMeasuringProgram::Run(const BusMessage& message)
     case 0:
         m_iCounter = 0;
         m_bNextDueSet = false;
+        m_bIntervalWait = false;
+        m_bStopAsked = false;
         GotoState(10);
         break;
     case 10:
@@ -487,6 +504,7 @@ void CMeasuringProgram::Run(const BusMessage& message)
         break;
     }
     case 15: {
+        m_bIntervalWait = false;
         // On the interval's grid when the wait brought us here at most an
         // interval late; the first cycle, a retry after a time-out and a
         // start after a long stall count from now.

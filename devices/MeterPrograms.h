@@ -67,6 +67,9 @@ public:
     CMeasuringProgram(CScheduler& scheduler, CPowerMeter& meter, CBrivaneDoc& store);
     void Run(const BusMessage& message) override;
     void OnEnd() override;
+    // Ends the run after the cycle in hand: a wait for the next cycle is cut
+    // short, so the heater goes off without waiting out an interval of up to an hour.
+    void Stop();
 
     int32_t m_iCounter = 0;
     CBrivaneDoc* m_pStore;
@@ -96,6 +99,8 @@ private:
 
     uint32_t m_dwNextDue = 0;  // set by NextCycle for the cycle it schedules
     bool m_bNextDueSet = false;
+    bool m_bIntervalWait = false;  // NextCycle's wait for state 15 is registered
+    bool m_bStopAsked = false;     // Stop was called in this run
 };
 
 // PLC channels count from 1; a channel outside 1..16 has no bit.

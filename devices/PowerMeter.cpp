@@ -103,7 +103,7 @@ bool CPowerMeter::beginMeasuring(int mode, int run, bool freshAverage)
     const bool running = program.IsRunning();
     if (running && run == 0) {
         // A stop ends whatever runs, in its own mode.
-        program.m_bRun = 0;
+        program.Stop();
         return true;
     }
     // A running program changes its mode at the next cycle: a single reading

@@ -1,5 +1,6 @@
 #include "settings/ProgramSettings.h"
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <limits>
@@ -293,9 +294,37 @@ bool ProgramSettings::rewrite(const char* operation, const std::function<void(Pr
     return written;
 }
 
+void ProgramSettings::readInterval(const std::string& text)
+{
+    if (text.empty())
+        return;
+    // 0 or less would poll on every beat; text that is no number keeps the
+    // interval in force rather than becoming 0.
+    const size_t first = text.find_first_not_of(" \t");
+    size_t digit = first == std::string::npos ? text.size() : first;
+    if (digit < text.size() && (text[digit] == '+' || text[digit] == '-'))
+        ++digit;
+    if (digit < text.size() && text[digit] == '.')
+        ++digit;
+    const bool number = digit < text.size() && text[digit] >= '0' && text[digit] <= '9';
+    const int read = number ? truncToInt(leadingReal(text)) : m_iInterval;
+    const int used = std::clamp(read, kIntervalMinMs, kIntervalMaxMs);
+    if (number && used == read) {
+        m_iInterval = used;
+        return;
+    }
+    m_iInterval = used;
+    const std::string warning = "Interval=" + text + " in [Setup] is not a measuring interval from " +
+                                std::to_string(kIntervalMinMs) + " ms to 1 h: " + std::to_string(used) +
+                                " ms used";
+    BV_LOG_WARN(logger(), kTag, warning);
+    m_loadWarnings.push_back(warning);
+}
+
 void ProgramSettings::loadFrom(const ProfileDocument& document)
 {
     const Reader r(document);
+    m_loadWarnings.clear();
 
     m_sPort = r.text("Comm", "Port", "com1");
     m_byOwn = static_cast<uint8_t>(r.integer(S(61251), "Own", 64));
@@ -365,8 +394,8 @@ void ProgramSettings::loadFrom(const ProfileDocument& document)
     r.keepText("Comm", "Device Address", m_sDeviceAddress);
     r.keepInt("Comm", "Data_Transfer_Mode", m_iDataTransferMode);
     r.keepReal("EC Power", "Deviation Limit", m_dDeviationLimit);
+    readInterval(r.text("Setup", "Interval", ""));
     // Kept as read, 0 and negative included: whoever divides by them guards.
-    r.keepRealAsInt("Setup", "Interval", m_iInterval);
     r.keepRealAsInt("Setup", "Average period", m_iAveragePeriod);
     r.keepRealAsInt("Setup", "time of thermalization", m_iThermalizationTime);
     r.keepFlag("Open Shutter", "Use SPS", m_bUseSps);

@@ -3,6 +3,7 @@
 #include <functional>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "settings/LinkMode.h"
 
@@ -69,17 +70,27 @@ public:
 
     std::string m_sProgramDir;  // without a trailing separator
 
+    // The measuring interval in milliseconds: the file's value is held to this range.
+    static constexpr int kIntervalMinMs = 100;
+    static constexpr int kIntervalMaxMs = 3600000;
+    // What the last load had to put right in the file's values, one line each
+    // (logged as well); written back as corrected.
+    const std::vector<std::string>& loadWarnings() const { return m_loadWarnings; }
+
 private:
     struct Blank {};
     explicit ProgramSettings(Blank) {}
 
     IProfileFiles& files() const;
     void loadFrom(const ProfileDocument& document);
+    // Takes the file's text of the interval, held to its range.
+    void readInterval(const std::string& text);
     void saveTo(ProfileDocument& document) const;
     // Reads the file, lets fill change it, writes it back; false when it could not.
     bool rewrite(const char* operation, const std::function<void(ProfileDocument&)>& fill);
 
     IProfileFiles* m_pFiles = nullptr;
+    std::vector<std::string> m_loadWarnings;
 
 public:
 
@@ -137,7 +148,8 @@ public:
 
     // "EC Power"
     double m_dDeviationLimit = 1.5;
-    // "Setup": may be 0 or negative in a file; every user guards its division.
+    // "Setup": the averaging times may be 0 or negative in a file; every user
+    // guards its division. The interval is held to kIntervalMinMs..kIntervalMaxMs.
     int m_iInterval = 1000;
     int m_iAveragePeriod = 30;
     int m_iThermalizationTime = 60;

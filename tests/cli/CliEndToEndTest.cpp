@@ -553,3 +553,160 @@ TEST(CliEndToEnd, KilledSimulatorIsReportedAndTheRunMeasuresOnAfterItsRestart)
 
 } // namespace
 } // namespace bv
+
+namespace bv {
+namespace {
+
+// brivane-cli with standard output on a pipe (its read end in out) and
+// standard error in stderr.txt of the folder.
+pid_t startCli(const std::vector<std::string>& args, const test::TempDir& dir, int& out)
+{
+    std::vector<std::string> all{kCli, "--settings-dir", dir.path()};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& a : all)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const std::string errFile = dir.file("stderr.txt");
+    int fds[2];
+    if (pipe(fds) != 0)
+        return -1;
+    const pid_t cli = fork();
+    if (cli == 0) {
+        dup2(fds[1], STDOUT_FILENO);
+        close(fds[0]);
+        const int err = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(err, STDERR_FILENO);
+        chdir(dir.path().c_str());
+        execv(kCli.c_str(), argv.data());
+        _exit(127);
+    }
+    close(fds[1]);
+    out = fds[0];
+    return cli;
+}
+
+// SIGTERM, then milliseconds until the run ended; -1 when it had to be killed after 10 s.
+long terminate(pid_t cli, int& status)
+{
+    const auto start = std::chrono::steady_clock::now();
+    kill(cli, SIGTERM);
+    pid_t done = 0;
+    while ((done = waitpid(cli, &status, WNOHANG)) == 0 &&
+           std::chrono::steady_clock::now() - start < std::chrono::seconds(10))
+        usleep(20000);
+    if (done != cli) {
+        kill(cli, SIGKILL);
+        waitpid(cli, &status, 0);
+        return -1;
+    }
+    return static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
+}
+
+// A stop used to wait out the measuring interval (up to an hour), a FIFO
+// nobody reads held the open past SIGTERM, and --count N gave N+1 readings.
+TEST(CliEndToEnd, StopIsPromptAtAnyIntervalFifosNeverHoldTheRunAndCountMeansCount)
+{
+    {
+        SCOPED_TRACE("SIGTERM in the wait of a one-minute interval taken from the settings");
+        test::TempDir dir;
+        std::ofstream(dir.file("BrivaneSoftware.ini")) << "[Version]\nno=15\n[Setup]\nInterval=60000\n";
+        int out = -1;
+        const pid_t cli = startCli({"--simulate=plain"}, dir, out);
+        ASSERT_GT(cli, 0);
+        std::string text;
+        readLines(out, text, 1, 30000);
+        ASSERT_EQ(lines(text).size(), 1u) << slurp(dir.file("stderr.txt"));
+        usleep(300000);  // into the interval's wait
+        int status = 0;
+        const long took = terminate(cli, status);
+        close(out);
+        EXPECT_GE(took, 0) << "still running 10 s after SIGTERM";
+        EXPECT_LT(took, 5000);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0) << slurp(dir.file("stderr.txt"));
+        const std::string ini = slurp(dir.file("BrivaneSoftware.ini"));
+        EXPECT_NE(ini.find("Port=com1"), std::string::npos) << "settings written back:\n" << ini;
+        EXPECT_NE(ini.find("Interval=60000"), std::string::npos) << ini;
+    }
+    {
+        SCOPED_TRACE("SIGTERM during a calibration switches the heater off");
+        test::TempDir dir;
+        std::ofstream(dir.file("BrivaneSoftware.ini")) << "[Version]\nno=15\n[BusProtocol]\nProtocol=1\n";
+        int out = -1;
+        const pid_t cli = startCli({"--simulate=ec", "--calibrate", "--interval", "60000"}, dir, out);
+        ASSERT_GT(cli, 0);
+        std::string text;
+        readLines(out, text, 2, 30000);
+        ASSERT_EQ(lines(text).size(), 2u) << slurp(dir.file("stderr.txt"));
+        int status = 0;
+        const long took = terminate(cli, status);
+        close(out);
+        EXPECT_GE(took, 0) << "still running 10 s after SIGTERM";
+        EXPECT_LT(took, 5000);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0) << slurp(dir.file("stderr.txt"));
+        const std::string traffic = slurp(dir.file("BusPro01.Dat"));
+        const size_t on = traffic.find(": elp 1");
+        ASSERT_NE(on, std::string::npos) << traffic;
+        EXPECT_NE(traffic.find(": elp 0", on), std::string::npos) << traffic;
+        EXPECT_NE(traffic.find("Programm beendet"), std::string::npos);
+        EXPECT_NE(slurp(dir.file("BrivaneSoftware.ini")).find("Port=com1"), std::string::npos);
+    }
+    {
+        SCOPED_TRACE("--csv naming a FIFO without a reader");
+        test::TempDir dir;
+        const std::string fifo = dir.file("rows.csv");
+        ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+        int out = -1;
+        const pid_t cli = startCli({"--simulate=plain", "--csv", fifo}, dir, out);
+        ASSERT_GT(cli, 0);
+        sleep(1);
+        int status = 0;
+        const long took = terminate(cli, status);
+        close(out);
+        EXPECT_GE(took, 0) << "still running 10 s after SIGTERM";
+        EXPECT_LT(took, 5000);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 1);
+        EXPECT_NE(slurp(dir.file("stderr.txt")).find("cannot write " + fifo + ": a FIFO that nobody reads"),
+                  std::string::npos)
+            << slurp(dir.file("stderr.txt"));
+        EXPECT_NE(slurp(dir.file("BrivaneSoftware.ini")).find("Port=com1"), std::string::npos);
+
+        // With a reader the rows go through it; --count 5 at 100 ms gives five
+        // readings, not six; the settings' interval of -1 is said once and
+        // written back as the 100 ms used.
+        std::ofstream(dir.file("BrivaneSoftware.ini")) << "[Version]\nno=15\n[Setup]\nInterval=-1\n";
+        const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+        ASSERT_GE(reader, 0);
+        const Result counted = runCli("--simulate=plain --count 5 --interval 100 --csv " + fifo, dir);
+        std::string rows;
+        readLines(reader, rows, 6, 2000);
+        close(reader);
+        EXPECT_EQ(counted.status, 0) << counted.err;
+        EXPECT_EQ(lines(counted.out).size(), 5u) << counted.out;
+        EXPECT_EQ(lines(rows).size(), 6u) << rows;  // the header and five rows
+        const std::string warning = "brivane-cli: Interval=-1 in [Setup] is not a measuring interval";
+        const size_t warned = counted.err.find(warning);
+        EXPECT_NE(warned, std::string::npos) << counted.err;
+        EXPECT_EQ(counted.err.find(warning, warned + 1), std::string::npos) << counted.err;
+        EXPECT_TRUE(std::regex_search(slurp(dir.file("BrivaneSoftware.ini")), std::regex("Interval=100\\s")));
+    }
+    {
+        SCOPED_TRACE("--protocol naming a FIFO: every line opens it anew, so it is refused");
+        test::TempDir dir;
+        const std::string fifo = dir.file("p.txt");
+        ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+        const auto start = std::chrono::steady_clock::now();
+        const Result r = runCli("--simulate=plain --count 1 --protocol " + fifo, dir);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+        EXPECT_EQ(r.status, 1) << r.err;
+        EXPECT_NE(r.err.find("cannot write the protocol file " + fifo + ": a FIFO"), std::string::npos) << r.err;
+        EXPECT_TRUE(r.out.empty()) << r.out;
+    }
+}
+
+} // namespace
+} // namespace bv

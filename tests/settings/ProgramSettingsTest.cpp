@@ -368,7 +368,7 @@ TEST_F(ProgramSettingsTest, MalformedNumbersReadAsZero)
     EXPECT_EQ(settings.m_byOwn, 0);
     EXPECT_EQ(settings.m_dWavelength, 0.0);
     EXPECT_EQ(settings.m_iRotationSpeed, 0);
-    EXPECT_EQ(settings.m_iInterval, 0);
+    EXPECT_EQ(settings.m_iInterval, 1000);  // not a number: the interval in force
     EXPECT_EQ(settings.m_iAveragePeriod, 12);
     EXPECT_EQ(settings.m_dDeviationLimit, 2.5);
     EXPECT_EQ(settings.m_lOffsetThousandths, 0);
@@ -377,16 +377,44 @@ TEST_F(ProgramSettingsTest, MalformedNumbersReadAsZero)
 
 TEST_F(ProgramSettingsTest, ZeroAndNegativePeriodsLoadAsTheyAre)
 {
-    writeIni("[Setup]\nInterval=0\nAverage period=-5\ntime of thermalization=-0.5\n"
+    writeIni("[Setup]\nAverage period=-5\ntime of thermalization=-0.5\n"
              "[Comm]\nMaxRate=1e30\n");
     ASSERT_EQ(settings.Open(kIni, prompt), 1);
-    EXPECT_EQ(settings.m_iInterval, 0);
     EXPECT_EQ(settings.m_iAveragePeriod, -5);
     EXPECT_EQ(settings.m_iThermalizationTime, 0);
     EXPECT_EQ(settings.m_iMaxRate, INT_MAX);
     ASSERT_EQ(settings.WriteAll(), 1);
-    EXPECT_EQ(value("Setup", "Interval"), "0");
     EXPECT_EQ(value("Setup", "Average period"), "-5");
+}
+
+// 0 or less polled on every beat and "abc" was written back as 0: the interval
+// is held to 100 ms .. 1 h, said once, and the value used goes back to the file.
+TEST_F(ProgramSettingsTest, IntervalIsHeldToItsRangeSaidOnceAndWrittenBackAsUsed)
+{
+    const struct {
+        const char* text;
+        int used;
+        bool warned;
+    } cases[] = {{"0", 100, true},          {"-1", 100, true},          {"99.9", 100, true},
+                 {"abc", 1000, true},       {"3600001", 3600000, true}, {"1e30", 3600000, true},
+                 {"100", 100, false},       {"250.7", 250, false},      {"3600000", 3600000, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        writeIni(std::string("[Setup]\nInterval=") + c.text + "\n");
+        ProgramSettings s;
+        s.m_sProgramDir = dir.path();
+        ASSERT_EQ(s.Open(kIni, prompt), 1);
+        EXPECT_EQ(s.m_iInterval, c.used);
+        ASSERT_EQ(s.loadWarnings().size(), c.warned ? 1u : 0u);
+        if (c.warned) {
+            EXPECT_NE(s.loadWarnings().front().find(std::to_string(c.used) + " ms used"), std::string::npos)
+                << s.loadWarnings().front();
+        }
+        ASSERT_EQ(s.WriteAll(), 1);
+        EXPECT_EQ(value("Setup", "Interval"), std::to_string(c.used));
+        ASSERT_EQ(s.Load(), 1);
+        EXPECT_TRUE(s.loadWarnings().empty());
+    }
 }
 
 TEST_F(ProgramSettingsTest, LongValuesAreCut)
