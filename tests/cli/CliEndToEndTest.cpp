@@ -608,6 +608,16 @@ long terminate(pid_t cli, int& status)
 // nobody reads held the open past SIGTERM, and --count N gave N+1 readings.
 TEST(CliEndToEnd, StopIsPromptAtAnyIntervalFifosNeverHoldTheRunAndCountMeansCount)
 {
+    // SIGTERM ends the run within the bound, with the given exit status.
+    auto terminatesWith = [](pid_t cli, int out, const test::TempDir& dir, int expected) {
+        int status = 0;
+        const long took = terminate(cli, status);
+        close(out);
+        EXPECT_GE(took, 0) << "still running 10 s after SIGTERM";
+        EXPECT_LT(took, 5000);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), expected) << slurp(dir.file("stderr.txt"));
+    };
     {
         SCOPED_TRACE("SIGTERM in the wait of a one-minute interval taken from the settings");
         test::TempDir dir;
@@ -619,13 +629,7 @@ TEST(CliEndToEnd, StopIsPromptAtAnyIntervalFifosNeverHoldTheRunAndCountMeansCoun
         readLines(out, text, 1, 30000);
         ASSERT_EQ(lines(text).size(), 1u) << slurp(dir.file("stderr.txt"));
         usleep(300000);  // into the interval's wait
-        int status = 0;
-        const long took = terminate(cli, status);
-        close(out);
-        EXPECT_GE(took, 0) << "still running 10 s after SIGTERM";
-        EXPECT_LT(took, 5000);
-        ASSERT_TRUE(WIFEXITED(status));
-        EXPECT_EQ(WEXITSTATUS(status), 0) << slurp(dir.file("stderr.txt"));
+        terminatesWith(cli, out, dir, 0);
         const std::string ini = slurp(dir.file("BrivaneSoftware.ini"));
         EXPECT_NE(ini.find("Port=com1"), std::string::npos) << "settings written back:\n" << ini;
         EXPECT_NE(ini.find("Interval=60000"), std::string::npos) << ini;
@@ -640,13 +644,7 @@ TEST(CliEndToEnd, StopIsPromptAtAnyIntervalFifosNeverHoldTheRunAndCountMeansCoun
         std::string text;
         readLines(out, text, 2, 30000);
         ASSERT_EQ(lines(text).size(), 2u) << slurp(dir.file("stderr.txt"));
-        int status = 0;
-        const long took = terminate(cli, status);
-        close(out);
-        EXPECT_GE(took, 0) << "still running 10 s after SIGTERM";
-        EXPECT_LT(took, 5000);
-        ASSERT_TRUE(WIFEXITED(status));
-        EXPECT_EQ(WEXITSTATUS(status), 0) << slurp(dir.file("stderr.txt"));
+        terminatesWith(cli, out, dir, 0);
         const std::string traffic = slurp(dir.file("BusPro01.Dat"));
         const size_t on = traffic.find(": elp 1");
         ASSERT_NE(on, std::string::npos) << traffic;
@@ -663,13 +661,7 @@ TEST(CliEndToEnd, StopIsPromptAtAnyIntervalFifosNeverHoldTheRunAndCountMeansCoun
         const pid_t cli = startCli({"--simulate=plain", "--csv", fifo}, dir, out);
         ASSERT_GT(cli, 0);
         sleep(1);
-        int status = 0;
-        const long took = terminate(cli, status);
-        close(out);
-        EXPECT_GE(took, 0) << "still running 10 s after SIGTERM";
-        EXPECT_LT(took, 5000);
-        ASSERT_TRUE(WIFEXITED(status));
-        EXPECT_EQ(WEXITSTATUS(status), 1);
+        terminatesWith(cli, out, dir, 1);
         EXPECT_NE(slurp(dir.file("stderr.txt")).find("cannot write " + fifo + ": a FIFO that nobody reads"),
                   std::string::npos)
             << slurp(dir.file("stderr.txt"));
