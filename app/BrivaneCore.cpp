@@ -57,6 +57,7 @@ int BrivaneCore::Startup(const std::string& programDirectory, const std::string&
     m_recovery = std::make_unique<LinkRecovery>(m_settings, m_serial, *m_links, *m_device, m_platform.clock);
     m_watchdog = std::make_unique<ReadingWatchdog>(*m_device, m_platform.clock);
     m_recovery->setWatchdog(m_watchdog.get());
+    m_commands = std::make_unique<MeterCommands>(*m_device, m_platform.clock, m_watchdog.get());
 
     m_noReading.core = this;
     m_noReading.raised = false;
@@ -74,7 +75,7 @@ bool BrivaneCore::StartPlantLink(const MqttConfig& config, MqttPublisher::Status
     if (!m_started || !config.enabled)
         return false;
     m_plantLink.reset();
-    auto link = std::make_unique<MqttPublisher>(config, *m_device, m_alarms.get());
+    auto link = std::make_unique<MqttPublisher>(config, *m_device, m_alarms.get(), m_commands.get());
     link->setStatusHandler(std::move(onStatus));
     link->setLinkDescription([this]() -> std::string {
         switch (m_settings.m_iDataTransferMode) {
@@ -114,7 +115,7 @@ void BrivaneCore::endCalibration()
     if (!m_device || !m_device->m_Measuring.IsRunning() || m_device->m_Measuring.m_iMode != 1)
         return;
     BV_LOG_INFO(logger(), "BV_main", "shutdown during a calibration: switching the heater off");
-    m_device->StartMeasuring(1, 0);
+    m_commands->run({MeterCommand::Stop}, "shutdown");
     constexpr uint32_t kStepMs = 100, kLimitMs = 10000;
     for (uint32_t waited = 0; waited < kLimitMs && m_device->m_Measuring.IsRunning(); waited += kStepMs) {
         m_platform.clock.wait(kStepMs);
@@ -145,6 +146,7 @@ void BrivaneCore::Shutdown()
     m_recovery.reset();
     m_heartbeat.reset();
     m_links.reset();
+    m_commands.reset();
     m_watchdog.reset();
     m_alarms.reset();
     m_device.reset();

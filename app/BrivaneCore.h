@@ -7,6 +7,7 @@
 #include "app/LinkSelection.h"
 #include "control/Device.h"
 #include "devices/Alarms.h"
+#include "devices/MeterCommands.h"
 #include "devices/ReadingWatchdog.h"
 #include "link/BusLog.h"
 #include "link/CSerial.h"
@@ -83,6 +84,8 @@ public:
     LinkSelection* links() { return m_links.get(); }
     Heartbeat* heartbeatBody() { return m_heartbeat.get(); }
     AlarmMonitor* alarms() { return m_alarms.get(); }
+    // Every command that changes what the meter does goes through here.
+    MeterCommands* commands() { return m_commands.get(); }
     ReadingWatchdog* watchdog() { return m_watchdog.get(); }
     LinkRecovery* recovery() { return m_recovery.get(); }
     int writeBack() const { return m_writeBack; }
@@ -102,6 +105,7 @@ private:
     std::unique_ptr<CPowerMeter> m_device;
     std::unique_ptr<AlarmMonitor> m_alarms;
     std::unique_ptr<ReadingWatchdog> m_watchdog;
+    std::unique_ptr<MeterCommands> m_commands;
     std::unique_ptr<LinkSelection> m_links;
     std::unique_ptr<Heartbeat> m_heartbeat;
     std::unique_ptr<LinkRecovery> m_recovery;

@@ -198,8 +198,8 @@ ParseResult parse(int argc, const char* const* argv)
         } else if (arg == "--station") {
             if (!needValue())
                 return r;
-            if (value.empty() || value.find_first_of("/+#") != std::string::npos) {
-                r.error = "--station takes a name without / + #";
+            if (const std::string why = MqttConfig::topicLevelProblem(value); !why.empty()) {
+                r.error = "--station \"" + value.substr(0, 80) + "\" refused: " + why;
                 return r;
             }
             o.station = value;

@@ -17,6 +17,7 @@
 #include "settings/ProgramSettings.h"
 #include "control/Scheduler.h"
 #include "devices/Alarms.h"
+#include "devices/MeterCommands.h"
 #include "devices/PowerMeter.h"
 #include "devices/ReadingWatchdog.h"
 #include "devices/ProtocolLine.h"
@@ -38,13 +39,15 @@ namespace {
 
 constexpr uint32_t kTickMs = 100;
 constexpr int kExitStale = 3;
-constexpr uint32_t kEcSilenceMs = 10000;  // a calibration without EC frames is given up
+constexpr uint32_t kEcSilenceMs = 10000;
+constexpr const char* kCaller = "brivane-cli";  // a calibration without EC frames is given up
 
 // Prints every new point as it arrives.
 class PointPrinter final : public IDocListener {
 public:
-    PointPrinter(CPowerMeter& device, const AlarmMonitor& alarms, Format format, std::ostream& out)
-        : m_device(device), m_alarms(alarms), m_format(format), m_out(out)
+    PointPrinter(CPowerMeter& device, MeterCommands& commands, const AlarmMonitor& alarms, Format format,
+                 std::ostream& out)
+        : m_device(device), m_commands(commands), m_alarms(alarms), m_format(format), m_out(out)
     {
     }
     void OnDocChanged(int hint, CDeviceDoc*) override
@@ -80,7 +83,7 @@ public:
         // Asked for here, before the program schedules its next cycle: at a
         // short interval that cycle's "ql" would otherwise already be out.
         if (m_stopAfter > 0 && m_points == m_stopAfter)
-            m_device.StartMeasuring(0, 0);
+            m_commands.run({MeterCommand::Stop}, "--count");
     }
     // Continuous measuring stops at the n-th point (0: it does not).
     void stopAfter(long n) { m_stopAfter = n; }
@@ -93,6 +96,7 @@ public:
 
 private:
     CPowerMeter& m_device;
+    MeterCommands& m_commands;
     const AlarmMonitor& m_alarms;
     Format m_format;
     std::ostream& m_out;
@@ -243,6 +247,8 @@ public:
         ProgramSettings& settings = ProgramSettings::Instance();
         m_core = std::make_unique<BrivaneCore>(settings, CorePlatform{m_clock, m_prompt, ports, usb, &m_odbc});
         m_core->Startup(settingsDir, busLogDir);
+        // Remote commands refused while we run are said where the operator looks.
+        m_core->commands()->setReporter([this](const std::string& text) { m_err << "brivane-cli: " << text << '\n'; });
         for (const std::string& warning : settings.loadWarnings())
             m_err << "brivane-cli: " << warning << '\n';
         remember(settings);
@@ -254,7 +260,7 @@ public:
         m_watch.device = &device;
         m_watch.err = &m_err;
         device.AddListener(&m_watch);
-        PointPrinter printer(device, *m_core->alarms(), m_o.format, m_out);
+        PointPrinter printer(device, *m_core->commands(), *m_core->alarms(), m_o.format, m_out);
         device.Store().AddListener(&printer);
         AlarmPrinter alarmPrinter(m_err);
         m_core->alarms()->addListener(&alarmPrinter);
@@ -454,10 +460,10 @@ private:
 
     int moveShutter(CPowerMeter& device)
     {
-        if (m_o.shutter == ShutterMove::Open)
-            device.OpenShutter();
-        else
-            device.CloseShutter();
+        const CommandOutcome outcome = m_core->commands()->run(
+            {m_o.shutter == ShutterMove::Open ? MeterCommand::OpenShutter : MeterCommand::CloseShutter}, kCaller);
+        if (outcome.refused())
+            return fail(outcome.text);
         if (!runUntil([&] { return !device.m_ShutterProgram.IsRunning(); }, 60000))
             return fail("the shutter did not answer");
         if (endedBySignal(device.m_ShutterProgram))
@@ -478,7 +484,10 @@ private:
         m_watch.measuringEnded = false;
         if (mode == 0)
             printer.stopAfter(m_o.count);
-        device.StartMeasuring(mode, 1);
+        const MeterCommand start = mode == 2 ? MeterCommand::Single : mode == 1 ? MeterCommand::Calibrate : MeterCommand::Start;
+        const CommandOutcome outcome = m_core->commands()->run({start}, kCaller);
+        if (outcome.refused())
+            return fail(outcome.text);
         // A meter that stops answering leaves the program polling; give up
         // after ten cycles without a point.
         const uint32_t interval = device.m_iCycleInterval > 0 ? static_cast<uint32_t>(device.m_iCycleInterval) : 1000;
@@ -513,14 +522,14 @@ private:
                 lastEc = m_clock.now();
             }
             if (printer.outputFailed())
-                return stopAndFail(device, mode, "cannot write the readings to standard output");
+                return stopAndFail(device, "cannot write the readings to standard output");
             if (printer.outputClosed() && !g_stopRequested) {
                 m_err << "brivane-cli: standard output closed: stopping\n";
                 g_stopRequested = true;
             }
             const bool enough = mode == 0 && m_o.count > 0 && printer.points() >= m_o.count;
             if (!stopSent && (enough || g_stopRequested)) {
-                device.StartMeasuring(mode, 0);
+                m_core->commands()->run({MeterCommand::Stop}, kCaller);
                 stopSent = true;
                 lastPoint = m_clock.now();
             }
@@ -529,15 +538,15 @@ private:
                 const ReadingWatchdog& watchdog = *m_core->watchdog();
                 if (!stopSent && watchdog.watching() &&
                     watchdog.silentMs() >= static_cast<uint32_t>(*m_o.staleExit) * 1000) {
-                    stopAndFail(device, mode, "no reading for " + std::to_string(*m_o.staleExit) + " s");
+                    stopAndFail(device, "no reading for " + std::to_string(*m_o.staleExit) + " s");
                     return kExitStale;
                 }
             } else if (m_clock.now() - lastPoint > silence) {
-                return stopAndFail(device, mode,
+                return stopAndFail(device,
                                    "no reading from the meter for " + std::to_string(silence / 1000) + " s");
             }
             if (mode == 1 && !stopSent && m_clock.now() - lastEc > kEcSilenceMs)
-                return stopAndFail(device, mode,
+                return stopAndFail(device,
                                    "no calibration frame from the meter for " + std::to_string(kEcSilenceMs / 1000)
                                        + " s: calibration given up");
             tick();
@@ -584,9 +593,9 @@ private:
 
     // Ends the running program the proper way (a calibration sends "elp 0"
     // on its way out) before the run reports its failure.
-    int stopAndFail(CPowerMeter& device, int mode, const std::string& reason)
+    int stopAndFail(CPowerMeter& device, const std::string& reason)
     {
-        device.StartMeasuring(mode, 0);
+        m_core->commands()->run({MeterCommand::Stop}, kCaller);
         // Not cut short by a signal: this is how the heater gets switched off.
         runUntil([&] { return !device.m_Measuring.IsRunning(); }, 10000, false);
         if (device.m_Measuring.IsRunning())

@@ -61,12 +61,19 @@ void CPowerMeter::CloseShutter()
 void CPowerMeter::OpenShutter()
 {
     const bool measuring = MeasuringActive();
+    // The measurement goes on as it was started: whoever confirmed an unknown
+    // shutter for it is not asked again while the shutter opens.
+    const uint8_t confirmed = m_bUnknownShutterConfirmed;
     if (measuring)
         StartMeasuring(0, 0);
     m_ShutterProgram.m_iAction = 0;
     m_ShutterProgram.Start();
-    if (measuring)
+    if (measuring && confirmed) {
+        m_bUnknownShutterConfirmed = confirmed;
+        beginMeasuring(0, 1, true);
+    } else if (measuring) {
         StartMeasuring(0, 1);
+    }
 }
 
 bool CPowerMeter::StartMeasuring(int mode, int run)

@@ -15,6 +15,7 @@
 #include "control/Messages.h"
 #include "data/PointExport.h"
 #include "devices/PowerMeter.h"
+#include "res/StringTable.h"
 #include "settings/ProgramSettings.h"
 
 namespace bv {
@@ -48,6 +49,15 @@ std::string hostName()
     return buf;
 }
 
+// A name from the settings as a message may show it.
+std::string printable(const std::string& text)
+{
+    std::string out;
+    for (char c : text.substr(0, 80))
+        out += static_cast<unsigned char>(c) < 0x20 || c == 0x7f ? '?' : c;
+    return text.size() > 80 ? out + "..." : out;
+}
+
 std::string modelName(const CPowerMeter& d)
 {
     if (!d.m_bAnswerSeen)
@@ -59,7 +69,7 @@ std::string modelName(const CPowerMeter& d)
     return "Brivane";
 }
 
-std::string commandWord(std::string text)
+std::string payloadWord(std::string text)
 {
     // A plain word or {"command":"start"}.
     if (auto key = text.find("\"command\""); key != std::string::npos) {
@@ -68,9 +78,15 @@ std::string commandWord(std::string text)
         text = close == std::string::npos ? std::string() : text.substr(open + 1, close - open - 1);
     }
     std::string word;
-    for (char c : text)
-        if (!std::isspace(static_cast<unsigned char>(c)))
-            word += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (std::isspace(u))
+            continue;
+        // What is shown of an unknown word stays short and printable.
+        word += u < 0x20 || u > 0x7e ? '?' : static_cast<char>(std::tolower(u));
+        if (word.size() >= 32)
+            break;
+    }
     return word;
 }
 
@@ -115,8 +131,24 @@ bool MqttConfig::setBroker(const std::string& hostAndPort)
     return true;
 }
 
-MqttPublisher::MqttPublisher(MqttConfig config, CPowerMeter& device, AlarmMonitor* alarms)
-    : m_config(std::move(config)), m_device(device), m_alarms(alarms)
+std::string MqttConfig::topicLevelProblem(const std::string& name)
+{
+    if (name.empty())
+        return "it is empty";
+    if (name.size() > kMaxNameBytes)
+        return "it is " + std::to_string(name.size()) + " bytes long, at most " + std::to_string(kMaxNameBytes);
+    if (name.find_first_of("/+#") != std::string::npos)
+        return "a topic level may not hold / + or #";
+    if (name[0] == '$')
+        return "topics beginning with $ are the broker's own";
+    for (char c : name)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            return "it holds a control character";
+    return {};
+}
+
+MqttPublisher::MqttPublisher(MqttConfig config, CPowerMeter& device, AlarmMonitor* alarms, MeterCommands* commands)
+    : m_config(std::move(config)), m_device(device), m_alarms(alarms), m_commands(commands)
 {
     if (m_config.station.empty())
         m_config.station = hostName();
@@ -139,14 +171,26 @@ bool MqttPublisher::start()
 {
     if (m_mosq)
         return true;
+    // Said where the operator looks: a link that does not start has no later poll to say it.
+    if (const std::string why = MqttConfig::topicLevelProblem(m_config.station); !why.empty())
+        return refuseToStart("MQTT: Station \"" + printable(m_config.station) + "\" refused: " + why + "; not publishing");
+    if (const std::string why = MqttConfig::topicLevelProblem(m_config.topicPrefix); !why.empty())
+        return refuseToStart("MQTT: TopicPrefix \"" + printable(m_config.topicPrefix) + "\" refused: " + why +
+                             "; not publishing");
+    if (m_config.tls && !m_config.caFile.empty()) {
+        if (FILE* f = std::fopen(m_config.caFile.c_str(), "r"))
+            std::fclose(f);
+        else
+            return refuseToStart("MQTT: TLS refused: the CAFile \"" + printable(m_config.caFile) +
+                                 "\" cannot be read: " + std::strerror(errno) + "; not publishing");
+    }
     initLibrary();
     const std::string id = "brivane-" + m_config.station + "-" + std::to_string(getpid());
     m_mosq = mosquitto_new(id.c_str(), true, this);
-    if (!m_mosq) {
-        BV_LOG_ERROR(m_log, kTag, "MQTT: cannot create the client: " << std::strerror(errno));
-        return false;
-    }
+    if (!m_mosq)
+        return refuseToStart(std::string("MQTT: cannot create the client: ") + std::strerror(errno));
     mosquitto_threaded_set(m_mosq, true);
+    mosquitto_max_inflight_messages_set(m_mosq, static_cast<unsigned>(kMaxInFlight));
     mosquitto_connect_callback_set(m_mosq, &MqttPublisher::onConnect);
     mosquitto_disconnect_callback_set(m_mosq, &MqttPublisher::onDisconnect);
     mosquitto_publish_callback_set(m_mosq, &MqttPublisher::onPublish);
@@ -160,20 +204,16 @@ bool MqttPublisher::start()
         const char* caFile = m_config.caFile.empty() ? nullptr : m_config.caFile.c_str();
         rc = mosquitto_tls_set(m_mosq, caFile, caFile ? nullptr : "/etc/ssl/certs", nullptr, nullptr, nullptr);
         if (rc != MOSQ_ERR_SUCCESS) {
-            BV_LOG_ERROR(m_log, kTag, "MQTT: TLS cannot be set up with CAFile \"" << m_config.caFile
-                                                                                 << "\": " << mosquitto_strerror(rc));
-            note("MQTT: TLS cannot be set up, the CA file \"" + m_config.caFile + "\" cannot be used");
-            return false;
+            return refuseToStart("MQTT: TLS cannot be set up with the CAFile \"" + printable(m_config.caFile) +
+                                 "\": " + mosquitto_strerror(rc) + "; not publishing");
         }
     }
     const std::string will = statusPayload(false);
     if (rc == MOSQ_ERR_SUCCESS)
         rc = mosquitto_will_set(m_mosq, topic("status").c_str(), static_cast<int>(will.size()), will.data(),
                                 m_config.qos, true);
-    if (rc != MOSQ_ERR_SUCCESS) {
-        BV_LOG_ERROR(m_log, kTag, "MQTT: settings refused: " << mosquitto_strerror(rc));
-        return false;
-    }
+    if (rc != MOSQ_ERR_SUCCESS)
+        return refuseToStart(std::string("MQTT: settings refused by libmosquitto: ") + mosquitto_strerror(rc));
 
     m_device.Store().AddListener(this);
     m_device.AddListener(this);
@@ -213,6 +253,7 @@ void MqttPublisher::stop()
     if (!m_queue.empty())
         BV_LOG(m_log, log::Level::Warn, kTag,
                "MQTT: " << m_queue.size() << " messages not delivered at the end");
+    tellDropped(true);
     m_closing = true;
     if (m_connected) {
         mosquitto_disconnect(m_mosq);
@@ -336,12 +377,16 @@ void MqttPublisher::poll()
         m_draining = m_handed > 0;
         m_drainPolls = 0;
         queueStatus(true);
+        tellDropped(false);
     }
     if (m_draining && (m_handed == 0 || ++m_drainPolls > kDrainPolls))
         m_draining = false;
     for (const std::string& text : in.notes)
         if (m_onStatus)
             m_onStatus(text);
+    if (m_commands)
+        for (const auto& [kind, what] : in.unread)
+            m_commands->refuseUnread(kind, "MQTT", what);
     for (const std::string& command : in.commands)
         runCommand(command);
     if (connected && !m_draining)
@@ -370,23 +415,65 @@ void MqttPublisher::handOver()
     }
 }
 
-void MqttPublisher::runCommand(const std::string& command)
+bool MqttPublisher::refuseToStart(const std::string& text)
 {
-    BV_LOG(m_log, log::Level::Info, kTag, "MQTT: command \"" << command << "\"");
-    if (command == "start") {
-        // Never into a running calibration.
-        if (!m_device.Measuring())
-            m_device.StartMeasuring(0, 1);
-    } else if (command == "stop") {
-        if (m_device.MeasuringActive())
-            m_device.StartMeasuring(0, 0);
-    } else if (command == "zero") {
-        // As the window's zero button: the newest reading becomes the new zero.
-        const MeasurePoint* newest = m_device.Store().pGetLastMeasureValue();
-        m_device.m_dZeroOffset = newest ? m_device.m_dZeroOffset + newest->power : 0.0;
-    } else {
-        BV_LOG(m_log, log::Level::Warn, kTag, "MQTT: unknown command \"" << command << "\" ignored");
+    BV_LOG_ERROR(m_log, kTag, text);
+    if (m_onStatus)
+        m_onStatus(text);
+    return false;
+}
+
+void MqttPublisher::tellDropped(bool atEnd)
+{
+    if (m_dropped == m_droppedTold && !(atEnd && m_dropped > 0))
+        return;
+    const unsigned long now = m_dropped - m_droppedTold;
+    std::string text = "MQTT: " + std::to_string(atEnd ? m_dropped : now) + " messages dropped " +
+                       (atEnd ? "in this run" : "while the broker was away") + " (queue limit " +
+                       std::to_string(m_config.queueLimit) + " messages)";
+    if (!atEnd && m_droppedTold > 0)
+        text += ", " + std::to_string(m_dropped) + " in this run";
+    m_droppedTold = m_dropped;
+    BV_LOG(m_log, log::Level::Warn, kTag, text);
+    if (m_onStatus)
+        m_onStatus(text);
+}
+
+bool MqttPublisher::takeCommandToken()
+{
+    const auto now = std::chrono::steady_clock::now();
+    if (m_tokensAt != std::chrono::steady_clock::time_point{}) {
+        const double seconds = std::chrono::duration<double>(now - m_tokensAt).count();
+        m_commandTokens = std::min(kCommandBurst, m_commandTokens + seconds * kCommandsPerSecond);
     }
+    m_tokensAt = now;
+    if (m_commandTokens < 1)
+        return false;
+    m_commandTokens -= 1;
+    return true;
+}
+
+void MqttPublisher::runCommand(const std::string& word)
+{
+    if (!m_commands)
+        return;
+    if (!takeCommandToken()) {
+        m_commands->refuseUnread(Refusal::TooMany, "MQTT", strings::text(strings::kCommandTooMany));
+        return;
+    }
+    const std::optional<MeterCommand> command = commandFromWord(word);
+    if (!command) {
+        m_commands->refuseUnread(Refusal::UnknownWord, "MQTT",
+                                 strings::fill(strings::text(strings::kCommandUnknownWord), {word}));
+        return;
+    }
+    const CommandOutcome outcome = m_commands->run({*command, CommandSource::Remote}, "MQTT");
+    // The caller hears what came of it; the window and the CLI hear of refusals through the door.
+    std::string s = "{\"time\":" + jsonQuoted(isoTime(nowMs())) + ",\"command\":" + jsonQuoted(commandWord(*command)) +
+                    ",\"result\":" + jsonQuoted(outcome.resultWord());
+    if (!outcome.text.empty())
+        s += ",\"reason\":" + jsonQuoted(outcome.text);
+    enqueue(Kind::Reply, topic("command/result"), s + "}", false);
 }
 
 // --- the network thread ----------------------------------------------------
@@ -427,6 +514,7 @@ void MqttPublisher::networkLoop()
 {
     bool initialised = false;
     bool attached = false;
+    bool reached = false;
     int delay = kFirstRetryMs;
     while (!m_stopping) {
         if (!attached) {
@@ -449,19 +537,23 @@ void MqttPublisher::networkLoop()
                 continue;
             }
             attached = true;
+            reached = false;
         }
         const int rc = mosquitto_loop(m_mosq, 100, 1);
         if (rc == MOSQ_ERR_SUCCESS) {
-            if (m_connected)
+            if (m_connected) {
                 delay = kFirstRetryMs;
+                reached = true;
+            }
             continue;
         }
         attached = false;
         if (m_closing)
             break;
-        // A refusal was reported with the broker's reason already.
+        // A refusal was reported with the broker's reason already; a broker
+        // never reached was not lost.
         if (rc != MOSQ_ERR_CONN_REFUSED)
-            report(rc, "lost the broker at");
+            report(rc, reached ? "lost the broker at" : "cannot reach the broker at");
         sleepFor(delay);
         delay = std::min(delay * 2, kLastRetryMs);
     }
@@ -513,10 +605,25 @@ void MqttPublisher::onMessage(mosquitto*, void* self, const mosquitto_message* m
     auto* p = static_cast<MqttPublisher*>(self);
     if (!message || !message->topic || p->topic("command") != message->topic)
         return;
-    const std::string text(static_cast<const char*>(message->payload),
-                           static_cast<std::size_t>(std::max(message->payloadlen, 0)));
+    const auto size = static_cast<std::size_t>(std::max(message->payloadlen, 0));
     std::lock_guard<std::mutex> lock(p->m_mutex);
-    p->m_shared.commands.push_back(commandWord(text));
+    // Said without the payload: a hostile one must not fill the log.
+    if (message->retain) {
+        p->m_shared.unread.emplace_back(Refusal::Retained, strings::text(strings::kCommandRetained));
+        return;
+    }
+    if (size > kMaxCommandBytes) {
+        p->m_shared.unread.emplace_back(
+            Refusal::TooLong, strings::fill(strings::text(strings::kCommandTooLong),
+                                            {std::to_string(size), std::to_string(kMaxCommandBytes)}));
+        return;
+    }
+    // More than a burst between two heartbeats is a flood, not an operator.
+    if (p->m_shared.commands.size() >= static_cast<std::size_t>(kCommandBurst)) {
+        p->m_shared.unread.emplace_back(Refusal::TooMany, strings::text(strings::kCommandTooMany));
+        return;
+    }
+    p->m_shared.commands.push_back(payloadWord(std::string(static_cast<const char*>(message->payload), size)));
 }
 
 } // namespace bv

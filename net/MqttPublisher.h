@@ -1,5 +1,6 @@
 #pragma once
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -14,6 +15,7 @@
 #include "control/DeviceDoc.h"
 #include "data/MeasurePoint.h"
 #include "devices/Alarms.h"
+#include "devices/MeterCommands.h"
 #include "platform/Logging.h"
 
 struct mosquitto;
@@ -43,21 +45,38 @@ struct MqttConfig {
     static MqttConfig fromSettings(const ProgramSettings& settings);
     // "HOST" or "HOST:PORT"; false when the port is not a number in 1..65535.
     bool setBroker(const std::string& hostAndPort);
+    // Why a station name or topic prefix cannot be one level of a topic
+    // (empty when it can): no / + #, no leading $, printable, at most
+    // kMaxNameBytes.
+    static constexpr std::size_t kMaxNameBytes = 64;
+    static std::string topicLevelProblem(const std::string& name);
 };
 
 // Publishes readings, alarms and the link state to an MQTT broker and takes
-// start/stop/zero commands from it. The heartbeat thread only queues and
+// commands from it, which run through the core's command door as a remote
+// caller's. Retained messages are never commands: they would run again on
+// every reconnect. The heartbeat thread only queues and
 // hands messages over; a network thread of ours talks to the broker, so a
 // broker that is down or slow never holds up measuring. Readings wait in a
-// bounded queue while the broker is away and go out in order afterwards.
+// bounded queue while the broker is away and go out afterwards: each at
+// least once, a reading's seq tells repeats and order.
 class MqttPublisher final : public IDocListener, public IDeviceListener, public IAlarmListener {
 public:
     using StatusHandler = std::function<void(const std::string&)>;
-    static constexpr std::size_t kMaxInFlight = 20;
+    // Handed to libmosquitto and not yet confirmed. The heartbeat hands over
+    // ten times a second, so this bounds how fast a backlog drains.
+    static constexpr std::size_t kMaxInFlight = 500;
     static constexpr std::size_t kQueueMinimum = 100;
+    // A command is a word or {"command":"word"}: anything longer is dropped unread.
+    static constexpr std::size_t kMaxCommandBytes = 256;
+    // Commands taken in a burst, and per second after it.
+    static constexpr double kCommandBurst = 10;
+    static constexpr double kCommandsPerSecond = 5;
 
-    // alarms may be null: then only publishAlarm feeds the alarm topic.
-    MqttPublisher(MqttConfig config, CPowerMeter& device, AlarmMonitor* alarms = nullptr);
+    // alarms may be null: then only publishAlarm feeds the alarm topic;
+    // commands may be null: then none are taken.
+    MqttPublisher(MqttConfig config, CPowerMeter& device, AlarmMonitor* alarms = nullptr,
+                  MeterCommands* commands = nullptr);
     ~MqttPublisher() override;
     MqttPublisher(const MqttPublisher&) = delete;
     MqttPublisher& operator=(const MqttPublisher&) = delete;
@@ -90,7 +109,7 @@ public:
     unsigned long readingsQueued() const { return m_sequence; }
 
 private:
-    enum class Kind { Reading, Alarm, Status };
+    enum class Kind { Reading, Alarm, Status, Reply };
     struct Outgoing {
         Kind kind;
         std::string topic;
@@ -101,6 +120,7 @@ private:
     struct Shared {  // written by the network thread, read on the heartbeat
         std::vector<int> published;
         std::vector<std::string> commands;
+        std::vector<std::pair<Refusal, std::string>> unread;  // refused on arrival
         std::vector<std::string> notes;
         unsigned connects = 0;
     };
@@ -110,6 +130,9 @@ private:
     void queueStatus(bool online);
     std::string statusPayload(bool online) const;
     void runCommand(const std::string& command);
+    void tellDropped(bool atEnd);
+    bool refuseToStart(const std::string& text);  // heartbeat thread, before the network thread runs
+    bool takeCommandToken();
     void note(const std::string& text);  // network thread
     void report(int rc, const char* what);  // network thread
     void networkLoop();
@@ -123,6 +146,7 @@ private:
     MqttConfig m_config;
     CPowerMeter& m_device;
     AlarmMonitor* m_alarms;
+    MeterCommands* m_commands;
     StatusHandler m_onStatus;
     std::function<std::string()> m_describeLink;
     mosquitto* m_mosq = nullptr;
@@ -143,7 +167,10 @@ private:
     int m_drainPolls = 0;
     unsigned long m_sequence = 0;
     unsigned long m_dropped = 0;
+    unsigned long m_droppedTold = 0;  // the total the operator last heard
     std::vector<std::string> m_activeAlarms;
+    double m_commandTokens = kCommandBurst;
+    std::chrono::steady_clock::time_point m_tokensAt{};
     bool m_listening = false;
     log::Logger m_log{"MqttPublisher"};
 };

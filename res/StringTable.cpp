@@ -107,6 +107,8 @@ const std::map<unsigned, std::string>& builtIn()
         {61470, "The settings file %s holds the MQTT password and may be read by other users.\n"
                 "Make it readable by its owner only (chmod 600)."},
         {61471, "Device Address=%s in the settings is no bus address (0 to 255): %s is used."},
+        {61472, "The settings file %s has no \"[Version] no=%s\" line, so it was replaced by the initial "
+                "settings.\nThe old file is kept as %s: copy what you need from it into the new one."},
 
         // Questions, link state, alarms, the zero field and the averaging
         {kUnknownShutterQuestion, "Shutter state unknown! Continue anyway?"},
@@ -138,6 +140,24 @@ const std::map<unsigned, std::string>& builtIn()
         {kAlarmWasActive, "%s to %s"},
         {kCalibrationWindowItem, "%ds calibration"},
         {kAlarmLogTime, "Time"},
+        {kCommandNoMeter, "\"%s\" refused: no meter found"},
+        {kCommandIdentifying, "\"%s\" refused: the meter is being identified; try again when it has answered"},
+        {kCommandCalibrating, "\"%s\" refused: the electronic calibration runs (stop it first)"},
+        {kCommandMeasuring, "\"%s\" refused: a measurement runs (stop it first)"},
+        {kCommandShutterUnknown, "\"%s\" refused: the shutter state is unknown; open the shutter or start at the meter"},
+        {kCommandNoCalibration, "\"%s\" refused: the %s has no electronic calibration"},
+        {kCommandLaserOn, "\"%s\" refused: laser power detected (%s W)"},
+        {kCommandNoReading, "\"%s\" refused: no current reading"},
+        {kCommandNoShutter, "\"%s\" refused: the meter has no shutter"},
+        {kCommandShutterMoving, "\"%s\" refused: the shutter is moving"},
+        {kCommandNotANumber, "\"%s\" refused: \"%s\" is not a number"},
+        {kCommandCancelled, "\"%s\" cancelled"},
+        {kCommandNotStarted, "\"%s\" could not start"},
+        {kCommandRetained, "retained command ignored: commands must not be retained"},
+        {kCommandTooLong, "command of %s bytes dropped unread (at most %s)"},
+        {kCommandTooMany, "too many commands: dropped unread"},
+        {kCommandUnknownWord, "unknown command \"%s\" ignored"},
+        {kCommandRefusalsHeld, " (and %s more of this kind since the last report)"},
         {kAlarmLogAlarm, "Alarm"},
         {kAlarmLogEvent, "Event"},
 

@@ -61,6 +61,25 @@ inline constexpr unsigned kOsErrorBusy = 61438;
 inline constexpr unsigned kOsErrorNoDevice = 61439;
 inline constexpr unsigned kOsErrorNameTooLong = 61440;
 inline constexpr unsigned kOsErrorTooManyFiles = 61441;
+// Commands refused, and why.
+inline constexpr unsigned kCommandNoMeter = 61490;
+inline constexpr unsigned kCommandIdentifying = 61491;
+inline constexpr unsigned kCommandCalibrating = 61492;
+inline constexpr unsigned kCommandMeasuring = 61493;
+inline constexpr unsigned kCommandShutterUnknown = 61494;
+inline constexpr unsigned kCommandNoCalibration = 61495;
+inline constexpr unsigned kCommandLaserOn = 61496;
+inline constexpr unsigned kCommandNoReading = 61497;
+inline constexpr unsigned kCommandNoShutter = 61498;
+inline constexpr unsigned kCommandShutterMoving = 61499;
+inline constexpr unsigned kCommandNotANumber = 61500;
+inline constexpr unsigned kCommandCancelled = 61501;
+inline constexpr unsigned kCommandNotStarted = 61502;
+inline constexpr unsigned kCommandRetained = 61503;
+inline constexpr unsigned kCommandTooLong = 61504;
+inline constexpr unsigned kCommandTooMany = 61505;
+inline constexpr unsigned kCommandUnknownWord = 61506;
+inline constexpr unsigned kCommandRefusalsHeld = 61507;
 
 // The serial link's error messages, one per kind 0..8, held in the table from
 // kCommErrorBase on so that a language module can replace them too. Kinds

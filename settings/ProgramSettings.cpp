@@ -25,6 +25,7 @@ constexpr std::size_t kStartfileBuffer = 199;
 constexpr unsigned kMsgNotWritable = 61248;
 constexpr unsigned kMsgPasswordReadable = 61470;
 constexpr unsigned kMsgAddressOutOfRange = 61471;
+constexpr unsigned kMsgReplaced = 61472;
 
 const std::string& S(unsigned id) { return strings::text(id); }
 
@@ -218,7 +219,18 @@ int ProgramSettings::Open(const std::string& fileName, IPrompt& prompt)
     ProfileDocument document(content);
     const int version = document.getInt("Version", "no", 0);
     if (version != Version()) {
-        BV_LOG_DEBUG(logger(), kTag, "Open: file version " << version << " replaced by a new file");
+        // An operator may have written it by hand: it is kept, never lost.
+        const std::string kept = path + ".replaced";
+        if (!fs.canReplace(path) || !fs.replaceOwnerOnly(kept, content)) {
+            BV_LOG_ERROR(logger(), kTag, "Open: " << path << " has file version " << version << " and cannot be kept as "
+                                                  << kept << ": it stays as it is, the initial settings are used");
+            prompt.show(S(kMsgNotWritable), PromptButtons::Ok, PromptIcon::Exclamation);
+            return 0;
+        }
+        BV_LOG_WARN(logger(), kTag, "Open: " << path << " has file version " << version
+                                             << ": replaced by the initial settings, the old file kept as " << kept);
+        prompt.show(strings::fill(S(kMsgReplaced), {path, std::to_string(Version()), kept}), PromptButtons::Ok,
+                    PromptIcon::Exclamation);
         if (!fs.remove(path)) {
             prompt.show(S(kMsgNotWritable), PromptButtons::Ok, PromptIcon::Exclamation);
             return 0;

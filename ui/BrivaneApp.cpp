@@ -43,7 +43,7 @@ const log::Logger& logger()
 bool isScene(const std::string& s)
 {
     return s == "normal" || s == "nowater" || s == "stale" || s == "ec" || s == "thermalizing" || s == "week" ||
-           s == "gap" || s == "small" || s == "alarm" || s == "nometer" || s == "stopped" || s == "verdict";
+           s == "gap" || s == "small" || s == "alarm" || s == "nometer" || s == "stopped" || s == "verdict" || s == "refused";
 }
 
 // "--name=value" or "--name value".
@@ -221,6 +221,11 @@ int BrivaneApp::Startup(const std::string& executableDirectory)
     }
     if (m_world)
         m_world->meter().setAddress(m_core->device()->m_byDevice);
+    if (MeterCommands* commands = m_core->commands())
+        commands->setReporter([this](const std::string& text) {
+            if (m_window)
+                m_window->AddErrorMessage(text, status::kWarning);
+        });
     m_core->StartPlantLink(MqttConfig::fromSettings(*m_settings),
                            [this](const std::string& text) {
                                // Told from the heartbeat: the window's thread.
@@ -337,7 +342,7 @@ bool BrivaneApp::PlayScene(const std::string& scene)
         runFor(5000);
         return true;
     }
-    const bool calibration = scene == "ec" || scene == "thermalizing" || scene == "verdict";
+    const bool calibration = scene == "ec" || scene == "thermalizing" || scene == "verdict" || scene == "refused";
     // Laser off (for a calibration but for some stray light, so the
     // calorimeter reads a little more than the heater's electrical power).
     meter.setLaserPower(calibration ? 25 : 0);
@@ -406,6 +411,11 @@ bool BrivaneApp::PlayScene(const std::string& scene)
             return !m_core->device()->CalibrationRunning();
         }
         runFor(scene == "ec" ? 75000 : 8000);
+        if (scene == "refused") {
+            // The plant network asks for a plain measurement over the calibration.
+            m_core->commands()->run({MeterCommand::Start, CommandSource::Remote}, "MQTT");
+            runFor(2000);
+        }
         return true;
     }
     if (scene == "week")

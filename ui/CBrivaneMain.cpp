@@ -137,7 +137,7 @@ void CBrivaneMain::buildControls()
 {
     m_value = new CValuePanel(*m_pDevice, *m_pDoc, m_settings, *this, this);
     m_value->valueArea()->setStateProvider([this] { return valueAreaState(); });
-    m_control = new CControlPanel(*m_pDevice, *m_pDoc, m_prompt, *this, this);
+    m_control = new CControlPanel(*m_pDevice, m_prompt, *m_core.commands(), *this, this);
     m_plot = new CPlotPanel(*m_pDevice, *m_pDoc, m_settings, *this, this);
     m_status = new CStatusPanel(*m_pDevice, *m_pDoc, m_settings, *this, this);
     connect(m_control->shutterButton(), &QPushButton::clicked, this, [this] { OnShutterButton(); });

@@ -9,7 +9,6 @@
 #include <cmath>
 #include <optional>
 
-#include "data/CBrivaneDoc.h"
 #include "devices/PowerMeter.h"
 #include "platform/Prompt.h"
 #include "res/StringTable.h"
@@ -28,11 +27,6 @@ using panel::logger;
 using panel::qs;
 
 constexpr int kZeroEditMax = 40;
-// The offset is kept and shown to the milliwatt.
-constexpr double kZeroResolution = 1000.0;
-
-double toResolution(double watts) { return std::round(watts * kZeroResolution) / kZeroResolution; }
-
 // The operator's decimal mark is a comma or a point whatever the language;
 // group marks are refused, as "1.500" would mean 1500 W to one reader and
 // 1.5 W to another. A trailing unit "W" is allowed.
@@ -53,7 +47,7 @@ std::optional<double> parseOffset(const QString& typed)
 
 QString formatOffset(double watts)
 {
-    QString text = QString::number(toResolution(watts), 'f', 3);
+    QString text = QString::number(zeroOffsetResolution(watts), 'f', 3);
     while (text.endsWith(QLatin1Char('0')))
         text.chop(1);
     if (text.endsWith(QLatin1Char('.')))
@@ -65,9 +59,9 @@ QString formatOffset(double watts)
 
 } // namespace
 
-CControlPanel::CControlPanel(CPowerMeter& device, CBrivaneDoc& doc, IPrompt& prompt, IPanelHost& host,
-                             QObject* parent)
-    : QObject(parent), m_device(device), m_doc(doc), m_prompt(prompt), m_host(host)
+CControlPanel::CControlPanel(CPowerMeter& device, IPrompt& prompt, MeterCommands& commands,
+                             IPanelHost& host, QObject* parent)
+    : QObject(parent), m_device(device), m_prompt(prompt), m_commands(commands), m_host(host)
 {
     using W = CBrivaneMain;
     m_shutterPicture = new ShutterPicture;
@@ -134,19 +128,21 @@ bool CControlPanel::refuseWithoutMeter()
     return true;
 }
 
+bool CControlPanel::command(MeterCommand which, double value)
+{
+    const CommandOutcome outcome = m_commands.run({which, CommandSource::Operator, value}, "window");
+    if (outcome.refused() && outcome.refusal != Refusal::Cancelled)
+        m_host.ReportToOperator(outcome.text, status::kWarning);
+    return outcome.done();
+}
+
 void CControlPanel::OnStartstop()
 {
     guarded("OnStartstop", [&] {
         if (!m_device.MeasuringActive() && refuseWithoutMeter())
             return;
         m_bCalibrationLayout = 0;
-        if (m_device.MeasuringActive()) {
-            m_device.StartMeasuring(0, 0);
-            BV_LOG_DEBUG(logger(), kTag, " Stop measurement");
-        } else {
-            m_device.StartMeasuring(0, 1);
-            BV_LOG_DEBUG(logger(), kTag, " Start measurement");
-        }
+        command(m_device.MeasuringActive() ? MeterCommand::Stop : MeterCommand::Start);
         m_host.UpdateValueArea();
     });
 }
@@ -157,13 +153,10 @@ void CControlPanel::OnCalibration()
         if (!m_device.CalibrationRunning() && refuseWithoutMeter())
             return;
         m_bCalibrationLayout = 1;
-        if (m_device.CalibrationRunning()) {
-            m_device.StartMeasuring(1, 0);
-        } else {
-            m_prompt.show(strings::text(61302), PromptButtons::Ok, PromptIcon::Exclamation);
+        if (m_device.CalibrationRunning())
+            command(MeterCommand::Stop);
+        else if (command(MeterCommand::Calibrate))
             m_host.ShowAverageMode();
-            m_device.StartMeasuring(1, 1);
-        }
         m_host.UpdateValueArea();
     });
 }
@@ -181,12 +174,11 @@ void CControlPanel::OnShutterButton(status::ShutterAction action)
         m_host.MyUpdate(CBrivaneMain::kPartShutter);
         break;
     case status::ShutterAction::Close:
-        m_device.CloseShutter();
-        m_shutterButton->setEnabled(false);
-        break;
     case status::ShutterAction::Open:
-        m_device.OpenShutter();
-        m_shutterButton->setEnabled(false);
+        if (command(action == status::ShutterAction::Open ? MeterCommand::OpenShutter : MeterCommand::CloseShutter))
+            m_shutterButton->setEnabled(false);
+        else
+            m_host.MyUpdate(CBrivaneMain::kPartShutter);
         break;
     case status::ShutterAction::None:
         break;
@@ -196,9 +188,7 @@ void CControlPanel::OnShutterButton(status::ShutterAction action)
 void CControlPanel::OnTakenull()
 {
     guarded("OnTakenull", [&] {
-        const MeasurePoint* newest = m_doc.pGetLastMeasureValue();
-        // The point is already net of the old offset: adding it zeroes the reading.
-        m_device.m_dZeroOffset = newest ? toResolution(m_device.m_dZeroOffset + newest->power) : 0.0;
+        command(MeterCommand::Zero);
         m_host.MyUpdate(CBrivaneMain::kPartZero);
     });
 }
@@ -209,7 +199,7 @@ void CControlPanel::OnZeroApply()
         const QString typed = m_zeroEdit->text().left(kZeroEditMax);
         const std::optional<double> offset = parseOffset(typed);
         if (offset) {
-            m_device.m_dZeroOffset = toResolution(*offset);
+            command(MeterCommand::SetZero, *offset);
             m_zeroEdit->setStyleSheet(QString());
         } else {
             // Refused aloud: the field goes back to what is in force.

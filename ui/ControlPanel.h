@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "devices/MeterCommands.h"
 #include "ui/MainPanels.h"
 
 class QLabel;
@@ -11,7 +12,6 @@ class QPushButton;
 
 namespace bv {
 
-class CBrivaneDoc;
 class CPowerMeter;
 class IPrompt;
 class ShutterPicture;
@@ -24,7 +24,8 @@ enum class ShutterAction;
 class CControlPanel : public QObject {
     Q_OBJECT
 public:
-    CControlPanel(CPowerMeter& device, CBrivaneDoc& doc, IPrompt& prompt, IPanelHost& host, QObject* parent);
+    CControlPanel(CPowerMeter& device, IPrompt& prompt, MeterCommands& commands, IPanelHost& host,
+                  QObject* parent);
 
     // Button texts and the zero edit's first text: the offset in force.
     void initControls();
@@ -58,10 +59,12 @@ public:
 private:
     // No meter answered: a box says why nothing starts.
     bool refuseWithoutMeter();
+    // Runs it through the core's door; a refusal goes to the status list.
+    bool command(MeterCommand command, double value = 0.0);
 
     CPowerMeter& m_device;
-    CBrivaneDoc& m_doc;
     IPrompt& m_prompt;
+    MeterCommands& m_commands;
     IPanelHost& m_host;
     uint8_t m_bCalibrationLayout = 0;
     bool m_bShutterHidden = false;

@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -30,6 +31,7 @@
 #include "settings/ProgramSettings.h"
 #include "sim/SimWorld.h"
 #include "support/LogCapture.h"
+#include "support/MqttBroker.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TempDir.h"
 
@@ -37,87 +39,10 @@ namespace bv {
 namespace {
 
 using namespace std::chrono_literals;
-const std::string kBroker = "/usr/sbin/mosquitto";
+using test::Broker;
+using test::waitFor;
+const std::string kBroker = test::kMosquitto;
 const std::string kCli = BRIVANE_BINARY_DIR "/cli/brivane-cli";
-
-int freePort()
-{
-    const int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-    close(s);
-    return ntohs(a.sin_port);
-}
-
-bool accepts(int port)
-{
-    const int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool ok = connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    close(s);
-    return ok;
-}
-
-bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit)
-{
-    const auto until = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > until)
-            return false;
-        std::this_thread::sleep_for(10ms);
-    }
-    return true;
-}
-
-// A mosquitto of its own in a temporary directory, with persistence so that
-// a subscriber's session survives a broker restart.
-class Broker {
-public:
-    explicit Broker(const std::string& extra = "") : m_port(freePort())
-    {
-        std::ofstream(m_dir.file("mosquitto.conf"))
-            << "listener " << m_port << " 127.0.0.1\n"
-            << (extra.empty() ? "allow_anonymous true\n" : extra) << "persistence true\n"
-            << "persistence_location " << m_dir.path() << "/\n"
-            << "log_dest file " << m_dir.file("mosquitto.log") << "\n";
-        // Started as root it changes to the user "mosquitto", who must write here.
-        std::filesystem::permissions(m_dir.path(), std::filesystem::perms::all);
-    }
-    ~Broker() { stop(); }
-
-    bool start()
-    {
-        m_pid = fork();
-        if (m_pid == 0) {
-            const std::string conf = m_dir.file("mosquitto.conf");
-            execl(kBroker.c_str(), kBroker.c_str(), "-c", conf.c_str(), static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        return waitFor([&] { return accepts(m_port); }, 5s);
-    }
-    void stop()
-    {
-        if (m_pid <= 0)
-            return;
-        kill(m_pid, SIGTERM);
-        waitpid(m_pid, nullptr, 0);
-        m_pid = -1;
-    }
-    int port() const { return m_port; }
-    const test::TempDir& dir() const { return m_dir; }
-
-private:
-    test::TempDir m_dir;
-    int m_port;
-    pid_t m_pid = -1;
-};
 
 struct Message {
     std::string topic, payload;
@@ -156,9 +81,9 @@ public:
         mosquitto_destroy(m_mosq);
     }
     bool subscribed() { return waitFor([&] { return m_subscribed.load(); }, 5s); }
-    void publish(const std::string& topic, const std::string& payload)
+    void publish(const std::string& topic, const std::string& payload, bool retain = false)
     {
-        mosquitto_publish(m_mosq, nullptr, topic.c_str(), static_cast<int>(payload.size()), payload.data(), 1, false);
+        mosquitto_publish(m_mosq, nullptr, topic.c_str(), static_cast<int>(payload.size()), payload.data(), 1, retain);
     }
     std::vector<Message> on(const std::string& topic)
     {
@@ -273,6 +198,23 @@ protected:
         EXPECT_EQ(expected - 1, static_cast<long>(n));
         EXPECT_LE(duplicates, MqttPublisher::kMaxInFlight);
     }
+    // Sends a command and waits for its answer on command/result.
+    Message command(Subscriber& sub, const std::string& word)
+    {
+        const size_t before = sub.on("brivane/st1/command/result").size();
+        sub.publish("brivane/st1/command", word);
+        waitFor([&] { run(100); return sub.on("brivane/st1/command/result").size() > before; }, 5s);
+        const auto results = sub.on("brivane/st1/command/result");
+        return results.size() > before ? results.back() : Message{};
+    }
+    void restartBroker(Broker& broker)
+    {
+        broker.stop();
+        ASSERT_TRUE(waitFor([&] { run(100); return !core->plantLink()->connected(); }, 5s));
+        ASSERT_TRUE(broker.start());
+        ASSERT_TRUE(waitFor([&] { run(100); return core->plantLink()->connected(); }, 10s));
+        run(3000);
+    }
     void TearDown() override
     {
         if (core) {
@@ -326,6 +268,104 @@ TEST_F(MqttTest, SimulatedEcRunStartedByCommandDeliversEveryPointOnceInOrder)
     core->Shutdown();
     core.reset();
     ASSERT_TRUE(waitFor([&] { return text(sub.on("brivane/st1/status").back().payload, "state") == "offline"; }, 5s));
+}
+
+// Commands left on the broker, oversized or in a flood: none runs, and the
+// log says so in a few short lines.
+TEST_F(MqttTest, RetainedOversizedAndFloodedCommandsNeverRun)
+{
+    Broker broker;
+    ASSERT_TRUE(broker.start());
+    Subscriber sub(broker.port(), "brivane/st1/#");
+    ASSERT_TRUE(sub.subscribed());
+    test::LogCapture log({"MeterCommands"});
+    MqttConfig config;
+    config.acceptCommands = true;
+    const std::pair<const char*, bool> cases[] = {{"zero", true}, {"stop", true}, {"start", false}};
+    for (const auto& [word, measuring] : cases) {
+        SCOPED_TRACE(word);
+        const size_t before = sub.on("brivane/st1/command").size();
+        sub.publish("brivane/st1/command", word, true);
+        ASSERT_TRUE(waitFor([&] { return sub.on("brivane/st1/command").size() > before; }, 5s));
+        if (core) {
+            core->device()->Store().RemoveListener(points.get());
+            core->Shutdown();
+        }
+        startCore(broker, config);
+        if (measuring) {
+            ASSERT_TRUE(core->commands()->run({MeterCommand::Start}).done());
+            run(5000);
+            ASSERT_GT(core->device()->Store().pGetLastMeasureValue()->power, 100.0);
+        }
+        // Every reconnect hands the retained message over again.
+        for (int i = 0; i < 2; ++i) {
+            restartBroker(broker);
+            EXPECT_EQ(core->device()->MeasuringActive(), measuring);
+            EXPECT_EQ(core->device()->m_dZeroOffset, 0.0);
+        }
+    }
+    EXPECT_GE(log.count("MQTT: retained command ignored", "WARN"), 3u);
+
+    CPowerMeter* meter = core->device();
+    ASSERT_TRUE(core->commands()->run({MeterCommand::Start}).done());
+    sub.publish("brivane/st1/command", std::string(1 << 20, 'z'));
+    for (int i = 0; i < 300; ++i)
+        sub.publish("brivane/st1/command", "bogus");
+    ASSERT_TRUE(waitFor([&] { run(100); return log.has("MQTT: command of 1048576 bytes dropped unread"); }, 10s));
+    run(3000);
+    EXPECT_TRUE(meter->MeasuringActive());
+    EXPECT_EQ(meter->m_dZeroOffset, 0.0);
+    EXPECT_LE(log.count("MQTT: unknown command", "WARN") + log.count("MQTT: too many", "WARN"), 2u);
+    for (const auto& r : log.records())
+        EXPECT_LT(r.message.size(), 300u) << r.message.substr(0, 80);
+}
+
+// A calibration cannot be turned into something else from afar, a stop ends
+// it with the heater off, and no remote command ever asks a question.
+TEST_F(MqttTest, RemoteCommandsKeepACalibrationSafeAndNeverAsk)
+{
+    Broker broker;
+    ASSERT_TRUE(broker.start());
+    Subscriber sub(broker.port(), "brivane/st1/#");
+    ASSERT_TRUE(sub.subscribed());
+    MqttConfig config;
+    config.acceptCommands = true;
+    startCore(broker, config);
+    std::vector<std::string> told;
+    core->commands()->setReporter([&](const std::string& t) { told.push_back(t); });
+    CPowerMeter& meter = *core->device();
+    ASSERT_TRUE(waitFor([&] { run(100); return core->plantLink()->connected(); }, 5s));
+    ASSERT_TRUE(core->commands()->run({MeterCommand::Calibrate}).done());
+    run(3000);
+    ASSERT_TRUE(world->meter().heaterOn());
+
+    Message m = command(sub, "start");
+    EXPECT_EQ(text(m.payload, "result"), "refused") << m.payload;
+    EXPECT_NE(m.payload.find("\"reason\":\"\\\"start\\\" refused: the electronic calibration runs"), std::string::npos)
+        << m.payload;
+    run(3000);
+    EXPECT_TRUE(meter.CalibrationRunning());
+    EXPECT_TRUE(world->meter().heaterOn());
+    m = command(sub, "stop");
+    EXPECT_EQ(text(m.payload, "result"), "done") << m.payload;
+    run(5000);
+    EXPECT_FALSE(meter.m_Measuring.IsRunning());
+    EXPECT_FALSE(world->meter().heaterOn());
+
+    // Nobody stands at the meter to confirm an unknown shutter.
+    world->meter().reportShutterUnknown(true);
+    ASSERT_TRUE(core->commands()->run({MeterCommand::Single}).done());
+    run(3000);
+    ASSERT_EQ(meter.m_iShutterState, kShutterUnknown);
+    prompt.shown.clear();
+    m = command(sub, "start");
+    EXPECT_EQ(text(m.payload, "result"), "refused") << m.payload;
+    EXPECT_NE(m.payload.find("refused: the shutter state is unknown"), std::string::npos) << m.payload;
+    run(3000);
+    EXPECT_FALSE(meter.MeasuringActive());
+    EXPECT_TRUE(prompt.shown.empty()) << prompt.shown.front().text;
+    ASSERT_FALSE(told.empty());
+    EXPECT_NE(told.back().find("shutter"), std::string::npos) << told.back();
 }
 
 TEST_F(MqttTest, FlowAlarmIsRetainedWhileActiveAndItsClearingReplacesIt)
@@ -425,6 +465,104 @@ TEST_F(MqttTest, BrokerAwayTenSecondsLosesNoReading)
                             [](const std::string& n) { return n.find("lost the broker") != std::string::npos; }));
 }
 
+// A full queue drops the oldest readings: every one not dropped arrives, and
+// the operator hears the total when the broker returns and at the end.
+TEST_F(MqttTest, FullQueueSaysHowManyWereDroppedAndDeliversTheRest)
+{
+    Broker broker;
+    ASSERT_TRUE(broker.start());
+    Subscriber sub(broker.port(), "brivane/st1/reading");
+    ASSERT_TRUE(sub.subscribed());
+    MqttConfig config;
+    config.queueLimit = MqttPublisher::kQueueMinimum;
+    startCore(broker, config);
+    core->device()->StartMeasuring(0, 1);
+    ASSERT_TRUE(waitFor([&] { run(100); return core->plantLink()->connected(); }, 5s));
+    run(5000);
+    broker.stop();
+    ASSERT_TRUE(waitFor([&] { run(100); return !core->plantLink()->connected(); }, 5s));
+    for (int i = 0; i < 30; ++i) {
+        run(10000);
+        std::this_thread::sleep_for(20ms);
+    }
+    ASSERT_GT(core->plantLink()->dropped(), 100u);
+    ASSERT_TRUE(broker.start());
+    ASSERT_TRUE(waitFor([&] { run(100); return core->plantLink()->connected(); }, 10s));
+    core->device()->StartMeasuring(0, 0);
+    run(3000);
+    ASSERT_TRUE(drain());
+    const unsigned long dropped = core->plantLink()->dropped();
+    const size_t n = points->powers.size();
+    std::vector<bool> seen(n + 1, false);
+    ASSERT_TRUE(waitFor([&] {
+        size_t distinct = 0;
+        std::fill(seen.begin(), seen.end(), false);
+        for (const Message& m : sub.on("brivane/st1/reading")) {
+            const long seq = field(m.payload, "seq");
+            if (seq >= 1 && seq <= static_cast<long>(n) && !seen[seq]) {
+                seen[seq] = true;
+                ++distinct;
+            }
+        }
+        return distinct + dropped == n;
+    }, 10s)) << dropped << " dropped of " << n;
+    // The oldest made room: the newest came through whole.
+    for (size_t seq = n - MqttPublisher::kQueueMinimum / 2; seq <= n; ++seq)
+        EXPECT_TRUE(seen[seq]) << seq;
+    const std::string total = std::to_string(dropped) + " messages dropped";
+    EXPECT_TRUE(std::any_of(notes.begin(), notes.end(), [&](const std::string& t) {
+        return t.find(total + " while the broker was away") != std::string::npos;
+    })) << total;
+    core->device()->Store().RemoveListener(points.get());
+    core->Shutdown();
+    core.reset();
+    EXPECT_NE(notes.back().find(total + " in this run"), std::string::npos) << notes.back();
+}
+
+// What keeps the link from working is said to the operator, not only logged.
+TEST_F(MqttTest, BrokerNeverReachedAndRefusedSettingsAreSaidPlainly)
+{
+    Broker never;  // not started: nobody listens on its port
+    startCore(never);
+    ASSERT_TRUE(waitFor([&] { run(100); return !notes.empty(); }, 5s));
+    EXPECT_NE(notes.front().find("cannot reach the broker at 127.0.0.1:" + std::to_string(never.port())),
+              std::string::npos) << notes.front();
+    for (const std::string& n : notes)
+        EXPECT_EQ(n.find("lost"), std::string::npos) << n;
+
+    struct Case {
+        const char* station;
+        const char* prefix;
+        const char* ca;
+        const char* said;
+    };
+    const std::string longName(100, 's');
+    const Case cases[] = {
+        {"a/b", "brivane", "", "Station \"a/b\" refused: a topic level may not hold / + or #"},
+        {"#", "brivane", "", "Station \"#\" refused"},
+        {longName.c_str(), "brivane", "", "refused: it is 100 bytes long, at most 64"},
+        {"st1", "$SYS", "", "TopicPrefix \"$SYS\" refused: topics beginning with $ are the broker's own"},
+        {"st1", "a+b", "", "TopicPrefix \"a+b\" refused"},
+        {"st1", "brivane", "/nonexistent/ca.pem", "CAFile \"/nonexistent/ca.pem\" cannot be read: No such file"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.said);
+        MqttConfig config;
+        config.enabled = true;
+        config.host = "127.0.0.1";
+        config.port = never.port();
+        config.station = c.station;
+        config.topicPrefix = c.prefix;
+        config.tls = c.ca[0] != 0;
+        config.caFile = c.ca;
+        notes.clear();
+        EXPECT_FALSE(core->StartPlantLink(config, [this](const std::string& t) { notes.push_back(t); }));
+        ASSERT_EQ(notes.size(), 1u);
+        EXPECT_NE(notes[0].find(c.said), std::string::npos) << notes[0];
+        EXPECT_NE(notes[0].find("not publishing"), std::string::npos) << notes[0];
+    }
+}
+
 TEST_F(MqttTest, WrongPasswordGivesOneLineAndMeasuringGoesOn)
 {
     test::TempDir pw;
@@ -487,21 +625,22 @@ TEST_F(MqttTest, CliJsonCsvAndReadingsGiveEachPointTheSameTime)
     EXPECT_EQ(said, "4\n");
 }
 
-TEST_F(MqttTest, LastWillAppearsWhenTheProgramIsKilled)
+TEST_F(MqttTest, CliTellsRefusalsOnStderrAndItsLastWillAppearsWhenKilled)
 {
     Broker broker;
     ASSERT_TRUE(broker.start());
     Subscriber sub(broker.port(), "brivane/lw/status");
     ASSERT_TRUE(sub.subscribed());
     test::TempDir cliDir;
-    std::ofstream(cliDir.file("BrivaneSoftware.ini")) << "[Version]\nno=15\n[MQTT]\nKeepAlive=5\n";
+    std::ofstream(cliDir.file("BrivaneSoftware.ini")) << "[Version]\nno=15\n[MQTT]\nKeepAlive=5\nAcceptCommands=1\n";
+    const std::string errFile = cliDir.file("err.txt");
     const std::string brokerArg = "127.0.0.1:" + std::to_string(broker.port());
     const pid_t cli = fork();
     ASSERT_GE(cli, 0);
     if (cli == 0) {
         const int devnull = open("/dev/null", O_WRONLY);
         dup2(devnull, STDOUT_FILENO);
-        dup2(devnull, STDERR_FILENO);
+        dup2(open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), STDERR_FILENO);
         chdir(cliDir.path().c_str());
         execl(kCli.c_str(), kCli.c_str(), "--simulate=ec", "--settings-dir", cliDir.path().c_str(), "--mqtt",
               brokerArg.c_str(), "--station", "lw", static_cast<char*>(nullptr));
@@ -511,9 +650,23 @@ TEST_F(MqttTest, LastWillAppearsWhenTheProgramIsKilled)
         auto s = sub.on("brivane/lw/status");
         return !s.empty() && text(s.back().payload, "measuring") == "true";
     }, 20s);
+    // Refusals reach the operator on stderr, short whatever was sent.
+    std::string said;
+    if (online) {
+        sub.publish("brivane/lw/command", "calibrate");
+        sub.publish("brivane/lw/command", std::string(1 << 20, 'z'));
+        waitFor([&] {
+            std::ifstream in(errFile);
+            said.assign(std::istreambuf_iterator<char>(in), {});
+            return said.find("bytes dropped unread") != std::string::npos;
+        }, 5s);
+    }
     kill(cli, SIGKILL);
     waitpid(cli, nullptr, 0);
     ASSERT_TRUE(online);
+    EXPECT_NE(said.find("brivane-cli: MQTT: \"calibrate\" refused: a measurement runs"), std::string::npos) << said;
+    EXPECT_NE(said.find("brivane-cli: MQTT: command of 1048576 bytes dropped unread"), std::string::npos) << said;
+    EXPECT_LT(said.size(), 4000u);
     const auto killed = std::chrono::steady_clock::now();
     ASSERT_TRUE(waitFor([&] { return text(sub.on("brivane/lw/status").back().payload, "state") == "offline"; }, 10s));
     // The broker gives up after one and a half keep-alive periods.

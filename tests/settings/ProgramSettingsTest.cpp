@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -16,6 +17,8 @@
 
 namespace bv {
 namespace {
+
+namespace fs = std::filesystem;
 
 const char* const kIni = "BrivaneSoftware.ini";
 const std::string kNotWritable =
@@ -156,16 +159,27 @@ TEST_F(ProgramSettingsTest, NoFileGivesTheFullDefaultFile)
     EXPECT_EQ(value("Open Shutter", "Target Address"), "0");
 }
 
-TEST_F(ProgramSettingsTest, OutdatedFileIsReplacedByDefaults)
+// A file an operator wrote by hand without the version line is kept beside
+// the new one, and the operator is told so once.
+TEST_F(ProgramSettingsTest, OutdatedFileIsReplacedByDefaultsAndKept)
 {
     for (const std::string& old : {std::string("[Version]\nno=14\n[Comm]\nPort=com7\n"),
-                                   std::string("[Comm]\nPort=com7\n[Setup]\nInterval=250\n")}) {
+                                   std::string("[Comm]\nPort=com7\n[MQTT]\nEnabled=1\nPassword=x\n")}) {
         SCOPED_TRACE(old);
         writeFile(path, old);
+        prompt.shown.clear();
         ProgramSettings s;
         s.m_sProgramDir = dir.path();
         ASSERT_EQ(s.Open(kIni, prompt), 1);
-        EXPECT_TRUE(prompt.shown.empty());
+        EXPECT_EQ(readFile(path + ".replaced"), old);
+        EXPECT_EQ(fs::status(path + ".replaced").permissions() & (fs::perms::group_all | fs::perms::others_all),
+                  fs::perms::none);
+        ASSERT_EQ(prompt.shown.size(), 1u);
+        EXPECT_NE(prompt.shown[0].text.find(path + ".replaced"), std::string::npos) << prompt.shown[0].text;
+        ProgramSettings again;
+        again.m_sProgramDir = dir.path();
+        ASSERT_EQ(again.Open(kIni, prompt), 1);
+        EXPECT_EQ(prompt.shown.size(), 1u);
         EXPECT_EQ(s.m_sPort, "com1");
         EXPECT_EQ(s.m_iInterval, 1000);
         EXPECT_EQ(s.m_rcWindow.right, 600);

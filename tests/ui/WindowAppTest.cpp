@@ -7,7 +7,9 @@
 #include <sstream>
 
 #include "data/CBrivaneDoc.h"
+#include "devices/PowerMeter.h"
 #include "link/CSerial.h"
+#include "net/MqttPublisher.h"
 #include "res/StringTable.h"
 #include "settings/ProfileFilesDouble.h"
 #include "sim/SimWorld.h"
@@ -15,6 +17,7 @@
 #include "ui/CNTGraph.h"
 #include "ui/StatusList.h"
 #include "ui/ValueArea.h"
+#include "support/MqttBroker.h"
 #include "WindowFixture.h"
 
 namespace bv {
@@ -127,6 +130,38 @@ TEST_F(WindowAppTest, LeavingDuringACalibrationAsksAndSwitchesTheHeaterOff)
     // Nothing runs the heartbeat any more but the shutdown itself.
     app->Shutdown();
     EXPECT_FALSE(meter.heaterOn());
+}
+
+// A start from the plant network never opens the shutter question inside the
+// heartbeat: it is refused, and the status list says why.
+TEST_F(WindowAppTest, RemoteStartWithTheShutterUnknownIsRefusedWithoutAQuestion)
+{
+    ASSERT_TRUE(fs::exists(test::kMosquitto)) << "install mosquitto (scripts/setup)";
+    test::Broker broker;
+    ASSERT_TRUE(broker.start());
+    writeIni("[Version]\nno=15\n[MQTT]\nEnabled=1\nHost=127.0.0.1\nPort=" + std::to_string(broker.port()) +
+             "\nStation=win\nAcceptCommands=1\n");
+    start();
+    app->world()->meter().reportShutterUnknown(true);
+    run(4000);
+    ASSERT_EQ(app->core().device()->m_iShutterState, kShutterUnknown);
+    ASSERT_TRUE(test::waitFor([&] { run(100); return app->core().plantLink()->connected(); }, std::chrono::seconds(5)));
+    const std::string pub = "mosquitto_pub -h 127.0.0.1 -p " + std::to_string(broker.port()) +
+                            " -q 1 -t brivane/win/command -m start";
+    ASSERT_EQ(std::system(pub.c_str()), 0) << pub;
+    const StatusList& list = *app->window()->statusList();
+    auto refusal = [&] {
+        for (int i = 0; i < list.lineCount(); ++i)
+            if (list.lineText(i).contains(QStringLiteral("MQTT: \"start\" refused")))
+                return list.lineText(i).toStdString();
+        return std::string();
+    };
+    ASSERT_TRUE(test::waitFor([&] { run(100); return !refusal().empty(); }, std::chrono::seconds(5)));
+    EXPECT_NE(refusal().find("shutter state is unknown"), std::string::npos) << refusal();
+    run(2000);
+    EXPECT_FALSE(app->core().device()->MeasuringActive());
+    EXPECT_TRUE(prompt.texts.empty()) << prompt.texts.front();
+    app->Shutdown();
 }
 
 TEST_F(WindowAppTest, APortThatAnsweredInsteadOfTheSettingIsWrittenBack)
