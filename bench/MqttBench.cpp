@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <memory>
@@ -76,6 +77,71 @@ void BM_HeartbeatPublishing(benchmark::State& state)
     }
 }
 BENCHMARK(BM_HeartbeatPublishing)->Arg(0)->Arg(1)->Arg(2)->ArgNames({"mqtt"})->Unit(benchmark::kMicrosecond);
+
+// A backlog of 10,000 readings, kept while the broker was down, going out
+// once a mosquitto on loopback is there: the heartbeat hands messages over
+// ten times a second, as in the program.
+void BM_MqttBacklogDrain(benchmark::State& state)
+{
+    constexpr int kBacklog = 10000;
+    const int port = 19830 + static_cast<int>(getpid() % 1000);
+    bench::OkPrompt prompt;
+    ManualClock clock{1000};
+    ProgramSettings settings;
+    char dir[] = "/tmp/brivane-bench-XXXXXX";
+    mkdtemp(dir);
+    sim::SimWorld world(clock);
+    BrivaneCore core(settings, CorePlatform{clock, prompt, world.serialPorts(), world.usb(), nullptr});
+    core.Startup(dir);
+    MqttConfig config;
+    config.enabled = true;
+    config.host = "127.0.0.1";
+    config.port = port;
+    config.station = "drain";
+    config.queueLimit = kBacklog + 1000;
+    core.StartPlantLink(config);
+    core.links()->Initialise();
+    auto beat = [&] {
+        clock.advance(100);
+        core.heartbeat();
+    };
+    for (int t = 0; t < 3000; t += 100)
+        beat();
+    core.device()->StartMeasuring(0, 1);
+    while (core.plantLink()->queued() < static_cast<std::size_t>(kBacklog))
+        beat();
+    const pid_t broker = fork();
+    if (broker == 0) {
+        const std::string p = std::to_string(port);
+        execl("/usr/sbin/mosquitto", "mosquitto", "-p", p.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    double messagesPerSecond = 0;
+    double longestBeat = 0;
+    for (auto _ : state) {
+        const auto from = std::chrono::steady_clock::now();
+        const auto limit = from + std::chrono::seconds(120);
+        // Readings keep coming, one a second: drained is what is left of one second's worth.
+        while (core.plantLink()->queued() > 10 && std::chrono::steady_clock::now() < limit) {
+            const auto at = std::chrono::steady_clock::now();
+            beat();
+            longestBeat = std::max(longestBeat, std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - at).count());
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - from).count();
+        state.SetIterationTime(seconds);
+        messagesPerSecond = kBacklog / seconds;
+        if (core.plantLink()->queued() > 10)
+            state.SkipWithError("the backlog did not drain within 120 s");
+    }
+    state.counters["messages_per_second"] = messagesPerSecond;
+    state.counters["longest_beat_ms"] = longestBeat;
+    core.Shutdown();
+    std::system((std::string("rm -rf ") + dir).c_str());
+    kill(broker, SIGTERM);
+    waitpid(broker, nullptr, 0);
+}
+BENCHMARK(BM_MqttBacklogDrain)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -361,9 +361,8 @@ void MqttPublisher::poll()
         connected = m_connected;
     }
     if (!in.published.empty()) {
-        auto acked = [&](const Outgoing& o) {
-            return std::find(in.published.begin(), in.published.end(), o.mid) != in.published.end();
-        };
+        std::sort(in.published.begin(), in.published.end());
+        auto acked = [&](const Outgoing& o) { return std::binary_search(in.published.begin(), in.published.end(), o.mid); };
         const auto end = m_queue.begin() + static_cast<std::ptrdiff_t>(m_handed);
         const auto kept = std::stable_partition(m_queue.begin(), end, [&](const Outgoing& o) { return acked(o); });
         const std::size_t done = static_cast<std::size_t>(kept - m_queue.begin());
@@ -395,7 +394,12 @@ void MqttPublisher::poll()
 
 void MqttPublisher::handOver()
 {
-    while (m_handed < m_queue.size() && m_handed < kMaxInFlight) {
+    // libmosquitto's lock is shared with the network thread: the heartbeat
+    // hands over what fits into a short slice and the rest next time.
+    const auto until = std::chrono::steady_clock::now() + kHandOverSlice;
+    for (std::size_t n = 0; m_handed < m_queue.size() && m_handed < kMaxInFlight; ++n) {
+        if (n % 16 == 15 && std::chrono::steady_clock::now() > until)
+            return;
         Outgoing& o = m_queue[m_handed];
         const int qos = m_config.qos;
         int mid = 0;

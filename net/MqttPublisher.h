@@ -66,6 +66,7 @@ public:
     // Handed to libmosquitto and not yet confirmed. The heartbeat hands over
     // ten times a second, so this bounds how fast a backlog drains.
     static constexpr std::size_t kMaxInFlight = 500;
+    static constexpr std::chrono::microseconds kHandOverSlice{2000};
     static constexpr std::size_t kQueueMinimum = 100;
     // A command is a word or {"command":"word"}: anything longer is dropped unread.
     static constexpr std::size_t kMaxCommandBytes = 256;
