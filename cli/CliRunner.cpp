@@ -383,17 +383,19 @@ private:
         CPowerMeter& device = *m_core->device();
         if (m_o.address) {
             s.m_sDeviceAddress = std::to_string(*m_o.address);
-            device.m_byDevice = static_cast<uint8_t>(*m_o.address);
+            device.setAddress(static_cast<uint8_t>(*m_o.address));
         }
         if (m_o.parity)
             s.m_bSetParity = *m_o.parity ? 1 : 0;
         if (m_o.interval) {
             s.m_iInterval = *m_o.interval;
-            device.m_iCycleInterval = *m_o.interval;
+            device.setCycleInterval(*m_o.interval);
         }
         if (!m_o.protocolFile.empty()) {
-            device.m_bProtocolToFile = 1;
-            device.m_sProtocolPath = m_o.protocolFile;
+            CDevice::ProtocolOutput output = device.protocolOutput();
+            output.toFile = true;
+            output.path = m_o.protocolFile;
+            device.setProtocolOutput(output);
         }
     }
 

@@ -289,4 +289,17 @@ char CDevice::CharAt(const FRAME* frame, int position)
     return c;
 }
 
+void CDevice::setProtocolOutput(const ProtocolOutput& output)
+{
+    m_bProtocolToFile = output.toFile ? 1 : 0;
+    m_sProtocolPath = output.path;
+    m_bProtocolToDatabase = output.toDatabase ? 1 : 0;
+    m_sDataSourceName = output.dataSource;
+    m_sUserName = output.user;
+    m_sPassword = output.password;
+    m_sDatabaseConnection = odbcConnectionText(output.dataSource, output.user, output.password);
+    m_iProtocolValue1 = 0;
+    m_iProtocolValue2 = 0;
+}
+
 } // namespace bv

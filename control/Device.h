@@ -107,6 +107,21 @@ public:
     // The payload byte at position, '\0' outside the payload.
     static char CharAt(const FRAME* frame, int position);
 
+    // Where measured values are written, as the protocol dialog or the
+    // command line gives it.
+    struct ProtocolOutput {
+        bool toFile = false;
+        std::string path;
+        bool toDatabase = false;
+        std::string dataSource, user, password;
+    };
+    void setProtocolOutput(const ProtocolOutput& output);
+    ProtocolOutput protocolOutput() const
+    {
+        return {m_bProtocolToFile != 0, m_sProtocolPath, m_bProtocolToDatabase != 0, m_sDataSourceName, m_sUserName, m_sPassword};
+    }
+    void setAddress(uint8_t address) { m_byDevice = address; }
+
     std::string m_sName;
     uint8_t m_byDevice = 0;
     uint8_t m_byOwn = 0;

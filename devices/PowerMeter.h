@@ -116,6 +116,7 @@ public:
     CIdentification m_Identification;
     CBrivaneDoc m_Doc;
     CMeasuringProgram m_Measuring;
+    void setCycleInterval(int ms) { m_iCycleInterval = ms; }
     int32_t m_iCycleInterval;  // ms from one "ql" to the next
     // Seconds (cycles of 1 s) a calibration averages over after thermalizing.
     int32_t m_iCalibrationAverage = 10;

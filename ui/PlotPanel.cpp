@@ -464,7 +464,7 @@ void CPlotPanel::OnSelchangeScalePeriodeCombo()
         m_doc.SetPeriod(period.periodSeconds);
         if (m_settings.m_iInterval != interval) {
             m_doc.ClearAllPoints();
-            m_device.m_iCycleInterval = m_settings.m_iInterval;
+            m_device.setCycleInterval(m_settings.m_iInterval);
         }
     } catch (const std::exception& e) {
         BV_LOG_ERROR(logger(), kTag, "OnSelchangeScalePeriodeCombo param " << index << " " << e.what());

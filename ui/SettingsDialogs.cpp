@@ -81,7 +81,7 @@ std::string DeviceSettingsDialog::deviationText(double limit)
 void DeviceSettingsDialog::onOk()
 {
     const std::string address = m_address->text().toStdString();
-    m_device.m_byDevice = addressByte(address);
+    m_device.setAddress(addressByte(address));
     m_settings.m_sDeviceAddress = address;
     m_settings.m_dDeviationLimit = leadingNumber(m_deviation->text().toStdString());
     accept();
@@ -179,18 +179,10 @@ bool ProtocolDialog::onOk()
     }
     if (!ok)
         return false;
-    if (m_device) {
-        m_device->m_bProtocolToFile = m_fileWrite->isChecked() ? 1 : 0;
-        m_device->m_sProtocolPath = m_fileName->text().toStdString();
-        m_device->m_bProtocolToDatabase = m_dbWrite->isChecked() ? 1 : 0;
-        m_device->m_sDataSourceName = m_source->text().toStdString();
-        m_device->m_sUserName = m_user->text().toStdString();
-        m_device->m_sPassword = m_password->text().toStdString();
-        m_device->m_sDatabaseConnection =
-            odbcConnectionText(m_device->m_sDataSourceName, m_device->m_sUserName, m_device->m_sPassword);
-        m_device->m_iProtocolValue1 = 0;
-        m_device->m_iProtocolValue2 = 0;
-    }
+    if (m_device)
+        m_device->setProtocolOutput({m_fileWrite->isChecked(), m_fileName->text().toStdString(), m_dbWrite->isChecked(),
+                                     m_source->text().toStdString(), m_user->text().toStdString(),
+                                     m_password->text().toStdString()});
     accept();
     return true;
 }
