@@ -17,13 +17,7 @@
 namespace bv {
 namespace {
 
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using test::readFile;
 
 class CoreTest : public ::testing::Test {
 protected:

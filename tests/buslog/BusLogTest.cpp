@@ -8,23 +8,13 @@
 #include "link/BusLog.h"
 #include "platform/Prompt.h"
 #include "res/StringTable.h"
+#include "support/ScriptedPrompt.h"
 #include "support/TempDir.h"
 
 namespace bv {
 namespace {
 
-struct RecordingPrompt final : IPrompt {
-    struct Shown {
-        std::string text;
-        PromptIcon icon;
-    };
-    std::vector<Shown> shown;
-    PromptResult show(const std::string& text, PromptButtons, PromptIcon icon) override
-    {
-        shown.push_back({text, icon});
-        return PromptResult::Ok;
-    }
-};
+using test::readFile;
 
 std::tm fixedTime()
 {
@@ -41,14 +31,6 @@ std::tm fixedTime()
 const std::string kStamp = "07.12.2019 09:05:30";
 const std::string kStartBanner = "\r\n***** Programm Neustart : " + kStamp + " - BV_2000 *****\r\n\r\n";
 const std::string kEndBanner = "\r\n***** Programm beendet : " + kStamp + " - BV_2000 *****\r\n";
-
-std::string readAll(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 void writeAll(const std::string& path, const std::string& text)
 {
@@ -92,7 +74,7 @@ protected:
 
     test::TempDir dir;
     ProgramSettings settings;
-    RecordingPrompt prompt;
+    test::ScriptedPrompt prompt;
 };
 
 TEST_F(BusLogTest, FirstRunCreatesIndexAndFileOneAndStoresFinalCounterAtStop)
@@ -100,18 +82,18 @@ TEST_F(BusLogTest, FirstRunCreatesIndexAndFileOneAndStoresFinalCounterAtStop)
     auto log = makeLog();
     log->StartBusLog();
     ASSERT_TRUE(log->isOpen());
-    EXPECT_EQ(readAll(file(0)), "01 0000000000");
-    EXPECT_EQ(readAll(file(1)), kStartBanner);
+    EXPECT_EQ(readFile(file(0)), "01 0000000000");
+    EXPECT_EQ(readFile(file(1)), kStartBanner);
 
     log->LogFrame(frame(113, 64, "qr"));
     log->LogFrame(frame(64, 113, "ar Brivane"));
     // Flushed per line: nothing waits in a buffer for a crash to lose.
-    EXPECT_EQ(readAll(file(1)), kStartBanner + line(1, " 64->113: qr") + line(2, "113-> 64: ar Brivane"));
+    EXPECT_EQ(readFile(file(1)), kStartBanner + line(1, " 64->113: qr") + line(2, "113-> 64: ar Brivane"));
 
     log->StopBusLog();
     EXPECT_FALSE(log->isOpen());
-    EXPECT_EQ(readAll(file(0)), "01 0000000002");
-    EXPECT_EQ(readAll(file(1)), kStartBanner + line(1, " 64->113: qr") + line(2, "113-> 64: ar Brivane") + kEndBanner);
+    EXPECT_EQ(readFile(file(0)), "01 0000000002");
+    EXPECT_EQ(readFile(file(1)), kStartBanner + line(1, " 64->113: qr") + line(2, "113-> 64: ar Brivane") + kEndBanner);
     EXPECT_TRUE(prompt.shown.empty());
 }
 
@@ -127,9 +109,9 @@ TEST_F(BusLogTest, RestartAppendsToTheCurrentFileAndContinuesTheCounter)
     log->LogFrame(frame(113, 64, "ql"));
     log->StopBusLog();
 
-    EXPECT_EQ(readAll(file(3)), "earlier\r\n" + kStartBanner + line(17, " 64->113: qr") + kEndBanner +
+    EXPECT_EQ(readFile(file(3)), "earlier\r\n" + kStartBanner + line(17, " 64->113: qr") + kEndBanner +
                                     kStartBanner + line(18, " 64->113: ql") + kEndBanner);
-    EXPECT_EQ(readAll(file(0)), "03 0000000018");
+    EXPECT_EQ(readFile(file(0)), "03 0000000018");
     EXPECT_EQ(settings.m_ulFileNo, 3u);
     EXPECT_EQ(settings.m_ulCommandNo, 18u);
     EXPECT_FALSE(std::filesystem::exists(file(1)));
@@ -143,16 +125,16 @@ TEST_F(BusLogTest, LastLineOfFileEightRollsOverToAnEmptiedFileOne)
     log->StartBusLog();
     log->LogFrame(frame(113, 64, "qr"));
 
-    EXPECT_EQ(readAll(file(8)), kStartBanner + line(8192, " 64->113: qr") +
+    EXPECT_EQ(readFile(file(8)), kStartBanner + line(8192, " 64->113: qr") +
                                     "\r\n***** Fortsetzung in Datei BusPro01.Dat - " + kStamp + " *****\r\n");
     const std::string continued = "***** Fortsetzung von Datei BusPro08.Dat - " + kStamp + " - BV_2000 *****\r\n\r\n";
-    EXPECT_EQ(readAll(file(1)), continued);
+    EXPECT_EQ(readFile(file(1)), continued);
     EXPECT_EQ(settings.m_ulFileNo, 1u);
 
     log->LogFrame(frame(64, 113, "ar"));
     log->StopBusLog();
-    EXPECT_EQ(readAll(file(1)), continued + line(8193, "113-> 64: ar") + kEndBanner);
-    EXPECT_EQ(readAll(file(0)), "01 0000008193");
+    EXPECT_EQ(readFile(file(1)), continued + line(8193, "113-> 64: ar") + kEndBanner);
+    EXPECT_EQ(readFile(file(0)), "01 0000008193");
 }
 
 TEST_F(BusLogTest, EightFilesOf4096LinesAreUsedInTurnWithAContinuousCounter)
@@ -165,7 +147,7 @@ TEST_F(BusLogTest, EightFilesOf4096LinesAreUsedInTurnWithAContinuousCounter)
     log->StopBusLog();
 
     for (unsigned n = 2; n <= 8; ++n) {
-        const std::string text = readAll(file(n));
+        const std::string text = readFile(file(n));
         SCOPED_TRACE(n);
         char from[64];
         std::snprintf(from, sizeof from, "***** Fortsetzung von Datei BusPro%02u.Dat - ", n - 1);
@@ -181,11 +163,11 @@ TEST_F(BusLogTest, EightFilesOf4096LinesAreUsedInTurnWithAContinuousCounter)
         EXPECT_EQ(lines, BusLog::kLinesPerFile);
     }
     // Back in file 1, which was emptied first: only the newest line is there.
-    const std::string one = readAll(file(1));
+    const std::string one = readFile(file(1));
     EXPECT_EQ(one.rfind("***** Fortsetzung von Datei BusPro08.Dat - ", 0), 0u);
     EXPECT_NE(one.find(line(total, " 64->113: ql")), std::string::npos);
     EXPECT_EQ(one.find(line(1, " 64->113: ql")), std::string::npos);
-    EXPECT_EQ(readAll(file(0)), "01 0000032769");
+    EXPECT_EQ(readFile(file(0)), "01 0000032769");
     EXPECT_FALSE(std::filesystem::exists(file(9)));
 }
 
@@ -204,7 +186,7 @@ TEST_F(BusLogTest, FrameLinePayloadStopsAtZeroByteAndAfter300Bytes)
     auto log = makeLog();
     log->StartBusLog();
     log->LogFrame(frame(113, 64, "a\nb"));
-    EXPECT_EQ(readAll(file(1)), kStartBanner + line(1, " 64->113: a\r\nb"));
+    EXPECT_EQ(readFile(file(1)), kStartBanner + line(1, " 64->113: a\r\nb"));
 }
 
 TEST_F(BusLogTest, ProtocolOffTouchesNoFileAndKeepsTheCounters)
@@ -289,8 +271,8 @@ TEST_P(BusLogCorruptIndexTest, StartsInAFileOfTheSetAndLeavesTheIndexAlone)
     ASSERT_TRUE(log->isOpen());
     EXPECT_EQ(settings.m_ulFileNo, GetParam().fileNo);
     EXPECT_EQ(settings.m_ulCommandNo, GetParam().counter);
-    EXPECT_EQ(readAll(file(0)), GetParam().index);
-    EXPECT_EQ(readAll(file(GetParam().fileNo)), kStartBanner);
+    EXPECT_EQ(readFile(file(0)), GetParam().index);
+    EXPECT_EQ(readFile(file(GetParam().fileNo)), kStartBanner);
     for (unsigned n : {9u, 12u, 99u})
         EXPECT_FALSE(std::filesystem::exists(file(n)));
 }
@@ -309,15 +291,15 @@ TEST_F(BusLogTest, FileNumberOutsideTheSetFromTheSettingsStartsAtOne)
     settings.m_ulFileNo = 0;
     auto log = makeLog();
     log->StartBusLog();
-    EXPECT_EQ(readAll(file(0)), "01 0000000000");
-    EXPECT_EQ(readAll(file(1)), kStartBanner);
+    EXPECT_EQ(readFile(file(0)), "01 0000000000");
+    EXPECT_EQ(readFile(file(1)), kStartBanner);
 }
 
 TEST_F(BusLogTest, StampWithoutLocalTimeIsFehler)
 {
     BusLog log(settings, prompt, "BV_2000", [] { return std::optional<std::tm>(); });
     log.StartBusLog();
-    EXPECT_EQ(readAll(file(1)), "\r\n***** Programm Neustart : Fehler - BV_2000 *****\r\n\r\n");
+    EXPECT_EQ(readFile(file(1)), "\r\n***** Programm Neustart : Fehler - BV_2000 *****\r\n\r\n");
     EXPECT_EQ(BusLog::stamp(fixedTime()), kStamp);
 }
 

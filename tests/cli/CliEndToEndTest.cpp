@@ -23,6 +23,8 @@
 namespace bv {
 namespace {
 
+using test::readFile;
+
 const std::string kCli = std::string(BRIVANE_BINARY_DIR) + "/cli/brivane-cli";
 const std::string kSim = std::string(BRIVANE_BINARY_DIR) + "/sim/tool/brivane-sim";
 
@@ -437,20 +439,12 @@ void readLines(int fd, std::string& text, long count, int timeoutMs)
     }
 }
 
-std::string slurp(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 // Milliseconds until the file holds needle behind `from`, -1 after timeoutMs.
 long waitForText(const std::string& path, const std::string& needle, size_t from, int timeoutMs)
 {
     const auto start = std::chrono::steady_clock::now();
     for (;;) {
-        const std::string text = slurp(path);
+        const std::string text = readFile(path);
         const long ms = static_cast<long>(
             std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
         if (text.size() > from && text.find(needle, from) != std::string::npos)
@@ -468,7 +462,7 @@ TEST(CliEndToEnd, KilledSimulatorIsReportedAndTheRunMeasuresOnAfterItsRestart)
 {
     test::TempDir dir;
     const std::string link = dir.file("ttyBrivane");
-    std::ofstream(dir.file("log4j.properties")) << slurp(std::string(BRIVANE_SOURCE_DIR) + "/res/log4j.properties");
+    std::ofstream(dir.file("log4j.properties")) << readFile(std::string(BRIVANE_SOURCE_DIR) + "/res/log4j.properties");
     pid_t sim = startLinkedSim(link);
     ASSERT_GT(sim, 0);
 
@@ -491,27 +485,27 @@ TEST(CliEndToEnd, KilledSimulatorIsReportedAndTheRunMeasuresOnAfterItsRestart)
     close(out[1]);
     std::string text;
     readLines(out[0], text, 3, 30000);
-    ASSERT_EQ(std::count(text.begin(), text.end(), '\n'), 3) << slurp(errFile);
+    ASSERT_EQ(std::count(text.begin(), text.end(), '\n'), 3) << readFile(errFile);
 
     kill(sim, SIGKILL);
     waitpid(sim, nullptr, 0);
-    const size_t errBefore = slurp(errFile).size();
+    const size_t errBefore = readFile(errFile).size();
     // A lost port is no reading at once; the watch's own limit (5 s after
     // the last reading) would tell a little later.
     const long staleMs = waitForText(errFile, "brivane-cli: no reading since ", errBefore, 15000);
-    ASSERT_GE(staleMs, 0) << slurp(errFile);
+    ASSERT_GE(staleMs, 0) << readFile(errFile);
     std::printf("[ reconnect ] \"no reading since\" %ld ms after the kill\n", staleMs);
     EXPECT_LT(staleMs, 5000);
     EXPECT_GE(waitForText(errFile, "brivane-cli: Link to the meter lost: serial port " + link, errBefore, 5000), 0)
-        << slurp(errFile);
+        << readFile(errFile);
 
     readLines(out[0], text, 1000, 200);
     const long atRestart = std::count(text.begin(), text.end(), '\n');
     sim = startLinkedSim(link);  // the dead simulator's link is replaced
     ASSERT_GT(sim, 0);
-    EXPECT_GE(waitForText(errFile, "brivane-cli: readings resumed", errBefore, 30000), 0) << slurp(errFile);
+    EXPECT_GE(waitForText(errFile, "brivane-cli: readings resumed", errBefore, 30000), 0) << readFile(errFile);
     readLines(out[0], text, atRestart + 3, 30000);
-    EXPECT_GE(std::count(text.begin(), text.end(), '\n'), atRestart + 3) << slurp(errFile);
+    EXPECT_GE(std::count(text.begin(), text.end(), '\n'), atRestart + 3) << readFile(errFile);
 
     kill(cli, SIGINT);
     readLines(out[0], text, 1000000, 20000);
@@ -523,20 +517,20 @@ TEST(CliEndToEnd, KilledSimulatorIsReportedAndTheRunMeasuresOnAfterItsRestart)
     struct stat st {};
     EXPECT_NE(lstat(link.c_str(), &st), 0) << "the simulator removes its link at the end";
     ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << slurp(errFile);
-    const std::string err = slurp(errFile);
+    EXPECT_EQ(WEXITSTATUS(status), 0) << readFile(errFile);
+    const std::string err = readFile(errFile);
     EXPECT_EQ(err.find("no reading since", err.find("no reading since") + 1), std::string::npos) << err;
     EXPECT_NE(err.find("brivane-cli: Link to the meter restored: serial port " + link), std::string::npos) << err;
     // Each attempt is in the log file at info level; stdout holds readings only.
-    EXPECT_NE(slurp(dir.file("BrivaneSoftware.log")).find("INFO  CFreeComm [CFreeComm:"), std::string::npos);
-    EXPECT_NE(slurp(dir.file("BrivaneSoftware.log")).find("reconnect attempt 1: opening serial port"),
+    EXPECT_NE(readFile(dir.file("BrivaneSoftware.log")).find("INFO  CFreeComm [CFreeComm:"), std::string::npos);
+    EXPECT_NE(readFile(dir.file("BrivaneSoftware.log")).find("reconnect attempt 1: opening serial port"),
               std::string::npos);
 
     // One whole protocol line per reading printed, in the same order and
     // with the same time: none lost, none torn, none twice. Standard output
     // has the degree sign in UTF-8, the file in Latin-1.
     const auto printed = lines(text);
-    const auto written = lines(slurp(dir.file("p.txt")));
+    const auto written = lines(readFile(dir.file("p.txt")));
     ASSERT_EQ(written.size(), printed.size());
     const std::regex whole(
         R"(^\d\d:\d\d:\d\d \d\d/\d\d/\d{4}\t\t *-?\d+\.\d\d\tW\t *\d+\.\d{6}\tl/min\t *-?\d+\.\d\d\t\xB0\t *-?\d+\.\d\d\xB0\t\r$)");
@@ -616,7 +610,7 @@ TEST(CliEndToEnd, StopIsPromptAtAnyIntervalFifosNeverHoldTheRunAndCountMeansCoun
         EXPECT_GE(took, 0) << "still running 10 s after SIGTERM";
         EXPECT_LT(took, 5000);
         ASSERT_TRUE(WIFEXITED(status));
-        EXPECT_EQ(WEXITSTATUS(status), expected) << slurp(dir.file("stderr.txt"));
+        EXPECT_EQ(WEXITSTATUS(status), expected) << readFile(dir.file("stderr.txt"));
     };
     {
         SCOPED_TRACE("SIGTERM in the wait of a one-minute interval taken from the settings");
@@ -627,10 +621,10 @@ TEST(CliEndToEnd, StopIsPromptAtAnyIntervalFifosNeverHoldTheRunAndCountMeansCoun
         ASSERT_GT(cli, 0);
         std::string text;
         readLines(out, text, 1, 30000);
-        ASSERT_EQ(lines(text).size(), 1u) << slurp(dir.file("stderr.txt"));
+        ASSERT_EQ(lines(text).size(), 1u) << readFile(dir.file("stderr.txt"));
         usleep(300000);  // into the interval's wait
         terminatesWith(cli, out, dir, 0);
-        const std::string ini = slurp(dir.file("BrivaneSoftware.ini"));
+        const std::string ini = readFile(dir.file("BrivaneSoftware.ini"));
         EXPECT_NE(ini.find("Port=com1"), std::string::npos) << "settings written back:\n" << ini;
         EXPECT_NE(ini.find("Interval=60000"), std::string::npos) << ini;
     }
@@ -643,14 +637,14 @@ TEST(CliEndToEnd, StopIsPromptAtAnyIntervalFifosNeverHoldTheRunAndCountMeansCoun
         ASSERT_GT(cli, 0);
         std::string text;
         readLines(out, text, 2, 30000);
-        ASSERT_EQ(lines(text).size(), 2u) << slurp(dir.file("stderr.txt"));
+        ASSERT_EQ(lines(text).size(), 2u) << readFile(dir.file("stderr.txt"));
         terminatesWith(cli, out, dir, 0);
-        const std::string traffic = slurp(dir.file("BusPro01.Dat"));
+        const std::string traffic = readFile(dir.file("BusPro01.Dat"));
         const size_t on = traffic.find(": elp 1");
         ASSERT_NE(on, std::string::npos) << traffic;
         EXPECT_NE(traffic.find(": elp 0", on), std::string::npos) << traffic;
         EXPECT_NE(traffic.find("Programm beendet"), std::string::npos);
-        EXPECT_NE(slurp(dir.file("BrivaneSoftware.ini")).find("Port=com1"), std::string::npos);
+        EXPECT_NE(readFile(dir.file("BrivaneSoftware.ini")).find("Port=com1"), std::string::npos);
     }
     {
         SCOPED_TRACE("--csv naming a FIFO without a reader");
@@ -662,10 +656,10 @@ TEST(CliEndToEnd, StopIsPromptAtAnyIntervalFifosNeverHoldTheRunAndCountMeansCoun
         ASSERT_GT(cli, 0);
         sleep(1);
         terminatesWith(cli, out, dir, 1);
-        EXPECT_NE(slurp(dir.file("stderr.txt")).find("cannot write " + fifo + ": a FIFO that nobody reads"),
+        EXPECT_NE(readFile(dir.file("stderr.txt")).find("cannot write " + fifo + ": a FIFO that nobody reads"),
                   std::string::npos)
-            << slurp(dir.file("stderr.txt"));
-        EXPECT_NE(slurp(dir.file("BrivaneSoftware.ini")).find("Port=com1"), std::string::npos);
+            << readFile(dir.file("stderr.txt"));
+        EXPECT_NE(readFile(dir.file("BrivaneSoftware.ini")).find("Port=com1"), std::string::npos);
 
         // With a reader the rows go through it; --count 5 at 100 ms gives five
         // readings, not six; the settings' interval of -1 is said once and
@@ -684,7 +678,7 @@ TEST(CliEndToEnd, StopIsPromptAtAnyIntervalFifosNeverHoldTheRunAndCountMeansCoun
         const size_t warned = counted.err.find(warning);
         EXPECT_NE(warned, std::string::npos) << counted.err;
         EXPECT_EQ(counted.err.find(warning, warned + 1), std::string::npos) << counted.err;
-        EXPECT_TRUE(std::regex_search(slurp(dir.file("BrivaneSoftware.ini")), std::regex("Interval=100\\s")));
+        EXPECT_TRUE(std::regex_search(readFile(dir.file("BrivaneSoftware.ini")), std::regex("Interval=100\\s")));
     }
     {
         SCOPED_TRACE("--protocol naming a FIFO: every line opens it anew, so it is refused");

@@ -13,6 +13,8 @@
 namespace bv {
 namespace {
 
+using test::readFile;
+
 namespace fs = std::filesystem;
 
 const std::string kBuild = BRIVANE_BINARY_DIR;
@@ -34,14 +36,6 @@ Outcome shell(const std::string& command)
     const int raw = pclose(pipe);
     r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
     return r;
-}
-
-std::string slurp(const std::string& path)
-{
-    std::ifstream in(path);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
 }
 
 TEST(ProgramsInstalled, EachProgramTellsItsVersion)
@@ -92,8 +86,8 @@ TEST(ProgramsInstalled, AnInstalledCliKeepsItsFilesInTheXdgFolders)
                         "/brivane-cli --simulate=ec --count 2 --interval 200 2>/dev/null");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 2) << r.out;
-    EXPECT_NE(slurp(config + "/BrivaneSoftware.ini").find("Data_Transfer_Mode"), std::string::npos);
-    EXPECT_NE(slurp(state + "/BusPro01.Dat").find("Programm beendet"), std::string::npos);
+    EXPECT_NE(readFile(config + "/BrivaneSoftware.ini").find("Data_Transfer_Mode"), std::string::npos);
+    EXPECT_NE(readFile(state + "/BusPro01.Dat").find("Programm beendet"), std::string::npos);
     EXPECT_TRUE(fs::exists(state + "/BusPro00.Dat"));
     EXPECT_TRUE(fs::exists(state + "/BrivaneSoftware.log"));
     EXPECT_TRUE(fs::is_empty(root.file("work")));

@@ -18,6 +18,8 @@
 namespace bv {
 namespace {
 
+using test::readFile;
+
 using test::FakeLink;
 using test::makeFrame;
 using test::ScriptedPrompt;
@@ -253,14 +255,6 @@ public:
     int tornAfter = -1;  // bytes of the line written before the write fails
 };
 
-std::string contents(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 struct ProtocolBench {
     ManualClock clock;
     CScheduler scheduler{clock};
@@ -290,10 +284,10 @@ TEST(WriteProtocol, AppendsWithCrLfAndKeepsWhatWasThere)
     std::ofstream(b.device.m_sProtocolPath, std::ios::binary) << "old\r\n";
     EXPECT_EQ(b.device.WriteProtocol(1, 2), 1);
     EXPECT_EQ(b.device.WriteProtocol(3, 4), 1);
-    EXPECT_EQ(contents(b.device.m_sProtocolPath), "old\r\n1\t2\r\n3\t4\r\n");
+    EXPECT_EQ(readFile(b.device.m_sProtocolPath), "old\r\n1\t2\r\n3\t4\r\n");
     std::filesystem::remove(b.device.m_sProtocolPath);
     EXPECT_EQ(b.device.WriteProtocol(5, 6), 1);  // created when missing
-    EXPECT_EQ(contents(b.device.m_sProtocolPath), "5\t6\r\n");
+    EXPECT_EQ(readFile(b.device.m_sProtocolPath), "5\t6\r\n");
     b.device.lineOk = false;
     EXPECT_EQ(b.device.WriteProtocol(7, 8), 0);
     EXPECT_TRUE(b.prompt.shown.empty());
@@ -321,10 +315,10 @@ TEST(WriteProtocol, FailedWriteLeavesNoTornLineAndIsReportedOncePerOutage)
     b.device.tornAfter = 2;
     EXPECT_EQ(b.device.WriteProtocol(3, 4), 0);
     EXPECT_EQ(b.device.WriteProtocol(5, 6), 0);
-    EXPECT_EQ(contents(b.device.m_sProtocolPath), "1\t2\r\n");
+    EXPECT_EQ(readFile(b.device.m_sProtocolPath), "1\t2\r\n");
     b.device.tornAfter = -1;
     EXPECT_EQ(b.device.WriteProtocol(7, 8), 1);
-    EXPECT_EQ(contents(b.device.m_sProtocolPath), "1\t2\r\n7\t8\r\n");
+    EXPECT_EQ(readFile(b.device.m_sProtocolPath), "1\t2\r\n7\t8\r\n");
     const std::string path = b.device.m_sProtocolPath;
     EXPECT_EQ(status.lines, (std::vector<std::string>{
                                 "0 Protocol file " + path + " cannot be written: lines are lost",

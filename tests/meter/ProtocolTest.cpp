@@ -12,6 +12,8 @@
 namespace bv::test {
 namespace {
 
+using test::readFile;
+
 const char* const kCannotOpen = "Cannot open Database !";
 const std::string kExampleLine = "14:05:09 31/01/2019\t\t12.35\tW\t2.500000\tl/min\t21.50\t\xB0\t0.75\xB0\t\r\n";
 
@@ -26,14 +28,6 @@ std::time_t localTime(int year, int month, int day, int hour, int minute, int se
     t.tm_sec = second;
     t.tm_isdst = -1;
     return std::mktime(&t);
-}
-
-std::string contents(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
 }
 
 MeasurePoint examplePoint()
@@ -61,7 +55,7 @@ TEST_F(Protocol, ExampleLineByteForByte)
 {
     meter.Store().AddMesswert(examplePoint(), 0);
     EXPECT_EQ(meter.WriteProtocol(0, 0), 1);
-    EXPECT_EQ(contents(meter.m_sProtocolPath), kExampleLine);
+    EXPECT_EQ(readFile(meter.m_sProtocolPath), kExampleLine);
     EXPECT_TRUE(prompt.shown.empty());
 
     // The line carries the point's stamp (the second its milliseconds fall
@@ -72,7 +66,7 @@ TEST_F(Protocol, ExampleLineByteForByte)
     meter.Store().AddMesswert(stamped, 0);
     meter.SetWallClock([] { return localTime(2019, 1, 31, 14, 5, 12); });
     EXPECT_EQ(meter.WriteProtocol(0, 0), 1);
-    EXPECT_EQ(contents(meter.m_sProtocolPath), kExampleLine);
+    EXPECT_EQ(readFile(meter.m_sProtocolPath), kExampleLine);
 }
 
 TEST_F(Protocol, EcColumnsOnlyWithTheFlagAndValidEcValues)
@@ -97,7 +91,7 @@ TEST_F(Protocol, EcColumnsOnlyWithTheFlagAndValidEcValues)
     meter.m_bEcProtocol = 1;
     meter.Store().AddMesswert(*meter.Store().pGetMeaureValue(0), 0);
     ASSERT_EQ(meter.WriteProtocol(0, 0), 1);
-    EXPECT_EQ(contents(meter.m_sProtocolPath), head + "\t998.76\tW\t230\tV\t4.350\tA\r\n");
+    EXPECT_EQ(readFile(meter.m_sProtocolPath), head + "\t998.76\tW\t230\tV\t4.350\tA\r\n");
 }
 
 TEST_F(Protocol, ExistingFileIsExtended)
@@ -106,13 +100,13 @@ TEST_F(Protocol, ExistingFileIsExtended)
     meter.Store().AddMesswert(examplePoint(), 0);
     ASSERT_EQ(meter.WriteProtocol(0, 0), 1);
     ASSERT_EQ(meter.WriteProtocol(0, 0), 1);
-    EXPECT_EQ(contents(meter.m_sProtocolPath), "earlier line\r\n" + kExampleLine + kExampleLine);
+    EXPECT_EQ(readFile(meter.m_sProtocolPath), "earlier line\r\n" + kExampleLine + kExampleLine);
 }
 
 TEST_F(Protocol, EmptyStoreWritesNothing)
 {
     EXPECT_EQ(meter.WriteProtocol(0, 0), 0);
-    EXPECT_EQ(contents(meter.m_sProtocolPath), "");
+    EXPECT_EQ(readFile(meter.m_sProtocolPath), "");
 }
 
 TEST_F(Protocol, EveryCycleWritesItsPointAndUnwritablePathIsRetried)
@@ -130,7 +124,7 @@ TEST_F(Protocol, EveryCycleWritesItsPointAndUnwritablePathIsRetried)
 
     std::filesystem::create_directory(dir.file("later"));
     ASSERT_TRUE(heart.runUntil([&] { return meter.Store().GetCount() == 4; }, 5000));
-    EXPECT_EQ(contents(meter.m_sProtocolPath), kExampleLine + kExampleLine);
+    EXPECT_EQ(readFile(meter.m_sProtocolPath), kExampleLine + kExampleLine);
     EXPECT_EQ(prompt.shown.size(), 2u);
     EXPECT_TRUE(meter.m_Measuring.IsRunning());
 }

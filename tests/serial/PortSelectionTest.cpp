@@ -24,13 +24,7 @@
 namespace bv::test {
 namespace {
 
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using test::readFile;
 
 TEST(SerialPortListing, TakesTheBoardUartsAndTheStableAdapterNames)
 {

@@ -14,18 +14,8 @@
 namespace bv {
 namespace {
 
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void writeFile(const std::string& path, const std::string& content)
-{
-    std::ofstream(path, std::ios::binary) << content;
-}
+using test::readFile;
+using test::writeFile;
 
 TEST(ProfileDocument, NamesCompareWithoutRegardToCase)
 {

@@ -18,24 +18,14 @@
 namespace bv {
 namespace {
 
+using test::readFile;
+using test::writeFile;
+
 namespace fs = std::filesystem;
 
 const char* const kIni = "BrivaneSoftware.ini";
 const std::string kNotWritable =
     "The *.ini file cannot be written!\nCheck if this file is write-protected .";
-
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void writeFile(const std::string& path, const std::string& content)
-{
-    std::ofstream(path, std::ios::binary) << content;
-}
 
 void expectSameSettings(const ProgramSettings& a, const ProgramSettings& b)
 {

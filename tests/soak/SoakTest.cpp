@@ -40,6 +40,8 @@
 namespace bv {
 namespace {
 
+using test::readFile;
+
 constexpr uint32_t kHour = 3600u * 1000u;
 constexpr uint32_t kSoakMs = 24 * kHour;
 constexpr uint32_t kTickMs = 100;
@@ -61,14 +63,6 @@ long peakResidentKb()
         if (line.rfind("VmHWM:", 0) == 0)
             return std::stol(line.substr(6));
     return -1;
-}
-
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
 }
 
 std::vector<std::string> splitLines(const std::string& text, std::string* rest = nullptr)

@@ -1,5 +1,6 @@
 #pragma once
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -8,7 +9,8 @@
 namespace bv::test {
 
 // A prompt that records every box it is asked to show and answers from a
-// script, then with Ok once the script is used up.
+// script, then with Ok once the script is used up. A hook sees each box
+// first: what a box's own event loop would do meanwhile, or a box that fails.
 class ScriptedPrompt final : public IPrompt {
 public:
     struct Shown {
@@ -22,6 +24,8 @@ public:
     PromptResult show(const std::string& text, PromptButtons buttons, PromptIcon icon) override
     {
         shown.push_back({text, buttons, icon});
+        if (hook)
+            hook(text);
         if (m_answers.empty())
             return PromptResult::Ok;
         const PromptResult answer = m_answers.front();
@@ -39,6 +43,7 @@ public:
     }
 
     std::vector<Shown> shown;
+    std::function<void(const std::string&)> hook;
 
 private:
     std::deque<PromptResult> m_answers;

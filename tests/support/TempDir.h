@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 namespace bv::test {
@@ -28,5 +30,19 @@ public:
 private:
     std::string m_path;
 };
+
+// A whole file as bytes; empty when it cannot be read.
+inline std::string readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+inline void writeFile(const std::string& path, const std::string& content)
+{
+    std::ofstream(path, std::ios::binary) << content;
+}
 
 } // namespace bv::test

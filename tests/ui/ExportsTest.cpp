@@ -90,17 +90,17 @@ TEST_F(WindowFixture, PlotsAsPngAndPdfAndPointsAsCsv)
     }
     EXPECT_EQ(rows, count);
 
-    const size_t boxes = prompt.texts.size();
+    const size_t boxes = prompt.texts().size();
     EXPECT_FALSE(exports.exportCsv(q(dir.file("missing/points.csv"))));
     EXPECT_FALSE(exports.savePlotsPng(q(dir.file("missing/plots.png"))));
-    ASSERT_EQ(prompt.texts.size(), boxes + 2);
-    EXPECT_NE(prompt.texts[boxes].find("No such file"), std::string::npos) << prompt.texts[boxes];
+    ASSERT_EQ(prompt.texts().size(), boxes + 2);
+    EXPECT_NE(prompt.texts()[boxes].find("No such file"), std::string::npos) << prompt.texts()[boxes];
 
     // The statistics box covers the same points.
     window->findChild<QAction*>(QStringLiteral("statisticsAction"))->trigger();
-    ASSERT_EQ(prompt.texts.size(), boxes + 3);
-    EXPECT_NE(prompt.texts.back().find("Points: " + std::to_string(count)), std::string::npos) << prompt.texts.back();
-    EXPECT_NE(prompt.texts.back().find("Std. deviation: "), std::string::npos);
+    ASSERT_EQ(prompt.texts().size(), boxes + 3);
+    EXPECT_NE(prompt.texts().back().find("Points: " + std::to_string(count)), std::string::npos) << prompt.texts().back();
+    EXPECT_NE(prompt.texts().back().find("Std. deviation: "), std::string::npos);
 }
 
 // A whole electronic calibration on the simulated EC meter, with some stray

@@ -24,21 +24,21 @@ TEST_F(WindowFixture, UnpluggedAdapterIsShownInTheStatusListAndMeasuringResumes)
     window->OnStartstop();
     run(3000);
     ASSERT_TRUE(device().m_Measuring.IsRunning());
-    const size_t boxes = prompt.texts.size();
+    const size_t boxes = prompt.texts().size();
     StatusList& list = *window->statusList();
 
     world->usbAdapter()->setConnected(false);
     run(7000);
     EXPECT_EQ(linesStartingWith(list, "Link to the meter lost: USB adapter", 0), 1);
     EXPECT_TRUE(core->recovery()->recovering());
-    EXPECT_EQ(prompt.texts.size(), boxes);
+    EXPECT_EQ(prompt.texts().size(), boxes);
 
     world->usbAdapter()->setConnected(true);
     const int points = store().GetCount();
     EXPECT_TRUE(runUntil([&] { return store().GetCount() > points + 2; }, 10000));
     EXPECT_EQ(linesStartingWith(list, "Link to the meter restored: USB adapter", 2), 1);
     EXPECT_TRUE(device().m_Measuring.IsRunning());
-    EXPECT_EQ(prompt.texts.size(), boxes);
+    EXPECT_EQ(prompt.texts().size(), boxes);
 }
 
 } // namespace

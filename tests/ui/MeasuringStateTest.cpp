@@ -178,8 +178,8 @@ TEST_P(NoMeter, IsShownAndStartSaysWhy)
     EXPECT_FALSE(enabled(W::kIdShutterButton));
 
     window->OnStartstop();
-    ASSERT_EQ(prompt.texts.size(), 1u);
-    EXPECT_EQ(prompt.texts[0], strings::text(61343));
+    ASSERT_EQ(prompt.texts().size(), 1u);
+    EXPECT_EQ(prompt.texts()[0], strings::text(61343));
     EXPECT_FALSE(device().Measuring());
     EXPECT_EQ(text(W::kIdStartStop), kStart);
     run(3000);

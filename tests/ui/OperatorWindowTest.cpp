@@ -148,23 +148,23 @@ TEST_F(WindowFixture, LeavingWhileMeasuringAsksFirst)
     window->show();
     run(4000);
     // Nothing runs: no question.
-    const size_t boxes = prompt.texts.size();
+    const size_t boxes = prompt.texts().size();
     QAction* startStop = window->findChild<QAction*>("startStopAction");
     EXPECT_EQ(startStop->shortcut(), QKeySequence(Qt::Key_F5));
     startStop->trigger();
     ASSERT_TRUE(runUntil([&] { return device().m_bMeasuringActive == 1; }, 5000));
 
     for (auto leave : {+[](QWidget* w) { QTest::keyClick(w, Qt::Key_Escape); }, +[](QWidget* w) { w->close(); }}) {
-        prompt.answers = {PromptResult::Cancel};
+        prompt.script(PromptResult::Cancel);
         leave(window.get());
-        ASSERT_EQ(prompt.texts.size(), boxes + 1);
-        EXPECT_EQ(prompt.texts.back(), strings::text(strings::kExitWhileMeasuring));
-        prompt.texts.pop_back();
+        ASSERT_EQ(prompt.texts().size(), boxes + 1);
+        EXPECT_EQ(prompt.texts().back(), strings::text(strings::kExitWhileMeasuring));
+        prompt.shown.pop_back();
         EXPECT_TRUE(window->isVisible());
         run(2000);
         EXPECT_EQ(device().m_bMeasuringActive, 1);
     }
-    prompt.answers = {PromptResult::Ok};
+    prompt.script(PromptResult::Ok);
     window->findChild<QAction*>("quitAction")->trigger();
     EXPECT_FALSE(window->isVisible());
 }
@@ -272,9 +272,9 @@ TEST_F(GermanWindow, NoEnglishLeftInTheListedTexts)
 
     // The export box names the system's reason in German.
     ASSERT_FALSE(window->exports()->exportCsv("/nonexistent-folder/points.csv"));
-    EXPECT_NE(prompt.texts.back().find("Datei oder Verzeichnis nicht gefunden"), std::string::npos)
-        << prompt.texts.back();
-    EXPECT_EQ(prompt.texts.back().find("No such file"), std::string::npos);
+    EXPECT_NE(prompt.texts().back().find("Datei oder Verzeichnis nicht gefunden"), std::string::npos)
+        << prompt.texts().back();
+    EXPECT_EQ(prompt.texts().back().find("No such file"), std::string::npos);
 
     // A real box: the question and its buttons.
     QStringList buttons;

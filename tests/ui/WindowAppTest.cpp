@@ -19,20 +19,15 @@
 #include "ui/ValueArea.h"
 #include "support/MqttBroker.h"
 #include "WindowFixture.h"
+#include "support/TempDir.h"
 
 namespace bv {
 namespace {
 
+using test::readFile;
+
 namespace fs = std::filesystem;
 using W = CBrivaneMain;
-
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 // The program with a window on the simulator and a manual clock; the test
 // runs the heartbeat.
@@ -70,7 +65,7 @@ protected:
 
     ManualClock clock{1000};
     test::TempDir dir;
-    test::HookPrompt prompt;
+    test::ScriptedPrompt prompt;
     ProgramSettings settings;
     std::string languageModule = "/nonexistent";
     std::unique_ptr<BrivaneApp> app;
@@ -123,9 +118,9 @@ TEST_F(WindowAppTest, LeavingDuringACalibrationAsksAndSwitchesTheHeaterOff)
     for (int i = 0; i < 50 && !meter.heaterOn(); ++i)
         run(100);
     ASSERT_TRUE(meter.heaterOn());
-    prompt.answers = {PromptResult::Ok};
+    prompt.script(PromptResult::Ok);
     window.close();
-    EXPECT_EQ(prompt.texts.back(), strings::text(strings::kExitWhileCalibrating));
+    EXPECT_EQ(prompt.texts().back(), strings::text(strings::kExitWhileCalibrating));
     EXPECT_FALSE(window.isVisible());
     // Nothing runs the heartbeat any more but the shutdown itself.
     app->Shutdown();
@@ -160,7 +155,7 @@ TEST_F(WindowAppTest, RemoteStartWithTheShutterUnknownIsRefusedWithoutAQuestion)
     EXPECT_NE(refusal().find("shutter state is unknown"), std::string::npos) << refusal();
     run(2000);
     EXPECT_FALSE(app->core().device()->MeasuringActive());
-    EXPECT_TRUE(prompt.texts.empty()) << prompt.texts.front();
+    EXPECT_TRUE(prompt.texts().empty()) << prompt.texts().front();
     app->Shutdown();
 }
 
@@ -184,7 +179,7 @@ TEST_F(WindowAppTest, UndeletableOldVersionWritesNothingAtShutdown)
     settings.setProfileFiles(files);
     start();
     EXPECT_EQ(app->core().writeBack(), 0);
-    EXPECT_FALSE(prompt.texts.empty());
+    EXPECT_FALSE(prompt.texts().empty());
     run(4000);
     app->Shutdown();
     EXPECT_EQ(files.replaces, 0);

@@ -22,32 +22,13 @@
 #include "platform/Clock.h"
 #include "platform/Prompt.h"
 #include "sim/SimWorld.h"
+#include "support/ScriptedPrompt.h"
 #include "support/TempDir.h"
 #include "ui/CBrivaneMain.h"
 
 namespace bv::test {
 
 inline QApplication& windowApp() { return qtApp(); }
-
-// Records every box; a hook may run while the box is "open" (inside the
-// state handler that asked for it), as the box's own event loop would.
-class HookPrompt final : public IPrompt {
-public:
-    PromptResult show(const std::string& text, PromptButtons, PromptIcon) override
-    {
-        texts.push_back(text);
-        if (hook)
-            hook(text);
-        if (answers.empty())
-            return PromptResult::Ok;
-        const PromptResult a = answers.front();
-        answers.pop_front();
-        return a;
-    }
-    std::vector<std::string> texts;
-    std::deque<PromptResult> answers;
-    std::function<void(const std::string&)> hook;
-};
 
 // The real window against the simulated installation on a manual clock; the
 // tests run the heartbeat themselves.
@@ -115,7 +96,7 @@ protected:
 
     ManualClock clock{1000};
     TempDir dir;
-    HookPrompt prompt;
+    ScriptedPrompt prompt;
     ProgramSettings settings;
     std::unique_ptr<sim::SimWorld> world;
     std::unique_ptr<BrivaneCore> core;

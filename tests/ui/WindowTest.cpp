@@ -87,7 +87,7 @@ TEST_P(WindowModelTest, InitialisationSelectsUsbIdentifiesAndTitlesByModel)
     EXPECT_NE(text(W::kIdFlowText), "0.00 l/min");
     // Each end of the identification repeats the newest point's status.
     ASSERT_GE(window->statusList()->lineCount(), 1);
-    EXPECT_TRUE(prompt.texts.empty());
+    EXPECT_TRUE(prompt.texts().empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Models, WindowModelTest,
@@ -175,8 +175,8 @@ TEST_F(WindowFixture, CalibrationWarnsSetsAverageAndRunsModeOne)
     run(4000);
     world->meter().setLaserPower(0);
     window->OnCalibration();
-    ASSERT_EQ(prompt.texts.size(), 1u);
-    EXPECT_EQ(prompt.texts[0], "Shutdown LASER before electric calibration!");
+    ASSERT_EQ(prompt.texts().size(), 1u);
+    EXPECT_EQ(prompt.texts()[0], "Shutdown LASER before electric calibration!");
     EXPECT_EQ(window->displayMode(), 3);
     EXPECT_TRUE(checked(*window, W::kIdModeAverage));
     EXPECT_TRUE(window->calibrationLayout());
@@ -193,7 +193,7 @@ TEST_F(WindowFixture, CalibrationWarnsSetsAverageAndRunsModeOne)
 
     // A second press stops the calibration, without a box.
     window->OnCalibration();
-    EXPECT_EQ(prompt.texts.size(), 1u);
+    EXPECT_EQ(prompt.texts().size(), 1u);
     ASSERT_TRUE(runUntil([&] { return device().m_bEcProtocol == 0; }, 5000));
     EXPECT_EQ(text(W::kIdCalibration), "Start electronic calibration");
     EXPECT_TRUE(enabled(W::kIdStartStop));
@@ -628,14 +628,14 @@ TEST_F(WindowFixture, ShutterButtonRefusesAboveFiftyWattsAndClosesAtFifty)
     EXPECT_EQ(text(W::kIdShutterButton), "Close shutter");
     store().AddMesswert(point(50.5), 0);
     window->OnShutterButton();
-    ASSERT_EQ(prompt.texts.size(), 1u);
-    EXPECT_EQ(prompt.texts[0], strings::text(29));
+    ASSERT_EQ(prompt.texts().size(), 1u);
+    EXPECT_EQ(prompt.texts()[0], strings::text(29));
     EXPECT_FALSE(device().m_ShutterProgram.IsRunning());
     EXPECT_TRUE(enabled(W::kIdShutterButton));
 
     store().AddMesswert(point(50.0), 0);
     window->OnShutterButton();
-    EXPECT_EQ(prompt.texts.size(), 1u);
+    EXPECT_EQ(prompt.texts().size(), 1u);
     EXPECT_TRUE(device().m_ShutterProgram.IsRunning());
     EXPECT_FALSE(enabled(W::kIdShutterButton));
     ASSERT_TRUE(runUntil([&] { return !device().m_ShutterProgram.IsRunning(); }, 15000));
