@@ -112,7 +112,7 @@ void BrivaneCore::endCalibration()
     // The heater must never stay on behind a program that is gone: the
     // calibration ends its own way ("elp 0"), with the heartbeat running
     // here as the window's timer no longer does.
-    if (!m_device || !m_device->m_Measuring.IsRunning() || m_device->m_Measuring.m_iMode != 1)
+    if (!m_device || !m_device->m_Measuring.IsRunning() || m_device->m_Measuring.m_mode != MeasuringMode::Calibration)
         return;
     BV_LOG_INFO(logger(), "BV_main", "shutdown during a calibration: switching the heater off");
     m_commands->run({MeterCommand::Stop}, "shutdown");

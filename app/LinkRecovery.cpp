@@ -122,8 +122,8 @@ void LinkRecovery::onLost()
     // A program that still runs (the USB road does not end it) ends now;
     // with the state above its end counts as the loss's.
     CMeasuringProgram& program = m_device.m_Measuring;
-    if (program.IsRunning() && program.m_bRun == 1 && (program.m_iMode == 0 || program.m_iMode == 1)) {
-        resumeLater(program.m_iMode);
+    if (program.IsRunning() && program.m_bRun == 1 && (program.m_mode == MeasuringMode::Continuous || program.m_mode == MeasuringMode::Calibration)) {
+        resumeLater(static_cast<int>(program.m_mode));
         program.End(kEndFailed);
     }
     BV_LOG_ERROR(logger(), kTag, "link lost: " << m_name << " (" << reason << "); trying again every "
@@ -178,7 +178,7 @@ void LinkRecovery::identified()
     m_device.ReportStatus(strings::fill(strings::text(strings::kLinkRestored), {m_name}), kStatusInformation);
     endOutage();
     if (mode >= 0 && !m_device.m_Measuring.IsRunning())
-        m_device.ResumeMeasuring(mode);
+        m_device.ResumeMeasuring(static_cast<MeasuringMode>(mode));
     // Released after the new start: the watch goes straight on with it.
     if (m_watchdog)
         m_watchdog->holdThroughLinkLoss(false);

@@ -144,7 +144,7 @@ void LinkSelection::SelectLink()
 void LinkSelection::startDevice()
 {
     m_device.StartIdentification();
-    m_device.StartMeasuring(2, 1);
+    m_device.StartMeasuring(MeasuringMode::Single, 1);
 }
 
 void LinkSelection::Initialise()
@@ -209,8 +209,8 @@ void LinkSelection::OnParity(bool on)
 bool LinkSelection::OnScan()
 {
     if (m_device.m_Measuring.IsRunning()) {
-        BV_LOG_ERROR(logger(), kTag, "OnScan refused: the measuring program runs in mode " << m_device.m_Measuring.m_iMode);
-        m_device.ReportStatus(m_device.m_Measuring.m_iMode == 1 ? "Scan refused: stop the calibration first"
+        BV_LOG_ERROR(logger(), kTag, "OnScan refused: the measuring program runs in mode " << m_device.m_Measuring.m_mode);
+        m_device.ReportStatus(m_device.m_Measuring.m_mode == MeasuringMode::Calibration ? "Scan refused: stop the calibration first"
                                                                 : "Scan refused: stop measuring first",
                               kStatusWarning);
         return false;

@@ -137,7 +137,7 @@ struct FourPrograms {
         meter.StartIdentification();
         scheduler.Dispatch(BusMessage::Time());
         meter.OpenShutter();
-        meter.StartMeasuring(0, 1);
+        meter.StartMeasuring(MeasuringMode::Continuous, 1);
         meter.StartReadyCheck();
         scheduler.Dispatch(BusMessage::Time());
         fillRecord(answer, 64, 113, kBusFrame, text(measuringAnswer()), measuringAnswer().size());

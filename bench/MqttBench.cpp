@@ -63,7 +63,7 @@ void BM_HeartbeatPublishing(benchmark::State& state)
         }
     };
     run(3000);
-    core.device()->StartMeasuring(0, 1);
+    core.device()->StartMeasuring(MeasuringMode::Continuous, 1);
     run(2000);
     for (auto _ : state) {
         clock.advance(100);
@@ -107,7 +107,7 @@ void BM_MqttBacklogDrain(benchmark::State& state)
     };
     for (int t = 0; t < 3000; t += 100)
         beat();
-    core.device()->StartMeasuring(0, 1);
+    core.device()->StartMeasuring(MeasuringMode::Continuous, 1);
     while (core.plantLink()->queued() < static_cast<std::size_t>(kBacklog))
         beat();
     const pid_t broker = fork();

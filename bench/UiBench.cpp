@@ -175,7 +175,7 @@ void heartbeatNewPoint(benchmark::State& state, int periodIndex, int stored)
 {
     WindowAt w(periodIndex, stored);
     CPowerMeter& device = *w.core->device();
-    device.StartMeasuring(0, 1);
+    device.StartMeasuring(MeasuringMode::Continuous, 1);
     w.run(500);
     long points = 0, missed = 0;
     for (auto _ : state) {

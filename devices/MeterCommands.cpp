@@ -181,7 +181,7 @@ CommandOutcome MeterCommands::start(const CommandRequest& request)
         !m_device.m_bUnknownShutterConfirmed)
         return refused(Refusal::ShutterUnknown, strings::fill(strings::text(strings::kCommandShutterUnknown), {"start"}));
     const bool asked = m_device.m_iShutterState == kShutterUnknown;
-    if (!m_device.StartMeasuring(0, 1))
+    if (!m_device.StartMeasuring(MeasuringMode::Continuous, 1))
         return asked ? refused(Refusal::Cancelled, strings::fill(strings::text(strings::kCommandCancelled), {"start"}))
                      : refused(Refusal::NotStarted, strings::fill(strings::text(strings::kCommandNotStarted), {"start"}));
     return done();
@@ -191,9 +191,9 @@ CommandOutcome MeterCommands::single(const CommandRequest& request)
 {
     if (auto no = busy(MeterCommand::Single, request.source, true))
         return *no;
-    if (m_device.m_Measuring.IsRunning() && m_device.m_Measuring.m_iMode == 2)
+    if (m_device.m_Measuring.IsRunning() && m_device.m_Measuring.m_mode == MeasuringMode::Single)
         return unchanged();
-    if (!m_device.StartMeasuring(2, 1))
+    if (!m_device.StartMeasuring(MeasuringMode::Single, 1))
         return refused(Refusal::NotStarted, strings::fill(strings::text(strings::kCommandNotStarted), {"single"}));
     return done();
 }
@@ -218,7 +218,7 @@ CommandOutcome MeterCommands::calibrate(const CommandRequest& request)
     } else {
         m_device.Prompt().show(strings::text(61302), PromptButtons::Ok, PromptIcon::Exclamation);
     }
-    if (!m_device.StartMeasuring(1, 1))
+    if (!m_device.StartMeasuring(MeasuringMode::Calibration, 1))
         return refused(Refusal::NotStarted, strings::fill(strings::text(strings::kCommandNotStarted), {"calibrate"}));
     return done();
 }
@@ -226,13 +226,13 @@ CommandOutcome MeterCommands::calibrate(const CommandRequest& request)
 CommandOutcome MeterCommands::stop()
 {
     // A calibration ends its own way: the heater is switched off ("elp 0").
-    if (m_device.CalibrationRunning() || (m_device.m_Measuring.IsRunning() && m_device.m_Measuring.m_iMode == 1)) {
-        m_device.StartMeasuring(1, 0);
+    if (m_device.CalibrationRunning() || (m_device.m_Measuring.IsRunning() && m_device.m_Measuring.m_mode == MeasuringMode::Calibration)) {
+        m_device.StartMeasuring(MeasuringMode::Calibration, 0);
         return done();
     }
     if (!m_device.m_Measuring.IsRunning() && !m_device.MeasuringActive())
         return unchanged();
-    m_device.StartMeasuring(m_device.m_Measuring.m_iMode, 0);
+    m_device.StartMeasuring(m_device.m_Measuring.m_mode, 0);
     return done();
 }
 

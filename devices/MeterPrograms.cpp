@@ -452,9 +452,9 @@ void CMeasuringProgram::OnEnd()
 {
     m_bIntervalWait = false;
     // The one-second cycle belongs to the calibration only.
-    if (m_iMode == 1)
+    if (m_mode == MeasuringMode::Calibration)
         m_meter.m_iCycleInterval = m_meter.Settings().m_iInterval;
-    m_meter.RunChanged(m_iMode, false);
+    m_meter.RunChanged(m_mode, false);
     CMeterProgram::OnEnd();
 }
 
@@ -477,7 +477,7 @@ void CMeasuringProgram::Run(const BusMessage& message)
             GotoState(12);
         break;
     case 12:
-        if (m_iMode != 1) {
+        if (m_mode != MeasuringMode::Calibration) {
             GotoState(15);
             break;
         }
@@ -519,7 +519,7 @@ void CMeasuringProgram::Run(const BusMessage& message)
             GotoState(28);
             break;
         }
-        if (m_iMode == 1 && !m_bHeaterAsked) {
+        if (m_mode == MeasuringMode::Calibration && !m_bHeaterAsked) {
             // A single reading became the calibration after its start: the heater first.
             GotoState(12);
             break;
@@ -544,12 +544,12 @@ void CMeasuringProgram::Run(const BusMessage& message)
         if (!whole) {
             // Neither plotted, nor averaged, nor written: the answer is not a reading.
             m_meter.AnswerError(frame, "unreadable measuring answer, no point taken");
-            if (m_iMode == 2) {
+            if (m_mode == MeasuringMode::Single) {
                 m_bRun = 0;
                 m_meter.Notify(kNotifySingleReading, 2);
             }
             NextCycle();
-        } else if (m_iMode == 1) {
+        } else if (m_mode == MeasuringMode::Calibration) {
             // The device sends it by itself; without it the answer's flow and
             // temperatures still reach the alarms.
             WaitAnswer("Pel:25", 1000, 26);
@@ -584,7 +584,7 @@ void CMeasuringProgram::Run(const BusMessage& message)
         m_pStore->AddMesswert(m_point, 0);
         if (m_meter.WriteProtocol(0, 0) == 0)
             ++m_meter.m_lProtocolLinesLost;
-        if (m_iMode == 2) {
+        if (m_mode == MeasuringMode::Single) {
             m_bRun = 0;
             m_meter.Notify(kNotifySingleReading, 2);
         }
@@ -592,7 +592,7 @@ void CMeasuringProgram::Run(const BusMessage& message)
         break;
     }
     case 28:
-        if (m_iMode != 1) {
+        if (m_mode != MeasuringMode::Calibration) {
             GotoState(30);
             break;
         }

@@ -1,4 +1,5 @@
 #pragma once
+#include <ostream>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -62,6 +63,11 @@ private:
     void SendPlcOutputs();
 };
 
+// What a run of the measuring program does; the numbers are the ones the
+// notifications and the log have always carried.
+enum class MeasuringMode : int { Continuous = 0, Calibration = 1, Single = 2 };
+inline std::ostream& operator<<(std::ostream& out, MeasuringMode mode) { return out << static_cast<int>(mode); }
+
 class CMeasuringProgram final : public CMeterProgram {
 public:
     CMeasuringProgram(CScheduler& scheduler, CPowerMeter& meter, CBrivaneDoc& store);
@@ -74,7 +80,7 @@ public:
     int32_t m_iCounter = 0;
     CBrivaneDoc* m_pStore;
     MeasurePoint m_point;
-    int32_t m_iMode = 0;  // 0 continuous, 1 electronic calibration, 2 single reading
+    MeasuringMode m_mode = MeasuringMode::Continuous;
     int32_t m_bRun = 0;
     int32_t m_iThermalization = -1;
     int32_t m_iCalibration = 0;
@@ -83,7 +89,7 @@ public:
     bool m_bHeaterAsked = false;
 
 protected:
-    long EndParameter() const override { return m_iMode; }
+    long EndParameter() const override { return static_cast<long>(m_mode); }
 
 private:
     // false (an answer error) when a value is missing or not wholly a number;

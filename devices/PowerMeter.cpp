@@ -65,25 +65,25 @@ void CPowerMeter::OpenShutter()
     // shutter for it is not asked again while the shutter opens.
     const uint8_t confirmed = m_bUnknownShutterConfirmed;
     if (measuring)
-        StartMeasuring(0, 0);
+        StartMeasuring(MeasuringMode::Continuous, 0);
     m_ShutterProgram.m_iAction = 0;
     m_ShutterProgram.Start();
     if (measuring && confirmed) {
         m_bUnknownShutterConfirmed = confirmed;
-        beginMeasuring(0, 1, true);
+        beginMeasuring(MeasuringMode::Continuous, 1, true);
     } else if (measuring) {
-        StartMeasuring(0, 1);
+        StartMeasuring(MeasuringMode::Continuous, 1);
     }
 }
 
-bool CPowerMeter::StartMeasuring(int mode, int run)
+bool CPowerMeter::StartMeasuring(MeasuringMode mode, int run)
 {
     BV_LOG_DEBUG(logger(), kTag, "StartMeasuring mode " << mode << " run " << run);
     if (run == 1 && m_presence == MeterPresence::NotFound) {
         BV_LOG_WARN(logger(), kTag, "StartMeasuring mode " << mode << " refused: no meter found");
         return false;
     }
-    if (mode == 0 && run == 1 && m_iShutterState == kShutterUnknown) {
+    if (mode == MeasuringMode::Continuous && run == 1 && m_iShutterState == kShutterUnknown) {
         if (Prompt().show(strings::text(strings::kUnknownShutterQuestion), PromptButtons::OkCancel, PromptIcon::Question)
             != PromptResult::Ok)
             return false;
@@ -94,17 +94,17 @@ bool CPowerMeter::StartMeasuring(int mode, int run)
     return beginMeasuring(mode, run, true);
 }
 
-void CPowerMeter::ResumeMeasuring(int mode)
+void CPowerMeter::ResumeMeasuring(MeasuringMode mode)
 {
     BV_LOG_INFO(logger(), kTag, "measuring resumed in mode " << mode);
-    if (mode == 0 && m_iShutterState == kShutterUnknown && !m_bUnknownShutterConfirmed) {
+    if (mode == MeasuringMode::Continuous && m_iShutterState == kShutterUnknown && !m_bUnknownShutterConfirmed) {
         StartMeasuring(mode, 1);
         return;
     }
     beginMeasuring(mode, 1, false);
 }
 
-bool CPowerMeter::beginMeasuring(int mode, int run, bool freshAverage)
+bool CPowerMeter::beginMeasuring(MeasuringMode mode, int run, bool freshAverage)
 {
     CMeasuringProgram& program = m_Measuring;
     const bool running = program.IsRunning();
@@ -117,23 +117,23 @@ bool CPowerMeter::beginMeasuring(int mode, int run, bool freshAverage)
     // into either, continuous measuring into the calibration (whose heater
     // the next cycle switches on). A calibration's heater is never left on
     // by turning it into something else.
-    const int before = program.m_iMode;
+    const MeasuringMode before = program.m_mode;
     const bool switched = running && before != mode;
-    if (switched && before != 2 && !(before == 0 && mode == 1)) {
+    if (switched && before != MeasuringMode::Single && !(before == MeasuringMode::Continuous && mode == MeasuringMode::Calibration)) {
         BV_LOG_WARN(logger(), kTag, "StartMeasuring mode " << mode << " refused: mode " << before << " runs");
         return false;
     }
     if (switched)
         RunChanged(before, false);
     program.m_pStore = &m_Doc;
-    program.m_iMode = mode;
+    program.m_mode = mode;
     program.m_bRun = run;
     if (run == 1) {
         program.m_point = MeasurePoint{};
         program.m_point.heaterState = -1;
         program.m_point.heaterValue = -1;
         program.m_point.thermalization = -1;
-        if (mode == 1) {
+        if (mode == MeasuringMode::Calibration) {
             program.m_iThermalization = m_settings.m_iThermalizationTime;
             // The calibration averages over its own window: it lasts as long.
             program.m_iCalibration = m_settings.m_iThermalizationTime + m_iCalibrationAverage;
@@ -153,19 +153,19 @@ bool CPowerMeter::beginMeasuring(int mode, int run, bool freshAverage)
         // Each run averages its own points, before anyone hears of it; a
         // resumed one keeps its window.
         if (run == 1 && freshAverage)
-            m_Doc.BeginAveraging(mode == 1 ? m_iCalibrationAverage : 0);
+            m_Doc.BeginAveraging(mode == MeasuringMode::Calibration ? m_iCalibrationAverage : 0);
         if (run == 1)
             RunChanged(mode, true);
-        Notify(kNotifyMeasuringStarted, mode);
+        Notify(kNotifyMeasuringStarted, static_cast<long>(mode));
     }
     return true;
 }
 
-void CPowerMeter::RunChanged(int mode, bool on)
+void CPowerMeter::RunChanged(MeasuringMode mode, bool on)
 {
-    if (mode == 0)
+    if (mode == MeasuringMode::Continuous)
         m_bMeasuringActive = on ? 1 : 0;
-    else if (mode == 1)
+    else if (mode == MeasuringMode::Calibration)
         m_bEcProtocol = on ? 1 : 0;
 }
 

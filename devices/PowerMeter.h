@@ -47,16 +47,16 @@ public:
     void StartIdentification();
     void OpenShutter();
     void CloseShutter();
-    // mode 0 continuous, 1 electronic calibration, 2 single reading; run 0
+    // run 0
     // lets the running cycle finish and then ends the program, whatever it
     // runs. A running single reading turns into the measurement asked for,
     // continuous measuring into the calibration; a calibration never into
     // anything else. False when refused (no meter, another mode runs, the
     // operator cancelled the shutter question).
-    bool StartMeasuring(int mode, int run);
+    bool StartMeasuring(MeasuringMode mode, int run);
     // Starts again a measurement that a lost link ended, as it ran: the
     // operator who confirmed an unknown shutter for it is not asked again.
-    void ResumeMeasuring(int mode);
+    void ResumeMeasuring(MeasuringMode mode);
 
     bool WriteProtocolLine(std::FILE* file, int a, int b) override;
     // Nothing is recorded in the data source: opening it is the whole check.
@@ -77,13 +77,9 @@ public:
     std::time_t WallTime() const { return m_wallClock ? m_wallClock() : std::time(nullptr); }
 
     // The identified model (plain until the identification tells otherwise).
-    MeterKind Kind() const { return m_bCompact ? MeterKind::Compact : m_bEC ? MeterKind::EC : MeterKind::Plain; }
-    const MeterModelTraits& Model() const { return meterModel(Kind()); }
-    void SetModel(MeterKind kind)
-    {
-        m_bCompact = kind == MeterKind::Compact ? 1 : 0;
-        m_bEC = kind == MeterKind::EC ? 1 : 0;
-    }
+    MeterKind Kind() const { return m_model->kind; }
+    const MeterModelTraits& Model() const { return *m_model; }
+    void SetModel(MeterKind kind) { m_model = &meterModel(kind); }
 
     // What runs, kept here alone: set the moment a start takes effect,
     // cleared when the program ends. The window, the CLI, the plant link and
@@ -93,7 +89,7 @@ public:
     // Either of them: the readings are watched.
     bool Measuring() const { return MeasuringActive() || CalibrationRunning(); }
     // From the measuring program: its run in mode took effect (on) or ended.
-    void RunChanged(int mode, bool on);
+    void RunChanged(MeasuringMode mode, bool on);
 
     MeterPresence Presence() const { return m_presence; }
     // From the identification's end. Found also means the model and its
@@ -120,8 +116,6 @@ public:
     int32_t m_iCycleInterval;  // ms from one "ql" to the next
     // Seconds (cycles of 1 s) a calibration averages over after thermalizing.
     int32_t m_iCalibrationAverage = 10;
-    uint8_t m_bCompact = 0;
-    uint8_t m_bEC = 0;
     uint8_t m_bUnknownShutterConfirmed = 0;
     uint8_t m_bMeasuringActive = 0;  // continuous measuring runs (RunChanged)
     uint8_t m_bEcProtocol = 0;       // a calibration runs (RunChanged)
@@ -129,9 +123,11 @@ public:
     int32_t m_bType34 = 0;
 
 private:
-    bool beginMeasuring(int mode, int run, bool freshAverage);
+    bool beginMeasuring(MeasuringMode mode, int run, bool freshAverage);
 
     MeterPresence m_presence = MeterPresence::Searching;
+    // Its row of the model table: plain until the identification tells otherwise.
+    const MeterModelTraits* m_model = &meterModel(MeterKind::Plain);
     // Once identified, a later failed identification (a lost link) keeps them.
     bool m_bLimitsKnown = false;
 

@@ -86,7 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             prompt.cancel = in.ConsumeBool();
             const int mode = in.ConsumeIntegralInRange<int>(0, 2);
             const int run = in.ConsumeBool() ? 1 : 0;
-            meter.StartMeasuring(mode, run);
+            meter.StartMeasuring(static_cast<MeasuringMode>(mode), run);
             break;
         }
         case 4:

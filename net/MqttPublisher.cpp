@@ -60,13 +60,7 @@ std::string printable(const std::string& text)
 
 std::string modelName(const CPowerMeter& d)
 {
-    if (!d.m_bAnswerSeen)
-        return "";
-    if (d.m_bCompact)
-        return "CompactBrivane";
-    if (d.m_bEC)
-        return "EC-Brivane";
-    return "Brivane";
+    return d.m_bAnswerSeen ? d.Model().name : "";
 }
 
 std::string payloadWord(std::string text)

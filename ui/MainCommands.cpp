@@ -90,7 +90,7 @@ void CBrivaneMain::OnTestComm()
 {
     guarded("OnTestComm", [&] {
         m_pDevice->StartIdentification();
-        m_pDevice->StartMeasuring(2, 1);
+        m_pDevice->StartMeasuring(MeasuringMode::Single, 1);
     });
 }
 
@@ -100,7 +100,7 @@ void CBrivaneMain::OnCommPort()
         PortDialog dialog(m_core.serial(), m_ports, this);
         dialog.exec();
         m_pDevice->StartIdentification();
-        m_pDevice->StartMeasuring(2, 1);
+        m_pDevice->StartMeasuring(MeasuringMode::Single, 1);
         MyUpdate(kPartButtons);
     });
 }

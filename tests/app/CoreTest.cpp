@@ -58,7 +58,7 @@ TEST_F(CoreTest, FirstSelectionTakesUsbIdentifiesAndTakesOneReading)
     CPowerMeter& meter = *core->device();
     EXPECT_EQ(settings.m_iDataTransferMode, 2);
     EXPECT_EQ(core->links()->choice(), LinkSelection::kChoiceUsb);
-    EXPECT_EQ(meter.m_bEC, 1);
+    EXPECT_EQ(meter.Kind(), MeterKind::EC);
     EXPECT_EQ(meter.m_bAnswerSeen, 1);
     EXPECT_EQ(meter.Store().GetCount(), 1);
     EXPECT_TRUE(prompt.shown.empty());
@@ -76,7 +76,7 @@ TEST_F(CoreTest, FallsBackToTheSerialLinkAndWritesThePortBack)
     EXPECT_EQ(startEnabled, 1);
     // The "Port" setting ("com1") is tried as given first, and answers.
     EXPECT_EQ(core->serial().portName(), "com1");
-    EXPECT_EQ(core->device()->m_bEC, 1);
+    EXPECT_EQ(core->device()->Kind(), MeterKind::EC);
     EXPECT_EQ(core->device()->Store().GetCount(), 1);
     core->Shutdown();
     const std::string ini = readFile(dir.file("BrivaneSoftware.ini"));
@@ -140,14 +140,14 @@ TEST_F(CoreTest, ContinuousMeasuringOverUsbAndTheBusLog)
     core->busLog().StartBusLog();
     core->links()->Initialise();
     run(3000);
-    core->device()->StartMeasuring(0, 1);  // shutter state from "info": closed, no question
+    core->device()->StartMeasuring(MeasuringMode::Continuous, 1);  // shutter state from "info": closed, no question
     run(500);
     EXPECT_EQ(core->device()->m_bMeasuringActive, 1);
     run(9500);
     const int points = core->device()->Store().GetCount();
     EXPECT_GE(points, 10);
     EXPECT_LE(points, 12);
-    core->device()->StartMeasuring(0, 0);
+    core->device()->StartMeasuring(MeasuringMode::Continuous, 0);
     run(3000);
     EXPECT_EQ(core->device()->m_bMeasuringActive, 0);
     EXPECT_LE(core->device()->Store().GetCount(), points + 1);
@@ -173,7 +173,7 @@ TEST_F(CoreTest, ScanDuringACalibrationIsRefusedAndLeavesItRunning)
     run(3000);
     CPowerMeter& meter = *core->device();
     meter.AddListener(&lines);
-    meter.StartMeasuring(1, 1);
+    meter.StartMeasuring(MeasuringMode::Calibration, 1);
     run(3000);
     ASSERT_TRUE(world->meter().heaterOn());
 
@@ -182,11 +182,11 @@ TEST_F(CoreTest, ScanDuringACalibrationIsRefusedAndLeavesItRunning)
     EXPECT_EQ(lines.seen, 1);
     EXPECT_NE(meter.StatusText().find("calibration"), std::string::npos);
     EXPECT_TRUE(meter.m_Measuring.IsRunning());
-    EXPECT_EQ(meter.m_Measuring.m_iMode, 1);
+    EXPECT_EQ(meter.m_Measuring.m_mode, MeasuringMode::Calibration);
     EXPECT_TRUE(world->meter().heaterOn());
     EXPECT_EQ(core->links()->choice(), LinkSelection::kChoiceUsb);
 
-    meter.StartMeasuring(1, 0);
+    meter.StartMeasuring(MeasuringMode::Calibration, 0);
     run(5000);
     ASSERT_FALSE(meter.m_Measuring.IsRunning());
     EXPECT_FALSE(world->meter().heaterOn());

@@ -115,7 +115,7 @@ TEST_P(LinkRecoveryTest, UnpluggedLinkComesBackAndMeasuringResumes)
     meter.m_bProtocolToFile = 1;
     meter.m_sProtocolPath = dir.file("protocol.txt");
     const int unwritten = watch.points;  // the single reading of the start
-    meter.StartMeasuring(0, 1);
+    meter.StartMeasuring(MeasuringMode::Continuous, 1);
     run(4000);
     const int before = watch.points;
     ASSERT_GE(before, 3);
@@ -148,11 +148,11 @@ TEST_P(LinkRecoveryTest, UnpluggedLinkComesBackAndMeasuringResumes)
     EXPECT_EQ(watch.lines("Link to the meter restored: "), 1);
     EXPECT_EQ(watch.resumed, 1);
     EXPECT_TRUE(meter.m_Measuring.IsRunning());
-    EXPECT_EQ(meter.m_Measuring.m_iMode, 0);
+    EXPECT_EQ(meter.m_Measuring.m_mode, MeasuringMode::Continuous);
     EXPECT_GE(watch.points, before + 3);
     EXPECT_TRUE(prompt.shown.empty());
 
-    meter.StartMeasuring(0, 0);
+    meter.StartMeasuring(MeasuringMode::Continuous, 0);
     run(2000);
     EXPECT_FALSE(meter.m_Measuring.IsRunning());
     const unsigned long logged = settings.m_ulCommandNo;

@@ -70,7 +70,7 @@ TEST_F(UsbRoad, MeterProgramsRunOverTheUsbMeter)
     start(sim::SimUsbKind::DirectMeter);
     CPowerMeter& meter = *core->device();
     ASSERT_EQ(settings.m_iDataTransferMode, 2);
-    EXPECT_EQ(meter.m_bEC, 1);
+    EXPECT_EQ(meter.Kind(), MeterKind::EC);
     EXPECT_EQ(meter.Store().GetCount(), 1);  // the single reading after identification
     EXPECT_EQ(meter.m_iShutterState, kShutterOpen);
 
@@ -95,7 +95,7 @@ TEST_F(UsbRoad, AnswerWithAWrongTrailerBecomesNoPoint)
 {
     start(sim::SimUsbKind::DirectMeter);
     CPowerMeter& meter = *core->device();
-    meter.StartMeasuring(0, 1);
+    meter.StartMeasuring(MeasuringMode::Continuous, 1);
     run(2500);
     const int before = meter.Store().GetCount();
     const size_t seen = recorder.frames.size();

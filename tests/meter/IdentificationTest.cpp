@@ -36,8 +36,7 @@ TEST_P(IdentifiesModel, OnTheSimulatedBus)
 
     ASSERT_TRUE(identify());
     EXPECT_EQ(meter.m_Identification.Status(), kEndOk);
-    EXPECT_EQ(meter.m_bCompact, c.compact);
-    EXPECT_EQ(meter.m_bEC, c.ec);
+    EXPECT_EQ(meter.Kind(), c.compact ? MeterKind::Compact : c.ec ? MeterKind::EC : MeterKind::Plain);
     EXPECT_EQ(meter.m_bType34, c.type34);
     EXPECT_DOUBLE_EQ(meter.m_dFlowMin, c.flowMinimum);
     EXPECT_EQ(meter.m_iShutterState, c.shutter);
@@ -67,8 +66,7 @@ TEST_F(Identification, CompactNeedsVersionTwo)
     useSerialBus();
 
     ASSERT_TRUE(identify());
-    EXPECT_EQ(meter.m_bCompact, 0);
-    EXPECT_EQ(meter.m_bEC, 0);
+    EXPECT_EQ(meter.Kind(), MeterKind::Plain);
     EXPECT_EQ(notes.count(kNotifyIdentificationEnded), 1);
     EXPECT_EQ(meter.m_iShutterState, kShutterOpen);
 }
@@ -201,7 +199,7 @@ TEST_F(Identification, UsbRoadTakesNoBusLockAndAcceptsAdapterTexts)
     ASSERT_TRUE(identify());
     EXPECT_EQ(meter.m_Identification.Status(), kEndOk);
     EXPECT_EQ(usb.texts, (std::vector<std::string>{"qr", "info"}));
-    EXPECT_EQ(meter.m_bEC, 1);
+    EXPECT_EQ(meter.Kind(), MeterKind::EC);
     EXPECT_EQ(meter.m_bType34, 1);
     EXPECT_FALSE(usb.busConverterPresent());
     EXPECT_EQ(scheduler.SyncHolder(0), &holder);
@@ -217,7 +215,7 @@ TEST_F(Identification, BusConverterAnswerMarksTheUsbLink)
 
     ASSERT_TRUE(identify());
     EXPECT_TRUE(usb.busConverterPresent());
-    EXPECT_EQ(meter.m_bCompact + meter.m_bEC, 0);
+    EXPECT_EQ(meter.Kind(), MeterKind::Plain);
     // The converter itself has no "info": that part times out.
     EXPECT_EQ(meter.m_Identification.Status(), kEndFailed);
 }

@@ -46,7 +46,7 @@ TEST_F(Measuring, SingleReadingSubtractsTheZeroOffset)
     useSerialBus();
     meter.m_dZeroOffset = 0.3;
 
-    meter.StartMeasuring(2, 1);
+    meter.StartMeasuring(MeasuringMode::Single, 1);
     ASSERT_TRUE(ended());
     ASSERT_EQ(meter.Store().GetCount(), 1);
     const MeasurePoint& p = *meter.Store().pGetLastMeasureValue();
@@ -86,7 +86,7 @@ TEST_F(Measuring, AnswerWithAFieldNotWhollyANumberGivesNoPoint)
     for (const std::string& answer : garbled) {
         SCOPED_TRACE(answer);
         device.answer("ql", {answer});
-        meter.StartMeasuring(2, 1);
+        meter.StartMeasuring(MeasuringMode::Single, 1);
         ASSERT_TRUE(ended());
     }
     EXPECT_EQ(meter.Store().GetCount(), 0);
@@ -96,7 +96,7 @@ TEST_F(Measuring, AnswerWithAFieldNotWhollyANumberGivesNoPoint)
     EXPECT_FALSE(std::filesystem::exists(meter.m_sProtocolPath));
 
     device.answer("ql", {"al PL=+12.5 Fl=4 Te=    21.000 Td=     2.000 shutter=O"});
-    meter.StartMeasuring(2, 1);
+    meter.StartMeasuring(MeasuringMode::Single, 1);
     ASSERT_TRUE(ended());
     ASSERT_EQ(meter.Store().GetCount(), 1);
     EXPECT_DOUBLE_EQ(meter.Store().pGetLastMeasureValue()->power, 12.5);
@@ -118,7 +118,7 @@ TEST_F(Measuring, ShutterCharacterOfTheMeasuringAnswer)
         SCOPED_TRACE(answer);
         device.answer("ql", {answer});
         meter.m_iShutterState = kShutterClosed;
-        meter.StartMeasuring(2, 1);
+        meter.StartMeasuring(MeasuringMode::Single, 1);
         ASSERT_TRUE(ended());
         EXPECT_EQ(meter.m_iShutterState, state);
     }
@@ -131,7 +131,7 @@ TEST_F(Measuring, CyclesKeepToTheirIntervalOverTheHeartbeat)
     settings.m_iInterval = 1000;
     meter.m_iCycleInterval = 1000;
 
-    meter.StartMeasuring(0, 1);
+    meter.StartMeasuring(MeasuringMode::Continuous, 1);
     heart.runFor(60500);
     // Each query on the beat that reaches one interval after the previous
     // query was due: N cycles take N s, not N times interval plus a beat.
@@ -169,7 +169,7 @@ TEST_F(Measuring, CycleLongerThanTheIntervalStartsTheNextAtOnce)
     fakeMeter(device);
     meter.m_iCycleInterval = 500;
 
-    meter.StartMeasuring(0, 1);
+    meter.StartMeasuring(MeasuringMode::Continuous, 1);
     heart.runFor(5000);
     const auto ql = sendTimes("ql");
     ASSERT_GE(ql.size(), 4u);
@@ -186,7 +186,7 @@ TEST_F(Measuring, LateAnswerJustBeforeTheTimeoutStillCounts)
     fakeMeter(device);
     meter.m_iCycleInterval = 1000;
 
-    meter.StartMeasuring(0, 1);
+    meter.StartMeasuring(MeasuringMode::Continuous, 1);
     heart.runFor(5000);
     const auto ql = sendTimes("ql");
     ASSERT_GE(ql.size(), 3u);
@@ -203,13 +203,13 @@ TEST_F(Measuring, ZeroOrNegativeIntervalPollsBackToBack)
         SCOPED_TRACE(interval);
         sentAt.clear();
         meter.m_iCycleInterval = interval;
-        meter.StartMeasuring(0, 1);
+        meter.StartMeasuring(MeasuringMode::Continuous, 1);
         heart.runFor(2000);
         const auto ql = sendTimes("ql");
         ASSERT_GE(ql.size(), 5u);
         for (size_t i = 1; i < ql.size(); ++i)
             EXPECT_EQ(ql[i] - ql[i - 1], 300u);
-        meter.StartMeasuring(0, 0);
+        meter.StartMeasuring(MeasuringMode::Continuous, 0);
         ASSERT_TRUE(ended());
     }
 }
@@ -219,9 +219,9 @@ TEST_F(Measuring, StopWhileWaitingLetsTheCycleFinish)
     sim::SimMeter device(fixedDelay(300));
     fakeMeter(device);
 
-    meter.StartMeasuring(0, 1);
+    meter.StartMeasuring(MeasuringMode::Continuous, 1);
     ASSERT_TRUE(heart.runUntil([&] { return !sendTimes("ql").empty(); }, 1000));
-    meter.StartMeasuring(0, 0);
+    meter.StartMeasuring(MeasuringMode::Continuous, 0);
     ASSERT_TRUE(ended(5000));
     EXPECT_EQ(meter.Store().GetCount(), 1);
     EXPECT_EQ(sendTimes("ql").size(), 1u);
@@ -237,7 +237,7 @@ TEST_F(Measuring, MissingAnswerRepeatsTheQueryEverySecond)
     device.silenceUntilCleared();
     fakeMeter(device);
 
-    meter.StartMeasuring(0, 1);
+    meter.StartMeasuring(MeasuringMode::Continuous, 1);
     heart.runFor(4500);
     EXPECT_EQ(sendTimes("ql").size(), 4u);
     EXPECT_EQ(meter.Store().GetCount(), 0);
@@ -251,7 +251,7 @@ TEST_F(Measuring, UnknownShutterAsksBeforeContinuousMeasuring)
     meter.m_iShutterState = kShutterUnknown;
 
     prompt.script(PromptResult::Cancel);
-    meter.StartMeasuring(0, 1);
+    meter.StartMeasuring(MeasuringMode::Continuous, 1);
     EXPECT_EQ(prompt.texts(), (std::vector<std::string>{"Shutter state unknown! Continue anyway?"}));
     EXPECT_EQ(prompt.shown[0].buttons, PromptButtons::OkCancel);
     heart.runFor(500);
@@ -259,16 +259,16 @@ TEST_F(Measuring, UnknownShutterAsksBeforeContinuousMeasuring)
     EXPECT_TRUE(notes.seen.empty());
     EXPECT_EQ(meter.m_bUnknownShutterConfirmed, 0);
 
-    meter.StartMeasuring(0, 1);  // Ok
+    meter.StartMeasuring(MeasuringMode::Continuous, 1);  // Ok
     EXPECT_EQ(meter.m_bUnknownShutterConfirmed, 1);
     EXPECT_TRUE(meter.m_Measuring.IsRunning());
-    meter.StartMeasuring(0, 0);
+    meter.StartMeasuring(MeasuringMode::Continuous, 0);
     EXPECT_EQ(meter.m_bUnknownShutterConfirmed, 0);
     ASSERT_TRUE(ended());
 
     // Only continuous measuring asks.
     meter.m_iShutterState = kShutterUnknown;
-    meter.StartMeasuring(2, 1);
+    meter.StartMeasuring(MeasuringMode::Single, 1);
     ASSERT_TRUE(ended());
     EXPECT_EQ(prompt.shown.size(), 2u);
 }
@@ -281,7 +281,7 @@ TEST_F(Measuring, StartWithRunPreparesTheCycle)
     meter.m_iCycleInterval = 2000;
     meter.m_Measuring.m_point.power = 99;
 
-    meter.StartMeasuring(0, 1);
+    meter.StartMeasuring(MeasuringMode::Continuous, 1);
     EXPECT_EQ(meter.m_Measuring.m_point.power, 0);
     EXPECT_EQ(meter.m_Measuring.m_point.heaterState, -1);
     EXPECT_EQ(meter.m_Measuring.m_iThermalization, -1);
@@ -289,8 +289,8 @@ TEST_F(Measuring, StartWithRunPreparesTheCycle)
     EXPECT_FALSE(meter.Store().AverageFixed());
     EXPECT_EQ(meter.m_iCycleInterval, 2000);
 
-    meter.StartMeasuring(1, 1);  // running: takes effect at the next cycle
-    EXPECT_EQ(meter.m_Measuring.m_iMode, 1);
+    meter.StartMeasuring(MeasuringMode::Calibration, 1);  // running: takes effect at the next cycle
+    EXPECT_EQ(meter.m_Measuring.m_mode, MeasuringMode::Calibration);
     EXPECT_EQ(meter.m_Measuring.m_iThermalization, 7);
     // Thermalizing, then the calibration's own averaging window.
     EXPECT_EQ(meter.m_Measuring.m_iCalibration, 17);
@@ -307,7 +307,7 @@ TEST_F(Measuring, BusLockNotObtainedEndsTheProgram)
     LockHolder holder(scheduler);
     ASSERT_TRUE(takeLock(holder));
 
-    meter.StartMeasuring(0, 1);
+    meter.StartMeasuring(MeasuringMode::Continuous, 1);
     heart.runFor(29900);
     EXPECT_TRUE(meter.m_Measuring.IsRunning());
     ASSERT_TRUE(ended(500));
@@ -318,7 +318,7 @@ TEST_F(Measuring, BusLockNotObtainedEndsTheProgram)
 
     // And it can be started again once the bus is free.
     holder.release();
-    meter.StartMeasuring(0, 1);
+    meter.StartMeasuring(MeasuringMode::Continuous, 1);
     ASSERT_TRUE(heart.runUntil([&] { return meter.Store().GetCount() == 1; }, 2000));
 }
 
@@ -327,13 +327,13 @@ TEST_F(Measuring, RefusedSendEndsTheProgram)
     sim::SimMeter device;
     fakeMeter(device);
     fake.sendResult = 0;
-    meter.StartMeasuring(0, 1);
+    meter.StartMeasuring(MeasuringMode::Continuous, 1);
     ASSERT_TRUE(ended(1000));
     EXPECT_EQ(sendTimes("ql").size(), 1u);
     EXPECT_FALSE(scheduler.SyncBusy(0));
 
     settings.m_iDataTransferMode = -1;
-    meter.StartMeasuring(0, 1);
+    meter.StartMeasuring(MeasuringMode::Continuous, 1);
     ASSERT_TRUE(ended(1000));
     EXPECT_EQ(sendTimes("ql").size(), 1u);
 }
@@ -345,7 +345,7 @@ TEST_F(Measuring, UsbRoadTakesNoBusLock)
     LockHolder holder(scheduler);
     ASSERT_TRUE(takeLock(holder));
 
-    meter.StartMeasuring(0, 1);
+    meter.StartMeasuring(MeasuringMode::Continuous, 1);
     ASSERT_TRUE(heart.runUntil([&] { return meter.Store().GetCount() == 3; }, 5000));
     EXPECT_EQ(usb.texts, (std::vector<std::string>{"ql", "ql", "ql"}));
     EXPECT_NEAR(meter.Store().pGetLastMeasureValue()->flow, 4.5, 0.2);
@@ -383,7 +383,7 @@ protected:
 
 TEST_F(Calibration, FullRunSwitchesTheHeaterOnAndOff)
 {
-    meter.StartMeasuring(1, 1);
+    meter.StartMeasuring(MeasuringMode::Calibration, 1);
     heart.runFor(1000);
     EXPECT_TRUE(device->heaterOn());
     ASSERT_TRUE(ended(20000));
@@ -422,7 +422,7 @@ TEST_F(Calibration, FullRunSwitchesTheHeaterOnAndOff)
 TEST_F(Calibration, HeaterDroppingOutEndsWithAMarker)
 {
     settings.m_iThermalizationTime = 20;
-    meter.StartMeasuring(1, 1);
+    meter.StartMeasuring(MeasuringMode::Calibration, 1);
     ASSERT_TRUE(heart.runUntil([&] { return meter.Store().GetCount() == 2; }, 10000));
     device->failHeater(0);
     ASSERT_TRUE(ended(5000));
@@ -438,7 +438,7 @@ TEST_F(Calibration, HeaterDroppingOutEndsWithAMarker)
 TEST_F(Calibration, HeaterThatDoesNotComeOnIsMarked)
 {
     device->failHeater(2);
-    meter.StartMeasuring(1, 1);
+    meter.StartMeasuring(MeasuringMode::Calibration, 1);
     ASSERT_TRUE(ended(5000));
 
     const auto p = points();
@@ -453,7 +453,7 @@ TEST_F(Calibration, HeaterThatDoesNotComeOnIsMarked)
 TEST_F(Calibration, UnconfirmedSwitchOnStillSwitchesTheHeaterOff)
 {
     device->silenceUntilCleared();
-    meter.StartMeasuring(1, 1);
+    meter.StartMeasuring(MeasuringMode::Calibration, 1);
     heart.runFor(1800);
     EXPECT_TRUE(meter.m_Measuring.IsRunning());
     ASSERT_TRUE(ended(3000));
@@ -471,7 +471,7 @@ TEST_F(Calibration, MissingPelFrameStillBringsFlowAndTemperaturesToTheAlarms)
     bus.attach(scripted);
     meter.Init(64, kMeterAddress + 1, "Brivane", &serial);
 
-    meter.StartMeasuring(1, 1);
+    meter.StartMeasuring(MeasuringMode::Calibration, 1);
     heart.runFor(6000);
     EXPECT_TRUE(meter.m_Measuring.IsRunning());
     const auto p = points();
@@ -486,7 +486,7 @@ TEST_F(Calibration, MissingPelFrameStillBringsFlowAndTemperaturesToTheAlarms)
         EXPECT_EQ(point.heaterState, -1);
     }
 
-    meter.StartMeasuring(1, 0);
+    meter.StartMeasuring(MeasuringMode::Calibration, 0);
     ASSERT_TRUE(ended());
     EXPECT_EQ(std::count(scripted.heard.begin(), scripted.heard.end(), "elp 0"), 1);
     EXPECT_EQ(meter.m_iCycleInterval, settings.m_iInterval);

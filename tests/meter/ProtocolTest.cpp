@@ -118,7 +118,7 @@ TEST_F(Protocol, EveryCycleWritesItsPointAndUnwritablePathIsRetried)
     meter.m_iShutterState = kShutterOpen;
     meter.m_sProtocolPath = dir.file("later/protocol.txt");
 
-    meter.StartMeasuring(0, 1);
+    meter.StartMeasuring(MeasuringMode::Continuous, 1);
     ASSERT_TRUE(heart.runUntil([&] { return meter.Store().GetCount() == 2; }, 5000));
     EXPECT_EQ(prompt.texts(), (std::vector<std::string>{kCannotOpen, kCannotOpen}));
 
@@ -197,7 +197,7 @@ TEST_F(DatabaseProtocol, EachPointOpensAndClosesTheRealSource)
 
     CountingSources sources;
     meter.SetDataSourceFactory(&sources);
-    meter.StartMeasuring(0, 1);
+    meter.StartMeasuring(MeasuringMode::Continuous, 1);
     ASSERT_TRUE(heart.runUntil([&] { return meter.Store().GetCount() == 4; }, 5000));
     EXPECT_EQ(sources.opened, 3);
     EXPECT_EQ(sources.closed, 3);
@@ -210,7 +210,7 @@ TEST_F(DatabaseProtocol, UnknownSourceIsReportedAndMeasuringGoesOn)
     CountingSources sources;
     meter.SetDataSourceFactory(&sources);
     meter.m_sDatabaseConnection = "NoSuchSource";
-    meter.StartMeasuring(0, 1);
+    meter.StartMeasuring(MeasuringMode::Continuous, 1);
     ASSERT_TRUE(heart.runUntil([&] { return meter.Store().GetCount() == 3; }, 5000));
     EXPECT_EQ(sources.failed, 3);
     EXPECT_EQ(prompt.texts(), (std::vector<std::string>{kCannotOpen, kCannotOpen, kCannotOpen}));

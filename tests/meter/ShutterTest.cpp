@@ -220,7 +220,7 @@ protected:
         bus.attach(device);
         useSerialBus();
         meter.m_iShutterState = kShutterClosed;
-        meter.StartMeasuring(0, 1);
+        meter.StartMeasuring(MeasuringMode::Continuous, 1);
     }
     sim::SimMeter device{modelConfig(sim::MeterModel::Plain)};
 };
@@ -258,7 +258,7 @@ TEST_F(ShutterWhileMeasuring, RestartIsRefusedWhenUnknownShutterIsNotConfirmed)
 TEST_F(ShutterWhileMeasuring, MeasuringStoppedBeforeStaysStopped)
 {
     ASSERT_TRUE(heart.runUntil([&] { return meter.Store().GetCount() == 1; }, 5000));
-    meter.StartMeasuring(0, 0);
+    meter.StartMeasuring(MeasuringMode::Continuous, 0);
     ASSERT_TRUE(heart.runUntil([&] { return !meter.m_Measuring.IsRunning(); }, 5000));
     ASSERT_EQ(notes.count(kNotifyMeasuringStarted), 1);
     EXPECT_FALSE(meter.MeasuringActive());

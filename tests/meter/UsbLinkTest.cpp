@@ -48,11 +48,11 @@ TEST_F(UsbLink, IdentifiesAndReadsThroughTheAdapter)
 {
     connect({});
     meter.StartIdentification();
-    meter.StartMeasuring(2, 1);
+    meter.StartMeasuring(MeasuringMode::Single, 1);
     ASSERT_TRUE(settled());
 
     EXPECT_EQ(meter.m_Identification.Status(), kEndOk);
-    EXPECT_EQ(meter.m_bEC, 1);
+    EXPECT_EQ(meter.Kind(), MeterKind::EC);
     EXPECT_EQ(meter.m_bType34, 1);
     EXPECT_FALSE(meter.UsbLink()->busConverterPresent());
     ASSERT_EQ(meter.Store().GetCount(), 1);

@@ -263,7 +263,7 @@ TEST_F(MqttTest, SimulatedEcRunStartedByCommandDeliversEveryPointOnceInOrder)
     ASSERT_TRUE(waitFor([&] { run(100); return core->device()->m_bMeasuringActive == 0; }, 5s));
     ASSERT_GE(points->powers.size(), 55u);
     // An electronic calibration: its points carry the EC fields.
-    core->device()->StartMeasuring(1, 1);
+    core->device()->StartMeasuring(MeasuringMode::Calibration, 1);
     run(90000);
     ASSERT_TRUE(drain());
     expectEveryPointInOrder(sub, true);
@@ -380,7 +380,7 @@ TEST_F(MqttTest, FlowAlarmIsRetainedWhileActiveAndItsClearingReplacesIt)
     Subscriber sub(broker.port(), "brivane/st1/alarm");
     ASSERT_TRUE(sub.subscribed());
     startCore(broker);
-    core->device()->StartMeasuring(0, 1);
+    core->device()->StartMeasuring(MeasuringMode::Continuous, 1);
     run(5000);
     world->meter().failFlow(0);
     run(5000);
@@ -416,7 +416,7 @@ TEST_F(MqttTest, SilentMeterRaisesNoReadingAndItsReturnClearsIt)
     Subscriber sub(broker.port(), "brivane/st1/alarm");
     ASSERT_TRUE(sub.subscribed());
     startCore(broker);
-    core->device()->StartMeasuring(0, 1);
+    core->device()->StartMeasuring(MeasuringMode::Continuous, 1);
     run(5000);
     world->meter().silenceUntilCleared();
     run(8000);
@@ -446,7 +446,7 @@ TEST_F(MqttTest, BrokerAwayTenSecondsLosesNoReading)
     Subscriber sub(broker.port(), "brivane/st1/reading");
     ASSERT_TRUE(sub.subscribed());
     startCore(broker);
-    core->device()->StartMeasuring(0, 1);
+    core->device()->StartMeasuring(MeasuringMode::Continuous, 1);
     ASSERT_TRUE(waitFor([&] { run(100); return core->plantLink()->connected(); }, 5s));
     run(10000);
     broker.stop();
@@ -461,7 +461,7 @@ TEST_F(MqttTest, BrokerAwayTenSecondsLosesNoReading)
     ASSERT_TRUE(broker.start());
     ASSERT_TRUE(waitFor([&] { run(100); return core->plantLink()->connected(); }, 10s));
     run(5000);
-    core->device()->StartMeasuring(0, 0);
+    core->device()->StartMeasuring(MeasuringMode::Continuous, 0);
     run(3000);
     ASSERT_TRUE(drain());
     expectEveryPointInOrder(sub, false);
@@ -481,7 +481,7 @@ TEST_F(MqttTest, FullQueueSaysHowManyWereDroppedAndDeliversTheRest)
     MqttConfig config;
     config.queueLimit = MqttPublisher::kQueueMinimum;
     startCore(broker, config);
-    core->device()->StartMeasuring(0, 1);
+    core->device()->StartMeasuring(MeasuringMode::Continuous, 1);
     ASSERT_TRUE(waitFor([&] { run(100); return core->plantLink()->connected(); }, 5s));
     run(5000);
     broker.stop();
@@ -493,7 +493,7 @@ TEST_F(MqttTest, FullQueueSaysHowManyWereDroppedAndDeliversTheRest)
     ASSERT_GT(core->plantLink()->dropped(), 100u);
     ASSERT_TRUE(broker.start());
     ASSERT_TRUE(waitFor([&] { run(100); return core->plantLink()->connected(); }, 10s));
-    core->device()->StartMeasuring(0, 0);
+    core->device()->StartMeasuring(MeasuringMode::Continuous, 0);
     run(3000);
     ASSERT_TRUE(drain());
     const unsigned long dropped = core->plantLink()->dropped();
@@ -582,7 +582,7 @@ TEST_F(MqttTest, WrongPasswordGivesOneLineAndMeasuringGoesOn)
     config.username = "plant";
     config.password = "wrong-secret";
     startCore(broker, config);
-    core->device()->StartMeasuring(0, 1);
+    core->device()->StartMeasuring(MeasuringMode::Continuous, 1);
     const auto until = std::chrono::steady_clock::now() + 3s;  // several attempts
     while (std::chrono::steady_clock::now() < until) {
         run(1000);

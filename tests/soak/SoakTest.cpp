@@ -489,7 +489,7 @@ void soak(bool usb, uint32_t seed)
     s.runFor(5000);
     ASSERT_EQ(s.settings.m_iDataTransferMode, usb ? 2 : 0);
     ASSERT_EQ(device.m_bAnswerSeen, 1);
-    device.StartMeasuring(0, 1);
+    device.StartMeasuring(MeasuringMode::Continuous, 1);
 
     const uint32_t start = s.clock.now();
     // Three outages in hours 2 to 22, each in its own stretch of the day.

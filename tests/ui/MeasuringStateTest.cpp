@@ -67,7 +67,7 @@ TEST_P(StartAtAnyMoment, LabelStateAndWatchdogStayInStep)
             ASSERT_TRUE(runUntil([&] { return !device().m_Identification.IsRunning(); }, 3000));
         }
         ASSERT_TRUE(device().m_Measuring.IsRunning());
-        ASSERT_EQ(device().m_Measuring.m_iMode, 2);
+        ASSERT_EQ(device().m_Measuring.m_mode, MeasuringMode::Single);
     }
     window->OnStartstop();
     EXPECT_EQ(text(W::kIdStartStop), "Stop");

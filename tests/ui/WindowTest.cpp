@@ -110,7 +110,7 @@ TEST_F(WindowFixture, FreeCommunicationWindowIsHiddenMonitorsTheBusAndToggles)
     EXPECT_FALSE(free->isVisible());
     // The window goes first; the link must not write into its monitor afterwards.
     window.reset();
-    device().StartMeasuring(2, 1);
+    device().StartMeasuring(MeasuringMode::Single, 1);
     for (int i = 0; i < 30; ++i) {
         clock.advance(100);
         core->heartbeat();
@@ -180,7 +180,7 @@ TEST_F(WindowFixture, CalibrationWarnsSetsAverageAndRunsModeOne)
     EXPECT_EQ(window->displayMode(), 3);
     EXPECT_TRUE(checked(*window, W::kIdModeAverage));
     EXPECT_TRUE(window->calibrationLayout());
-    EXPECT_EQ(device().m_Measuring.m_iMode, 1);
+    EXPECT_EQ(device().m_Measuring.m_mode, MeasuringMode::Calibration);
     run(300);
     EXPECT_EQ(device().m_bEcProtocol, 1);
     // The additional graph switches to the calibration power.
