@@ -1,7 +1,7 @@
 #include "devices/PowerMeter.h"
 
 #include "settings/ProgramSettings.h"
-#include "control/TextMode.h"
+#include "platform/TextMode.h"
 #include "devices/ProtocolLine.h"
 #include "platform/Logging.h"
 #include "platform/Prompt.h"

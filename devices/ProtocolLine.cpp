@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <locale.h>
 
-#include "control/TextMode.h"
+#include "platform/TextMode.h"
 
 namespace bv {
 

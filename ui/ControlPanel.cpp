@@ -12,7 +12,7 @@
 #include "devices/PowerMeter.h"
 #include "platform/Prompt.h"
 #include "res/StringTable.h"
-#include "ui/CBrivaneMain.h"
+#include "ui/ControlIds.h"
 #include "ui/LanguageModule.h"
 #include "ui/ShutterPicture.h"
 #include "ui/StatusLogic.h"
@@ -63,7 +63,7 @@ CControlPanel::CControlPanel(CPowerMeter& device, IPrompt& prompt, MeterCommands
                              IPanelHost& host, QObject* parent)
     : QObject(parent), m_device(device), m_prompt(prompt), m_commands(commands), m_host(host)
 {
-    using W = CBrivaneMain;
+    using W = WindowIds;
     m_shutterPicture = new ShutterPicture;
     panel::tag(m_shutterPicture, W::kIdShutterPicture, "shutterPicture");
     m_shutterPicture->setPictureProvider([this] {
@@ -82,14 +82,14 @@ CControlPanel::CControlPanel(CPowerMeter& device, IPrompt& prompt, MeterCommands
     m_calibration = panel::makeButton(qs(strings::text(61290)), W::kIdCalibration, "calibrationButton");
     m_calibration->setVisible(false);
 
-    m_zeroLabel = panel::makeLabel(W::tr("Zero level"), W::kIdZeroLabel, "zeroLabel");
+    m_zeroLabel = panel::makeLabel(windowText("Zero level"), W::kIdZeroLabel, "zeroLabel");
     m_zeroEdit = new QLineEdit;
     panel::tag(m_zeroEdit, W::kIdZeroEdit, "zeroEdit");
     m_zeroEdit->setMaxLength(kZeroEditMax);
     m_zeroEdit->setAlignment(Qt::AlignRight);
     m_zeroEdit->setMaximumWidth(90);
-    m_zeroApply = panel::makeButton(W::tr("Ok"), W::kIdZeroApply, "zeroApplyButton");
-    m_zeroTake = panel::makeButton(W::tr("Use current value as offset"), W::kIdZeroTake, "zeroTakeButton");
+    m_zeroApply = panel::makeButton(windowText("Ok"), W::kIdZeroApply, "zeroApplyButton");
+    m_zeroTake = panel::makeButton(windowText("Use current value as offset"), W::kIdZeroTake, "zeroTakeButton");
 
     connect(m_startStop, &QPushButton::clicked, this, [this] { OnStartstop(); });
     connect(m_calibration, &QPushButton::clicked, this, [this] { OnCalibration(); });
@@ -171,14 +171,14 @@ void CControlPanel::OnShutterButton(status::ShutterAction action)
     switch (action) {
     case status::ShutterAction::RefuseLaserOn:
         m_prompt.show(strings::text(29), PromptButtons::Ok, PromptIcon::None);
-        m_host.MyUpdate(CBrivaneMain::kPartShutter);
+        m_host.MyUpdate(WindowIds::kPartShutter);
         break;
     case status::ShutterAction::Close:
     case status::ShutterAction::Open:
         if (command(action == status::ShutterAction::Open ? MeterCommand::OpenShutter : MeterCommand::CloseShutter))
             m_shutterButton->setEnabled(false);
         else
-            m_host.MyUpdate(CBrivaneMain::kPartShutter);
+            m_host.MyUpdate(WindowIds::kPartShutter);
         break;
     case status::ShutterAction::None:
         break;
@@ -189,7 +189,7 @@ void CControlPanel::OnTakenull()
 {
     guarded("OnTakenull", [&] {
         command(MeterCommand::Zero);
-        m_host.MyUpdate(CBrivaneMain::kPartZero);
+        m_host.MyUpdate(WindowIds::kPartZero);
     });
 }
 

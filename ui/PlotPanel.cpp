@@ -15,7 +15,7 @@
 #include "data/CBrivaneDoc.h"
 #include "devices/PowerMeter.h"
 #include "settings/ProgramSettings.h"
-#include "ui/CBrivaneMain.h"
+#include "ui/ControlIds.h"
 #include "ui/CNTGraph.h"
 #include "ui/PlotScales.h"
 
@@ -32,26 +32,26 @@ CPlotPanel::CPlotPanel(CPowerMeter& device, CBrivaneDoc& doc, ProgramSettings& s
                        QObject* parent)
     : QObject(parent), m_device(device), m_doc(doc), m_settings(settings), m_host(host)
 {
-    using W = CBrivaneMain;
+    using W = WindowIds;
     using panel::makeRadio;
     m_powerRadioGroup = new QButtonGroup(this);
-    m_powerRadioGroup->addButton(makeRadio(W::tr("Power"), W::kIdPowerRadio, "powerRadio"), 0);
+    m_powerRadioGroup->addButton(makeRadio(windowText("Power"), W::kIdPowerRadio, "powerRadio"), 0);
     m_quantityGroup = new QButtonGroup(this);
-    m_quantityGroup->addButton(makeRadio(W::tr("Flow rate"), W::kIdFlowRadio, "flowRadio"), plot::kFlow);
-    m_quantityGroup->addButton(makeRadio(W::tr("Tin"), W::kIdTeRadio, "teRadio"), plot::kTe);
-    m_quantityGroup->addButton(makeRadio(W::tr("T diff"), W::kIdTdRadio, "tdRadio"), plot::kTd);
-    m_ecPowerRadio = makeRadio(W::tr("EC Power"), W::kIdEcPowerRadio, "ecPowerRadio");
+    m_quantityGroup->addButton(makeRadio(windowText("Flow rate"), W::kIdFlowRadio, "flowRadio"), plot::kFlow);
+    m_quantityGroup->addButton(makeRadio(windowText("Tin"), W::kIdTeRadio, "teRadio"), plot::kTe);
+    m_quantityGroup->addButton(makeRadio(windowText("T diff"), W::kIdTdRadio, "tdRadio"), plot::kTd);
+    m_ecPowerRadio = makeRadio(windowText("EC Power"), W::kIdEcPowerRadio, "ecPowerRadio");
     m_quantityGroup->addButton(m_ecPowerRadio, plot::kEcPower);
     m_ecPowerRadio->setVisible(false);
-    m_clear = panel::makeButton(W::tr("Clear"), W::kIdClear, "clearButton");
+    m_clear = panel::makeButton(windowText("Clear"), W::kIdClear, "clearButton");
 
-    m_powerScaleLabel = panel::makeLabel(W::tr("Power scale"), W::kIdPowerScaleLabel, "powerScaleLabel");
+    m_powerScaleLabel = panel::makeLabel(windowText("Power scale"), W::kIdPowerScaleLabel, "powerScaleLabel");
     m_scaleButtons = new QButtonGroup(this);
-    m_scaleButtons->addButton(makeRadio(W::tr("Automatic"), W::kIdScaleAutomatic, "scaleAutomaticRadio"),
+    m_scaleButtons->addButton(makeRadio(windowText("Automatic"), W::kIdScaleAutomatic, "scaleAutomaticRadio"),
                               plot::kScaleAutomatic);
     m_scaleButtons->addButton(makeRadio(QStringLiteral("200 W"), W::kIdScale200, "scale200Radio"), plot::kScale200W);
     m_scaleButtons->addButton(makeRadio(QStringLiteral("500 W"), W::kIdScale500, "scale500Radio"), plot::kScale500W);
-    m_periodLabel = panel::makeLabel(W::tr("Time : Frequency"), W::kIdPeriodLabel, "periodLabel");
+    m_periodLabel = panel::makeLabel(windowText("Time : Frequency"), W::kIdPeriodLabel, "periodLabel");
     m_periodList = new QComboBox;
     panel::tag(m_periodList, W::kIdPeriodList, "periodList");
 

@@ -13,7 +13,7 @@
 #include "devices/PowerMeter.h"
 #include "res/StringTable.h"
 #include "settings/ProgramSettings.h"
-#include "ui/CBrivaneMain.h"
+#include "ui/ControlIds.h"
 #include "ui/StatusList.h"
 
 namespace bv {
@@ -31,7 +31,7 @@ CStatusPanel::CStatusPanel(CPowerMeter& device, CBrivaneDoc& doc, ProgramSetting
     : QObject(parent), m_device(device), m_doc(doc), m_settings(settings), m_host(host)
 {
     m_statusList = new StatusList;
-    panel::tag(m_statusList, CBrivaneMain::kIdStatusList, "statusList");
+    panel::tag(m_statusList, WindowIds::kIdStatusList, "statusList");
     m_statusList->setMinimumHeight(100);
 
     m_banner = new QLabel;

@@ -11,7 +11,7 @@
 #include "devices/PowerMeter.h"
 #include "res/StringTable.h"
 #include "settings/ProgramSettings.h"
-#include "ui/CBrivaneMain.h"
+#include "ui/ControlIds.h"
 
 namespace bv {
 namespace {
@@ -47,7 +47,7 @@ CValuePanel::CValuePanel(CPowerMeter& device, CBrivaneDoc& doc, ProgramSettings&
                          QObject* parent)
     : QObject(parent), m_device(device), m_doc(doc), m_settings(settings), m_host(host)
 {
-    using W = CBrivaneMain;
+    using W = WindowIds;
     // Value area: an instrument face, lighter than the dialog.
     m_valueArea = new ValueArea;
     panel::tag(m_valueArea, W::kIdValueArea, "valueArea");
@@ -66,9 +66,9 @@ CValuePanel::CValuePanel(CPowerMeter& device, CBrivaneDoc& doc, ProgramSettings&
                  {QT_TR_NOOP("Max"), W::kIdModeMax, "modeMaxRadio"},
                  {QT_TR_NOOP("Average"), W::kIdModeAverage, "modeAverageRadio"}};
     for (int i = 0; i < 4; ++i)
-        m_modeGroup->addButton(panel::makeRadio(W::tr(modes[i].text), modes[i].id, modes[i].name), i);
+        m_modeGroup->addButton(panel::makeRadio(windowText(modes[i].text), modes[i].id, modes[i].name), i);
 
-    m_timeLabel = panel::makeLabel(W::tr("Time"), W::kIdTimeLabel, "averagingLabel");
+    m_timeLabel = panel::makeLabel(windowText("Time"), W::kIdTimeLabel, "averagingLabel");
     m_averagingList = new QComboBox;
     panel::tag(m_averagingList, W::kIdAveragingList, "averagingList");
 

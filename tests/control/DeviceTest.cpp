@@ -8,7 +8,7 @@
 #include "control/Device.h"
 #include "control/Messages.h"
 #include "control/DeviceDoc.h"
-#include "control/TextMode.h"
+#include "platform/TextMode.h"
 #include "platform/DataSource.h"
 #include "support/FakeLink.h"
 #include "support/ScriptedPrompt.h"

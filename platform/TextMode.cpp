@@ -1,4 +1,4 @@
-#include "control/TextMode.h"
+#include "platform/TextMode.h"
 
 #include <clocale>
 #include <cstdarg>
