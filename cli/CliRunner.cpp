@@ -52,7 +52,7 @@ public:
     }
     void OnDocChanged(int hint, CDeviceDoc*) override
     {
-        if (hint != 1)
+        if (hint != kDocNewPoint)
             return;
         const MeasurePoint* p = m_device.Store().pGetLastMeasureValue();
         if (!p)
@@ -158,7 +158,7 @@ public:
     void OnDocChanged(int hint, CDeviceDoc*) override
     {
         const MeasurePoint* p = m_device.Store().pGetLastMeasureValue();
-        if (hint == 1 && p && m_file && !write(csvRow(*p)) && !m_failed) {
+        if (hint == kDocNewPoint && p && m_file && !write(csvRow(*p)) && !m_failed) {
             m_failed = true;
             m_err << "brivane-cli: cannot write " << m_path << ": " << std::strerror(errno) << '\n';
         }

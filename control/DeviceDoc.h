@@ -5,6 +5,9 @@ namespace bv {
 
 class CDeviceDoc;
 
+// What a store notification says: a new point is in the store (its newest).
+inline constexpr int kDocNewPoint = 1;
+
 // Receives the store notification (window message kMsgDocChanged).
 class IDocListener {
 public:

@@ -9,7 +9,7 @@ constexpr int kMsgDocChanged = 1224;     // the store has a new point
 constexpr int kMsgDeviceChanged = 1225;  // device notification (code, parameter)
 
 // Codes of the device notification.
-constexpr int kNotifyShutterEnded = 1;  // also: a new measuring point
+constexpr int kNotifyShutterEnded = 1;
 constexpr int kNotifyIdentificationEnded = 1125;
 constexpr int kNotifyMeasuringStarted = 1126;  // parameter: mode
 constexpr int kNotifyMeasuringEnded = 1127;    // parameter: mode

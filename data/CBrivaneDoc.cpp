@@ -66,7 +66,7 @@ void CBrivaneDoc::AddMesswert(const MeasurePoint& point, int flag)
         BV_LOG_ERROR(m_log, kTag, "AddMesswert unknown error");
         return;
     }
-    NotifyAll(kNotifyShutterEnded);  // hint 1: a new point
+    NotifyAll(kDocNewPoint);
 }
 
 void CBrivaneDoc::ClearAllPoints()

@@ -152,7 +152,7 @@ void AlarmMonitor::clearAll()
 
 void AlarmMonitor::OnDocChanged(int hint, CDeviceDoc*)
 {
-    if (hint != 1)
+    if (hint != kDocNewPoint)
         return;
     const MeasurePoint* newest = m_device.Store().pGetLastMeasureValue();
     if (!newest || !status::takesPart(*newest))

@@ -77,7 +77,7 @@ void ReadingWatchdog::follow()
 
 void ReadingWatchdog::OnDocChanged(int hint, CDeviceDoc*)
 {
-    if (hint != 1)
+    if (hint != kDocNewPoint)
         return;
     const MeasurePoint* p = m_device.Store().pGetLastMeasureValue();
     // Only a valid point taken from an answer counts as a sign of life.

@@ -267,7 +267,7 @@ void MqttPublisher::stop()
 
 void MqttPublisher::OnDocChanged(int hint, CDeviceDoc*)
 {
-    if (hint != 1)
+    if (hint != kDocNewPoint)
         return;
     const MeasurePoint* p = m_device.Store().pGetLastMeasureValue();
     if (!p)

@@ -425,7 +425,7 @@ void CBrivaneMain::OnDeviceChanged(int hint, long argument)
 void CBrivaneMain::OnDocChanged(int hint, CDeviceDoc*)
 {
     guarded("OnDocChanged", [&] {
-        if (hint != 1)
+        if (hint != kDocNewPoint)
             return;
         MyUpdate(kPartNewPoint);
         UpdateTimeArea();

@@ -41,7 +41,7 @@ struct Watch : IDeviceListener, IDocListener, IReadingWatchListener {
         if (code == kNotifyStatusLine)
             status.push_back(device->StatusText());
     }
-    void OnDocChanged(int hint, CDeviceDoc*) override { points += hint == 1 ? 1 : 0; }
+    void OnDocChanged(int hint, CDeviceDoc*) override { points += hint == kDocNewPoint ? 1 : 0; }
     void OnReadingsStale(int64_t) override { ++stale; }
     void OnReadingsResumed() override { ++resumed; }
     long lines(const std::string& prefix) const

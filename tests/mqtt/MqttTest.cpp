@@ -126,7 +126,7 @@ public:
     explicit PointLog(CPowerMeter& d) : m_device(d) {}
     void OnDocChanged(int hint, CDeviceDoc*) override
     {
-        if (hint != 1)
+        if (hint != kDocNewPoint)
             return;
         char buf[64];
         std::snprintf(buf, sizeof buf, "%.6g", m_device.Store().pGetLastMeasureValue()->power);

@@ -214,7 +214,7 @@ public:
     }
     void OnDocChanged(int hint, CDeviceDoc*) override
     {
-        if (hint != 1)
+        if (hint != kDocNewPoint)
             return;
         ++points;
         // Points are made while their answer is dispatched.
