@@ -202,7 +202,10 @@ CommandOutcome MeterCommands::calibrate(const CommandRequest& request)
 {
     if (m_device.CalibrationRunning())
         return unchanged();
-    if (auto no = busy(MeterCommand::Calibrate, request.source, true))
+    // The operator starts it from rest; a remote caller only from a running
+    // measurement, whose current reading says the laser is off (the meter
+    // turns the measurement into the calibration at its next cycle).
+    if (auto no = busy(MeterCommand::Calibrate, request.source, request.source == CommandSource::Operator))
         return *no;
     if (m_device.Presence() == MeterPresence::Found && !m_device.Model().electronicCalibration)
         return refused(Refusal::NoCalibration,

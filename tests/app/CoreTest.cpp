@@ -8,6 +8,7 @@
 #include "settings/ProgramSettings.h"
 #include "control/Messages.h"
 #include "control/Scheduler.h"
+#include "devices/MeterCommands.h"
 #include "devices/PowerMeter.h"
 #include "platform/Clock.h"
 #include "sim/SimWorld.h"
@@ -230,6 +231,55 @@ TEST_F(CoreTest, ReadyCheckOverTheSimulatedBus)
     run(1500);
     EXPECT_FALSE(meter.m_ReadyCheck.IsRunning());
     EXPECT_EQ(meter.m_ReadyCheck.Status(), "FEHLER1");
+}
+
+// A remote caller acts only on what the meter shows now, and its refusals
+// are told once a minute per kind with how many were held back.
+TEST_F(CoreTest, RemoteCommandsActOnlyOnACurrentReadingWithTheLaserOff)
+{
+    start();  // the shutter open, 1500 W on the meter
+    std::vector<std::string> told;
+    MeterCommands& door = *core->commands();
+    door.setReporter([&](const std::string& t) { told.push_back(t); });
+    auto remote = [&](MeterCommand c) { return door.run({c, CommandSource::Remote}, "test").refusal; };
+    core->links()->Initialise();
+    EXPECT_EQ(remote(MeterCommand::Start), Refusal::Identifying);
+    run(3000);
+    CPowerMeter& meter = *core->device();
+    EXPECT_EQ(remote(MeterCommand::Zero), Refusal::NoReading);  // the last reading may be old
+    ASSERT_EQ(remote(MeterCommand::Start), Refusal::None);
+    run(5000);
+    ASSERT_GT(meter.Store().pGetLastMeasureValue()->power, 1000.0);
+    EXPECT_EQ(remote(MeterCommand::Calibrate), Refusal::LaserOn);
+    EXPECT_EQ(remote(MeterCommand::CloseShutter), Refusal::LaserOn);
+    world->meter().silenceUntilCleared();
+    run(8000);
+    ASSERT_TRUE(core->watchdog()->stale());
+    EXPECT_EQ(remote(MeterCommand::Zero), Refusal::NoReading);
+    EXPECT_EQ(meter.m_dZeroOffset, 0.0);
+    world->meter().clearSilence();
+    world->meter().setLaserPower(0);
+    run(20000);
+    ASSERT_LT(meter.Store().pGetLastMeasureValue()->power, 50.0);
+    ASSERT_EQ(remote(MeterCommand::Calibrate), Refusal::None);
+    run(3000);
+    ASSERT_TRUE(world->meter().heaterOn());
+    EXPECT_EQ(remote(MeterCommand::OpenShutter), Refusal::Calibrating);
+    EXPECT_EQ(remote(MeterCommand::Zero), Refusal::Calibrating);
+    ASSERT_EQ(remote(MeterCommand::Stop), Refusal::None);
+    run(5000);
+    EXPECT_FALSE(world->meter().heaterOn());
+    EXPECT_TRUE(prompt.shown.empty());
+
+    // LaserOn, NoReading and Calibrating were told once each; two more of
+    // them a minute later carry the count of those held back.
+    EXPECT_EQ(told.size(), 4u);  // Identifying, NoReading, LaserOn, Calibrating
+    EXPECT_EQ(remote(MeterCommand::Zero), Refusal::NoReading);
+    EXPECT_EQ(told.size(), 4u);
+    run(60000);
+    EXPECT_EQ(remote(MeterCommand::Zero), Refusal::NoReading);
+    ASSERT_EQ(told.size(), 5u);
+    EXPECT_NE(told.back().find("(and 2 more of this kind since the last report)"), std::string::npos) << told.back();
 }
 
 } // namespace
