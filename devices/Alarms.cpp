@@ -157,7 +157,11 @@ void AlarmMonitor::OnDocChanged(int hint, CDeviceDoc*)
     const MeasurePoint* newest = m_device.Store().pGetLastMeasureValue();
     if (!newest || !status::takesPart(*newest))
         return;
-    const status::Outcome o = status::evaluate(*newest, status::viewOf(m_device));
+    m_outcome = status::evaluate(*newest, status::viewOf(m_device));
+    const CBrivaneDoc& store = m_device.Store();
+    m_judgedClears = store.ClearCount();
+    m_judgedSeq = store.FirstSeq() + store.GetCount() - 1;
+    const status::Outcome& o = m_outcome;
     if (newest->valid) {
         set(AlarmKind::NoFlow, o.noFlow, o.message);
         set(AlarmKind::LowFlow, o.lowFlow, o.message);
@@ -166,6 +170,15 @@ void AlarmMonitor::OnDocChanged(int hint, CDeviceDoc*)
         // A calibration stopped for low flow.
         set(AlarmKind::LowFlow, true, o.message);
     }
+}
+
+const status::Outcome* AlarmMonitor::outcomeForNewest() const
+{
+    const CBrivaneDoc& store = m_device.Store();
+    if (store.GetCount() == 0 || store.ClearCount() != m_judgedClears ||
+        store.FirstSeq() + store.GetCount() - 1 != m_judgedSeq)
+        return nullptr;
+    return &m_outcome;
 }
 
 void AlarmMonitor::set(AlarmKind kind, bool on, const std::string& text)

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -93,6 +94,9 @@ public:
     std::vector<std::string> activeNames() const;
     // Clears every active alarm (told to the listeners), e.g. when the link is gone.
     void clearAll();
+    // The status decision taken for the store's newest point, when it was
+    // taken for that point; the status line shows it rather than deciding again.
+    const status::Outcome* outcomeForNewest() const;
 
     void OnDocChanged(int hint, CDeviceDoc* doc) override;
 
@@ -100,6 +104,9 @@ private:
     void set(AlarmKind kind, bool on, const std::string& text);
 
     CPowerMeter& m_device;
+    status::Outcome m_outcome;
+    // Which point it was: the store's clear count and the point's number.
+    int64_t m_judgedClears = -1, m_judgedSeq = -1;
     bool m_active[kAlarmKinds] = {};
     std::vector<IAlarmListener*> m_listeners;
 };

@@ -211,7 +211,11 @@ void CStatusPanel::OnNewestPoint(const MeasurePoint& newest)
 
 void CStatusPanel::statusUpdate(const MeasurePoint& newest)
 {
-    const status::Outcome outcome = status::evaluate(newest, status::viewOf(m_device));
+    // Decided once per point, by the alarm monitor; a point it decided before
+    // the limits were known is decided here again once they are.
+    const status::Outcome* decided = m_alarms ? m_alarms->outcomeForNewest() : nullptr;
+    const status::Outcome outcome =
+        decided && !decided->message.empty() ? *decided : status::evaluate(newest, status::viewOf(m_device));
     // Not judged yet: the identification's end judges it again.
     if (outcome.message.empty())
         return;
