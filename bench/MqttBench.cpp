@@ -25,6 +25,23 @@ namespace {
 
 using namespace bv;
 
+// A started core on the simulated installation, in a folder of its own.
+struct BenchCore {
+    BenchCore() { core.Startup(dir); }
+    ~BenchCore()
+    {
+        core.Shutdown();
+        std::system((std::string("rm -rf ") + dir).c_str());
+    }
+    bench::OkPrompt prompt;
+    ManualClock clock{1000};
+    ProgramSettings settings;
+    char dir[32] = "/tmp/brivane-bench-XXXXXX";
+    const bool made = mkdtemp(dir) != nullptr;
+    sim::SimWorld world{clock};
+    BrivaneCore core{settings, CorePlatform{clock, prompt, world.serialPorts(), world.usb(), nullptr}};
+};
+
 void BM_HeartbeatPublishing(benchmark::State& state)
 {
     const int mode = static_cast<int>(state.range(0));  // 0 off, 1 broker down, 2 broker up
@@ -39,14 +56,9 @@ void BM_HeartbeatPublishing(benchmark::State& state)
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
     }
-    bench::OkPrompt prompt;
-    ManualClock clock{1000};
-    ProgramSettings settings;
-    char dir[] = "/tmp/brivane-bench-XXXXXX";
-    mkdtemp(dir);
-    sim::SimWorld world(clock);
-    BrivaneCore core(settings, CorePlatform{clock, prompt, world.serialPorts(), world.usb(), nullptr});
-    core.Startup(dir);
+    BenchCore bench;
+    ManualClock& clock = bench.clock;
+    BrivaneCore& core = bench.core;
     if (mode > 0) {
         MqttConfig config;
         config.enabled = true;
@@ -69,8 +81,6 @@ void BM_HeartbeatPublishing(benchmark::State& state)
         clock.advance(100);
         core.heartbeat();
     }
-    core.Shutdown();
-    std::system((std::string("rm -rf ") + dir).c_str());
     if (broker > 0) {
         kill(broker, SIGTERM);
         waitpid(broker, nullptr, 0);
@@ -85,14 +95,9 @@ void BM_MqttBacklogDrain(benchmark::State& state)
 {
     constexpr int kBacklog = 10000;
     const int port = 19830 + static_cast<int>(getpid() % 1000);
-    bench::OkPrompt prompt;
-    ManualClock clock{1000};
-    ProgramSettings settings;
-    char dir[] = "/tmp/brivane-bench-XXXXXX";
-    mkdtemp(dir);
-    sim::SimWorld world(clock);
-    BrivaneCore core(settings, CorePlatform{clock, prompt, world.serialPorts(), world.usb(), nullptr});
-    core.Startup(dir);
+    BenchCore bench;
+    ManualClock& clock = bench.clock;
+    BrivaneCore& core = bench.core;
     MqttConfig config;
     config.enabled = true;
     config.host = "127.0.0.1";
@@ -136,8 +141,6 @@ void BM_MqttBacklogDrain(benchmark::State& state)
     }
     state.counters["messages_per_second"] = messagesPerSecond;
     state.counters["longest_beat_ms"] = longestBeat;
-    core.Shutdown();
-    std::system((std::string("rm -rf ") + dir).c_str());
     kill(broker, SIGTERM);
     waitpid(broker, nullptr, 0);
 }
