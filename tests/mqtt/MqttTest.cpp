@@ -663,7 +663,8 @@ TEST_F(MqttTest, CliTellsRefusalsOnStderrAndItsLastWillAppearsWhenKilled)
         waitFor([&] {
             std::ifstream in(errFile);
             said.assign(std::istreambuf_iterator<char>(in), {});
-            return said.find("bytes dropped unread") != std::string::npos;
+            return said.find("bytes dropped unread") != std::string::npos &&
+                   said.find("\"calibrate\" refused") != std::string::npos;
         }, 5s);
     }
     kill(cli, SIGKILL);
