@@ -57,6 +57,7 @@ public:
     // reader can follow the store incrementally; ClearCount() tells it when
     // everything went.
     int64_t FirstSeq() const { return m_firstSeq; }
+    int64_t NewestSeq() const { return m_firstSeq + GetCount() - 1; }
     int64_t ClearCount() const { return m_clears; }
     // First index of the averaging window of dGetAverage.
     int GetAverageWindowStart() const { return static_cast<int>(averageWindowStart()); }

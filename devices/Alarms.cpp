@@ -160,7 +160,7 @@ void AlarmMonitor::OnDocChanged(int hint, CDeviceDoc*)
     m_outcome = status::evaluate(*newest, status::viewOf(m_device));
     const CBrivaneDoc& store = m_device.Store();
     m_judgedClears = store.ClearCount();
-    m_judgedSeq = store.FirstSeq() + store.GetCount() - 1;
+    m_judgedSeq = store.NewestSeq();
     const status::Outcome& o = m_outcome;
     if (newest->valid) {
         set(AlarmKind::NoFlow, o.noFlow, o.message);
@@ -175,8 +175,7 @@ void AlarmMonitor::OnDocChanged(int hint, CDeviceDoc*)
 const status::Outcome* AlarmMonitor::outcomeForNewest() const
 {
     const CBrivaneDoc& store = m_device.Store();
-    if (store.GetCount() == 0 || store.ClearCount() != m_judgedClears ||
-        store.FirstSeq() + store.GetCount() - 1 != m_judgedSeq)
+    if (store.GetCount() == 0 || store.ClearCount() != m_judgedClears || store.NewestSeq() != m_judgedSeq)
         return nullptr;
     return &m_outcome;
 }

@@ -228,14 +228,13 @@ CommandOutcome MeterCommands::calibrate(const CommandRequest& request)
 
 CommandOutcome MeterCommands::stop()
 {
-    // A calibration ends its own way: the heater is switched off ("elp 0").
-    if (m_device.CalibrationRunning() || (m_device.m_Measuring.IsRunning() && m_device.m_Measuring.m_mode == MeasuringMode::Calibration)) {
-        m_device.StartMeasuring(MeasuringMode::Calibration, 0);
-        return done();
-    }
-    if (!m_device.m_Measuring.IsRunning() && !m_device.MeasuringActive())
+    const CMeasuringProgram& program = m_device.m_Measuring;
+    const bool calibration =
+        m_device.CalibrationRunning() || (program.IsRunning() && program.m_mode == MeasuringMode::Calibration);
+    if (!calibration && !program.IsRunning() && !m_device.MeasuringActive())
         return unchanged();
-    m_device.StartMeasuring(m_device.m_Measuring.m_mode, 0);
+    // Whatever runs ends its own way; a calibration with the heater off ("elp 0").
+    m_device.StartMeasuring(calibration ? MeasuringMode::Calibration : program.m_mode, 0);
     return done();
 }
 
