@@ -54,7 +54,7 @@ int BrivaneCore::Startup(const std::string& programDirectory, const std::string&
                                               *m_device);
     // Hears the device before the watchdog does: a measurement the loss
     // ended is held, not quietly dropped from the watch.
-    m_recovery = std::make_unique<LinkRecovery>(m_settings, m_serial, *m_links, *m_device, m_platform.clock);
+    m_recovery = std::make_unique<LinkRecovery>(*m_links, *m_device, m_platform.clock);
     m_watchdog = std::make_unique<ReadingWatchdog>(*m_device, m_platform.clock);
     m_recovery->setWatchdog(m_watchdog.get());
     m_commands = std::make_unique<MeterCommands>(*m_device, m_platform.clock, m_watchdog.get());
@@ -64,7 +64,7 @@ int BrivaneCore::Startup(const std::string& programDirectory, const std::string&
     m_watchdog->addListener(&m_noReading);
 
     m_links->usbSinks = {&m_busLog};
-    m_heartbeat = std::make_unique<Heartbeat>(m_settings, m_serial, *m_scheduler, *m_device);
+    m_heartbeat = std::make_unique<Heartbeat>(*m_scheduler, *m_device);
     m_heartbeat->addObserver(&m_busLog);
     m_started = true;
     return m_writeBack;
@@ -78,14 +78,9 @@ bool BrivaneCore::StartPlantLink(const MqttConfig& config, MqttPublisher::Status
     auto link = std::make_unique<MqttPublisher>(config, *m_device, m_alarms.get(), m_commands.get());
     link->setStatusHandler(std::move(onStatus));
     link->setLinkDescription([this]() -> std::string {
-        switch (m_settings.m_iDataTransferMode) {
-        case kLinkUsb:
-            return m_device->UsbLink() ? "usb" : "none";
-        case kLinkSerial:
-            return m_serial.portName().empty() ? "none" : "serial " + m_serial.portName();
-        default:
-            return "none";
-        }
+        const ILink* in = m_device->Link();
+        const std::string text = in ? in->describe() : std::string();
+        return text.empty() ? "none" : text;
     });
     if (!link->start())
         return false;

@@ -2,19 +2,14 @@
 
 #include <algorithm>
 
-#include "settings/ProgramSettings.h"
 #include "control/BusMessage.h"
+#include "control/Device.h"
 #include "control/Scheduler.h"
-#include "devices/PowerMeter.h"
-#include "link/CSerial.h"
-#include "link/ZelmorUSB.h"
+#include "link/Link.h"
 
 namespace bv {
 
-Heartbeat::Heartbeat(ProgramSettings& settings, CSerial& serial, CScheduler& scheduler, CPowerMeter& device)
-    : m_settings(settings), m_serial(serial), m_scheduler(scheduler), m_device(device)
-{
-}
+Heartbeat::Heartbeat(CScheduler& scheduler, CDevice& device) : m_scheduler(scheduler), m_device(device) {}
 
 void Heartbeat::addObserver(IFrameSink* observer)
 {
@@ -37,34 +32,19 @@ void Heartbeat::pass(const FRAME& frame)
 int Heartbeat::tick()
 {
     int frames = 0;
-    ZelmorUSBCRC* usb = m_device.UsbLink();
-    if (m_settings.m_iDataTransferMode == kLinkUsb && usb) {
-        usb->ReadUSBDriverBuffer();
-        usb->GetFrame();
-        // Records taken from the USB link are ours and freed after dispatch.
-        while (auto frame = usb->takeFrame()) {
-            if (usb->takenFrameFailedCheck()) {
+    if (ILink* link = m_device.Link()) {
+        link->takeFrames([&](const FRAME& frame, bool checkFailed) {
+            if (checkFailed) {
                 // Shown and logged, but a corrupted answer must never become a reading.
                 for (IFrameSink* o : m_observers)
-                    o->onCheckFailedFrame(*frame);
-                continue;
+                    o->onCheckFailedFrame(frame);
+                return true;
             }
-            pass(*frame);
+            pass(frame);
             ++frames;
             // A state handler may have replaced the link (a new scan).
-            if (m_device.UsbLink() != usb)
-                break;
-        }
-    } else {
-        m_serial.ReadAvailable();
-        m_serial.ExtractFrames();
-        auto& received = m_serial.receivedFrames();
-        while (!received.empty()) {
-            const FRAME* frame = received.front();
-            received.pop_front();
-            pass(*frame);
-            ++frames;
-        }
+            return m_device.Link() == link;
+        });
     }
     m_scheduler.Dispatch(BusMessage::Time());
     return frames;

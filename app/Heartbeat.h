@@ -5,18 +5,16 @@
 
 namespace bv {
 
-class CPowerMeter;
+class CDevice;
 class CScheduler;
-class CSerial;
-class ProgramSettings;
 
-// The body of the 100 ms heartbeat: every complete frame from the active link
+// The body of the 100 ms heartbeat: every complete frame from the device's link
 // goes to the observers (bus monitor, bus traffic log) and to the scheduler,
 // oldest first; then one time message. The window calls it from its timer,
 // the CLI from a loop, tests directly.
 class Heartbeat {
 public:
-    Heartbeat(ProgramSettings& settings, CSerial& serial, CScheduler& scheduler, CPowerMeter& device);
+    Heartbeat(CScheduler& scheduler, CDevice& device);
 
     void addObserver(IFrameSink* observer);
     void removeObserver(IFrameSink* observer);
@@ -26,10 +24,8 @@ public:
 private:
     void pass(const FRAME& frame);
 
-    ProgramSettings& m_settings;
-    CSerial& m_serial;
     CScheduler& m_scheduler;
-    CPowerMeter& m_device;
+    CDevice& m_device;
     std::vector<IFrameSink*> m_observers;
 };
 

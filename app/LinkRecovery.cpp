@@ -4,13 +4,10 @@
 #include "control/Messages.h"
 #include "devices/PowerMeter.h"
 #include "devices/ReadingWatchdog.h"
-#include "link/CSerial.h"
-#include "link/ZelmorUSB.h"
+#include "link/Link.h"
 #include "platform/Clock.h"
 #include "platform/Logging.h"
 #include "res/StringTable.h"
-#include "settings/LinkMode.h"
-#include "settings/ProgramSettings.h"
 
 namespace bv {
 namespace {
@@ -24,9 +21,8 @@ constexpr const char* kTag = "CFreeComm";
 
 } // namespace
 
-LinkRecovery::LinkRecovery(ProgramSettings& settings, CSerial& serial, LinkSelection& links, CPowerMeter& device,
-                           IClock& clock)
-    : m_settings(settings), m_serial(serial), m_links(links), m_device(device), m_clock(clock)
+LinkRecovery::LinkRecovery(LinkSelection& links, CPowerMeter& device, IClock& clock)
+    : m_links(links), m_device(device), m_clock(clock)
 {
     m_device.AddListener(this);
 }
@@ -34,20 +30,16 @@ LinkRecovery::LinkRecovery(ProgramSettings& settings, CSerial& serial, LinkSelec
 LinkRecovery::~LinkRecovery()
 {
     m_device.RemoveListener(this);
-    m_serial.setRecovering(false);
+    m_links.setRecovering(false);
 }
 
 bool LinkRecovery::linkLost() const
 {
-    switch (m_settings.m_iDataTransferMode) {
-    case kLinkSerial:
-        return m_serial.portLost();
-    case kLinkUsb:
-        return m_device.UsbLink() && m_device.UsbLink()->linkLost();
-    default:
-        return false;
-    }
+    const ILink* link = m_links.active();
+    return link && link->lost();
 }
+
+bool LinkRecovery::superseded() const { return m_links.active() != m_lost; }
 
 bool LinkRecovery::linkDown() const { return m_state != State::Connected || linkLost(); }
 
@@ -82,13 +74,13 @@ void LinkRecovery::poll()
             onLost();
         break;
     case State::Waiting:
-        if (m_settings.m_iDataTransferMode != m_mode)
+        if (superseded())
             abandon("another link was chosen");
         else if (m_clock.now() - m_lastAttempt >= kRetryMs)
             attempt();
         break;
     case State::Identifying:
-        if (m_settings.m_iDataTransferMode != m_mode) {
+        if (superseded()) {
             abandon("another link was chosen");
         } else if (linkLost()) {
             BV_LOG_INFO(logger(), kTag, "reconnect attempt " << m_attempts << ": " << m_name << " lost again");
@@ -102,18 +94,10 @@ void LinkRecovery::poll()
 
 void LinkRecovery::onLost()
 {
-    m_mode = m_settings.m_iDataTransferMode;
-    std::string reason;
-    if (m_mode == kLinkSerial) {
-        m_name = strings::fill(strings::text(strings::kSerialPortName), {m_serial.portName()});
-        const OsError& lost = m_serial.lostReason();
-        reason = lost.code ? strings::osErrorText(lost.code) : lost.text;
-        m_serial.setRecovering(true);
-    } else {
-        ZelmorUSBCRC* usb = m_device.UsbLink();
-        m_name = strings::fill(strings::text(strings::kUsbAdapterName), {usb->description()});
-        reason = strings::fill(strings::text(strings::kErrorCode), {std::to_string(usb->lostStatus())});
-    }
+    m_lost = m_links.active();
+    m_name = m_lost->name();
+    const std::string reason = m_lost->lastError();
+    m_links.setRecovering(true);
     m_state = State::Waiting;
     m_attempts = 0;
     m_lastAttempt = m_clock.now();
@@ -139,27 +123,17 @@ void LinkRecovery::attempt()
     m_lastAttempt = m_clock.now();
     ++m_attempts;
     BV_LOG_INFO(logger(), kTag, "reconnect attempt " << m_attempts << ": opening " << m_name);
-    bool open = false;
-    if (m_mode == kLinkSerial) {
-        const std::string port = m_serial.portName();
-        if (m_serial.bInitSerial(port) != 1) {
-            BV_LOG_INFO(logger(), kTag, "reconnect attempt " << m_attempts << ": cannot open " << port << ": "
-                                                               << m_serial.lastError().text);
-        } else if (!m_links.Probe()) {
-            BV_LOG_INFO(logger(), kTag, "reconnect attempt " << m_attempts << ": no echo from the bus adapter on "
-                                                               << port);
-            m_serial.Close();
-        } else {
-            open = true;
-        }
-    } else if (ZelmorUSBCRC* usb = m_device.UsbLink()) {
-        usb->Close();
-        open = usb->Open() == 0;
-        if (!open)
-            BV_LOG_INFO(logger(), kTag, "reconnect attempt " << m_attempts << ": the adapter does not open");
-    }
-    if (!open)
+    switch (m_lost->open()) {
+    case LinkResult::Ok:
+        break;
+    case LinkResult::NotOpen:
+        BV_LOG_INFO(logger(), kTag, "reconnect attempt " << m_attempts << ": cannot open " << m_name << ": "
+                                                           << m_lost->lastError());
         return;
+    default:
+        BV_LOG_INFO(logger(), kTag, "reconnect attempt " << m_attempts << ": " << m_name << " does not answer");
+        return;
+    }
     BV_LOG_INFO(logger(), kTag, "reconnect attempt " << m_attempts << ": " << m_name << " open, identifying the meter");
     m_state = State::Identifying;
     m_device.StartIdentification();
@@ -186,10 +160,8 @@ void LinkRecovery::identified()
 
 void LinkRecovery::closeLink()
 {
-    if (m_mode == kLinkSerial)
-        m_serial.Close();
-    else if (ZelmorUSBCRC* usb = m_device.UsbLink())
-        usb->Close();
+    if (!superseded())
+        m_lost->close();
 }
 
 void LinkRecovery::abandon(const char* why)
@@ -204,7 +176,8 @@ void LinkRecovery::endOutage()
 {
     m_state = State::Connected;
     m_resumeMode = -1;
-    m_serial.setRecovering(false);
+    m_lost = nullptr;
+    m_links.setRecovering(false);
 }
 
 } // namespace bv

@@ -7,10 +7,9 @@
 namespace bv {
 
 class CPowerMeter;
-class CSerial;
 class IClock;
+class ILink;
 class LinkSelection;
-class ProgramSettings;
 class ReadingWatchdog;
 
 // Brings a lost link back by itself. When the serial port or the USB adapter
@@ -29,8 +28,7 @@ public:
         Identifying,  // reopened; the identification decides
     };
 
-    LinkRecovery(ProgramSettings& settings, CSerial& serial, LinkSelection& links, CPowerMeter& device,
-                 IClock& clock);
+    LinkRecovery(LinkSelection& links, CPowerMeter& device, IClock& clock);
     ~LinkRecovery() override;
     LinkRecovery(const LinkRecovery&) = delete;
     LinkRecovery& operator=(const LinkRecovery&) = delete;
@@ -56,6 +54,9 @@ public:
 private:
     bool linkLost() const;
     bool linkDown() const;
+    // The lost link is no longer the one in use (another was chosen, a scan
+    // made a new one).
+    bool superseded() const;
     void onLost();
     void attempt();
     void identified();
@@ -64,15 +65,14 @@ private:
     void resumeLater(int mode);
     void endOutage();
 
-    ProgramSettings& m_settings;
-    CSerial& m_serial;
     LinkSelection& m_links;
     CPowerMeter& m_device;
     IClock& m_clock;
     ReadingWatchdog* m_watchdog = nullptr;
 
     State m_state = State::Connected;
-    int m_mode = -1;  // link mode of the lost link
+    // The lost link: compared, and used only while it is still the one in use.
+    ILink* m_lost = nullptr;
     std::string m_name;
     int m_resumeMode = -1;
     int m_attempts = 0;

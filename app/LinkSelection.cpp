@@ -8,6 +8,7 @@
 #include "devices/PowerMeter.h"
 #include "link/CSerial.h"
 #include "link/UsbListing.h"
+#include "link/ZelmorUSB.h"
 #include "platform/Logging.h"
 #include "platform/SerialPort.h"
 
@@ -27,6 +28,41 @@ LinkSelection::LinkSelection(ProgramSettings& settings, CSerial& serial, ISerial
                              CPowerMeter& device)
     : m_settings(settings), m_serial(serial), m_system(ports), m_usb(usb), m_device(device)
 {
+    bind();
+}
+
+ILink* LinkSelection::active() const
+{
+    switch (m_settings.m_iDataTransferMode) {
+    case kLinkSerial: return &m_serial;
+    case kLinkUsb: return m_device.UsbLink();
+    default: return nullptr;
+    }
+}
+
+void LinkSelection::bind() { m_device.SetLink(active()); }
+
+void LinkSelection::use(LinkMode mode)
+{
+    m_settings.m_iDataTransferMode = mode;
+    bind();
+}
+
+void LinkSelection::setRecovering(bool on) { m_serial.setRecovering(on); }
+
+bool LinkSelection::ConnectPort(const std::string& name, std::string& why)
+{
+    use(kLinkSerial);
+    switch (m_serial.openAndProbe(name)) {
+    case LinkResult::Ok:
+        return true;
+    case LinkResult::NotOpen:
+        why = "cannot open the serial port " + name + ": " + m_serial.lastError();
+        return false;
+    default:
+        why = "no echo from the bus adapter on " + name;
+        return false;
+    }
 }
 
 void LinkSelection::setStart(bool on)
@@ -47,6 +83,7 @@ void LinkSelection::ListPorts()
     if (link) {
         link->setSinks(usbSinks);
         m_device.SetUsbLink(std::move(link));
+        bind();
     }
     // Ports in use, by this program too, do not open and so are not listed.
     m_ports = m_system.listPorts();
@@ -59,14 +96,7 @@ bool LinkSelection::ConnectUsb()
     ZelmorUSBCRC* usb = m_device.UsbLink();
     if (!usb)
         return false;
-    usb->Close();
-    return usb->Open() == 0;
-}
-
-bool LinkSelection::Probe()
-{
-    static const char kProbe[] = "PC Ready";
-    return m_serial.SendQuiet(0, 0, reinterpret_cast<const uint8_t*>(kProbe), 0, 0) == 1;
+    return ok(usb->open());
 }
 
 bool LinkSelection::tryPort(const std::string& name, std::vector<std::string>& tried)
@@ -80,7 +110,7 @@ bool LinkSelection::tryPort(const std::string& name, std::vector<std::string>& t
     m_serial.setShowMessages(0);
     const bool opened = m_serial.bInitSerial(name) == 1;
     m_serial.setShowMessages(show);
-    if (opened && Probe()) {
+    if (opened && m_serial.probe()) {
         int index = indexOf(name);
         for (size_t i = 0; i < m_ports.size() && index < 0; ++i)
             if (m_system.samePort(m_ports[i], name))
@@ -119,7 +149,7 @@ bool LinkSelection::ConnectSerial()
 
 void LinkSelection::SelectLink()
 {
-    int& mode = m_settings.m_iDataTransferMode;
+    const int mode = m_settings.m_iDataTransferMode;
     bool connected = false;
     if (mode == kLinkSerial)
         connected = ConnectSerial();
@@ -127,16 +157,17 @@ void LinkSelection::SelectLink()
         connected = ConnectUsb();
     if (!connected) {
         if (mode != kLinkUsb && ConnectUsb())
-            mode = kLinkUsb;
+            use(kLinkUsb);
         else if (mode != kLinkSerial && ConnectSerial())
-            mode = kLinkSerial;
+            use(kLinkSerial);
         else
             return;
     }
-    if (mode == kLinkSerial) {
+    bind();
+    if (m_settings.m_iDataTransferMode == kLinkSerial) {
         m_parity = m_settings.m_bSetParity != 0;
         m_choice = m_settings.m_bUsbToSerialBridge ? kChoiceUsbToSerial : kChoiceSerial;
-    } else if (mode == kLinkUsb) {
+    } else {
         m_choice = kChoiceUsb;
     }
 }
@@ -170,12 +201,12 @@ void LinkSelection::OnChooseUsb()
     if (m_choice == kChoiceSerial || m_choice == kChoiceUsbToSerial)
         m_serial.Close();
     if (ConnectUsb()) {
-        m_settings.m_iDataTransferMode = kLinkUsb;
+        use(kLinkUsb);
         m_choice = kChoiceUsb;
         m_parity = false;
         m_parityEnabled = false;
     } else {
-        m_settings.m_iDataTransferMode = kLinkNone;
+        use(kLinkNone);
         m_choice = kChoiceNone;
     }
 }
@@ -188,11 +219,11 @@ void LinkSelection::OnChooseSerial(bool usbToSerialBridge)
     if (m_choice == kChoiceUsb && m_device.UsbLink())
         m_device.UsbLink()->Close();
     if (!ConnectSerial()) {
-        m_settings.m_iDataTransferMode = kLinkNone;
+        use(kLinkNone);
         m_choice = kChoiceNone;
         return;
     }
-    m_settings.m_iDataTransferMode = kLinkSerial;
+    use(kLinkSerial);
     m_choice = wanted;
     m_parityEnabled = true;
     m_parity = !usbToSerialBridge;
@@ -233,7 +264,7 @@ void LinkSelection::OnPortSelected(int index)
     m_selected = index;
     if (m_serial.bInitSerial(m_ports[static_cast<size_t>(index)]) != 1)
         return;
-    if (Probe()) {
+    if (m_serial.probe()) {
         setStart(true);
     } else {
         setStart(false);
@@ -247,28 +278,28 @@ void LinkSelection::OnTest()
     m_serial.SendQuiet(0, 0, reinterpret_cast<const uint8_t*>(kProbe), 0, 1);
 }
 
-int LinkSelection::SendUsbCommand(const std::string& text)
+LinkResult LinkSelection::SendUsbCommand(const std::string& text)
 {
     ZelmorUSBCRC* usb = m_device.UsbLink();
-    if (!usb)
-        return -1;
-    return usb->SendFrame(text);
+    return usb ? usb->send(0, 0, text) : LinkResult::NotOpen;
 }
 
-int LinkSelection::SendLine(const std::string& from, const std::string& to, const std::string& text)
+LinkResult LinkSelection::SendLine(const std::string& from, const std::string& to, const std::string& text)
 {
     // Command texts are cut at 299 characters, as the window's fields hold.
     const std::string payload = text.substr(0, 299);
     const auto source = static_cast<uint8_t>(std::atoi(from.c_str()));
     const auto destination = static_cast<uint8_t>(std::atoi(to.c_str()));
-    const auto* bytes = reinterpret_cast<const uint8_t*>(payload.data());
-    const auto length = static_cast<uint16_t>(payload.size());
     ZelmorUSBCRC* usb = m_device.UsbLink();
-    if (m_settings.m_iDataTransferMode == kLinkUsb && usb && usb->busConverterPresent())
-        return usb->SendFrame(source, destination, bytes, length);
+    if (usb && active() == usb && usb->busConverterPresent()) {
+        const auto* bytes = reinterpret_cast<const uint8_t*>(payload.data());
+        return usb->SendFrame(source, destination, bytes, static_cast<uint16_t>(payload.size())) == 0
+                   ? LinkResult::Ok
+                   : LinkResult::Incomplete;
+    }
     if (payload.empty())
-        return 0;  // an empty text would be read as zero-terminated: nothing to send
-    return m_serial.iOnSendFrame(source, destination, bytes, length);
+        return LinkResult::Failed;  // nothing to send
+    return m_serial.send(source, destination, payload);
 }
 
 } // namespace bv

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "link/FrameSink.h"
+#include "link/Link.h"
 #include "settings/LinkMode.h"
 
 namespace bv {
@@ -11,6 +12,7 @@ namespace bv {
 class CPowerMeter;
 class CSerial;
 class ID2xx;
+class ILink;
 class ISerialSystem;
 class ProgramSettings;
 
@@ -33,14 +35,22 @@ public:
     // A port named on the command line: tried before the "Port" setting.
     std::string givenPort;
 
+    // The link the mode in force names (null: none), and the meter's link.
+    // Only here is the link mode looked at.
+    ILink* active() const;
+    // The link mode from now on; the meter takes the link it names.
+    void use(LinkMode mode);
+    // The serial port opened by name and probed; false with the reason in `why`.
+    bool ConnectPort(const std::string& name, std::string& why);
+    // While a lost link is brought back: no message boxes from its opens.
+    void setRecovering(bool on);
+
     // The USB listing (creating the link), then the serial ports that open.
     void ListPorts();
     bool ConnectUsb();
     // The named ports as given, then the listed ones, until one answers the
     // probe; one that is not listed joins the list.
     bool ConnectSerial();
-    // "PC Ready" from 0 to 0; answered when the adapter echoed every byte.
-    bool Probe();
     void SelectLink();
     // First link selection: list, select, identify, one single reading.
     void Initialise();
@@ -55,9 +65,9 @@ public:
     bool OnScan();
     void OnPortSelected(int index);
     void OnTest();
-    int SendUsbCommand(const std::string& text);
+    LinkResult SendUsbCommand(const std::string& text);
     // A command line: decimal source and destination texts, as by atoi.
-    int SendLine(const std::string& from, const std::string& to, const std::string& text);
+    LinkResult SendLine(const std::string& from, const std::string& to, const std::string& text);
 
     const std::vector<std::string>& ports() const { return m_ports; }
     int selectedPort() const { return m_selected; }
@@ -68,6 +78,7 @@ public:
     void ShowMembers();
 
 private:
+    void bind();
     int indexOf(const std::string& name) const;
     bool tryPort(const std::string& name, std::vector<std::string>& tried);
     void setStart(bool on);

@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "link/BusLink.h"
 #include "link/Frame.h"
 #include "platform/D2xx.h"
 #include "platform/Prompt.h"
@@ -126,12 +125,6 @@ private:
     size_t m_waiting = 0;
 };
 
-class NullLink final : public CBusLink {
-public:
-    int ReadAvailable() override { return 0; }
-    int iOnSendFrame(uint8_t, uint8_t, const uint8_t*, uint16_t) override { return 1; }
-    int Close() override { return 1; }
-};
 
 inline const std::string& measuringAnswer()
 {

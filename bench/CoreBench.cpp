@@ -8,6 +8,7 @@
 
 #include "settings/ProgramSettings.h"
 #include "bench/BenchSupport.h"
+#include "tests/support/FakeLink.h"
 #include "control/Scheduler.h"
 #include "data/CBrivaneDoc.h"
 #include "devices/PowerMeter.h"
@@ -131,7 +132,7 @@ BENCHMARK(BM_UsbGetFrame);
 struct FourPrograms {
     FourPrograms()
     {
-        settings.m_iDataTransferMode = 0;
+        link.keepSent = false;
         meter.Init(64, 113, "Brivane", &link);
         meter.m_iShutterState = kShutterOpen;
         meter.StartIdentification();
@@ -153,7 +154,7 @@ struct FourPrograms {
     CScheduler scheduler{clock};
     OkPrompt prompt;
     ProgramSettings settings;
-    NullLink link;
+    test::FakeLink link;
     CPowerMeter meter{scheduler, prompt, settings};
     FRAME answer;
 };

@@ -280,7 +280,7 @@ public:
         if (status == 0)
             status = checkProtocolFile();
         if (status == 0)
-            status = connect(settings);
+            status = connect();
         if (status == 0)
             status = identify(device);
         if (status == 0 && m_o.calibrate && !device.Model().electronicCalibration)
@@ -413,19 +413,16 @@ private:
         m_core->StartPlantLink(mqtt, [this](const std::string& text) { m_err << "brivane-cli: " << text << '\n'; });
     }
 
-    int connect(ProgramSettings& s)
+    int connect()
     {
         LinkSelection& links = *m_core->links();
         switch (m_o.link) {
-        case LinkChoice::Port:
-            s.m_iDataTransferMode = kLinkSerial;
-            if (m_core->serial().bInitSerial(m_o.port) != 1)
-                return fail("cannot open the serial port " + m_o.port + ": " + m_core->serial().lastError().text);
-            if (!links.Probe())
-                return fail("no echo from the bus adapter on " + m_o.port);
-            return 0;
+        case LinkChoice::Port: {
+            std::string why;
+            return links.ConnectPort(m_o.port, why) ? 0 : fail(why);
+        }
         case LinkChoice::Usb:
-            s.m_iDataTransferMode = kLinkUsb;
+            links.use(kLinkUsb);
             links.ListPorts();
             if (!links.ConnectUsb())
                 return fail("no USB adapter found or it cannot be opened");
@@ -453,10 +450,8 @@ private:
         if (device.Presence() != MeterPresence::Found)
             return fail(strings::text(61342) + ": no answer from the meter at address " +
                         std::to_string(device.m_byDevice));
-        const char* road = m_core->settings().m_iDataTransferMode == kLinkUsb ? "USB" : "serial port";
         m_err << "brivane-cli: " << device.Model().name << " at address " << int(device.m_byDevice) << " ("
-              << road << (m_core->settings().m_iDataTransferMode == kLinkSerial ? " " + m_core->serial().portName() : "")
-              << ")\n";
+              << (device.Link() ? device.Link()->name() : std::string("no link")) << ")\n";
         return 0;
     }
 

@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <string>
 
-#include "link/BusLink.h"
+#include "link/Link.h"
 #include "platform/Clock.h"
 #include "platform/DataSource.h"
 #include "platform/Logging.h"
@@ -77,7 +77,7 @@ CDevice::~CDevice() = default;
 
 IClock& CDevice::Clock() const { return m_scheduler.Clock(); }
 
-void CDevice::Init(uint8_t ownAddress, uint8_t deviceAddress, const char* name, CBusLink* link)
+void CDevice::Init(uint8_t ownAddress, uint8_t deviceAddress, const char* name, ILink* link)
 {
     m_byOwn = ownAddress;
     m_byDevice = deviceAddress;
@@ -87,18 +87,19 @@ void CDevice::Init(uint8_t ownAddress, uint8_t deviceAddress, const char* name, 
     m_bInitialised = 1;
 }
 
-int CDevice::Send(const char* text, uint16_t length)
+LinkResult CDevice::Send(const char* text, uint16_t length)
 {
     return Send(reinterpret_cast<const uint8_t*>(text), length);
 }
 
-int CDevice::Send(const uint8_t* payload, uint16_t length)
+LinkResult CDevice::Send(const uint8_t* payload, uint16_t length)
 {
     if (!m_pLink) {
         BV_LOG_ERROR(logger(), kTag, "Send: device " << m_sName << " has no link");
-        return 0;
+        return LinkResult::NotOpen;
     }
-    return m_pLink->iOnSendFrame(m_byOwn, m_byDevice, payload, length);
+    const size_t n = !payload ? 0 : length ? length : std::strlen(reinterpret_cast<const char*>(payload));
+    return m_pLink->send(m_byOwn, m_byDevice, std::string_view(reinterpret_cast<const char*>(payload), n));
 }
 
 void CDevice::MarkAlive()

@@ -9,10 +9,10 @@
 #include "control/Messages.h"
 #include "control/Scheduler.h"
 #include "link/Frame.h"
+#include "link/Link.h"
 
 namespace bv {
 
-class CBusLink;
 class CDevice;
 class IClock;
 class IDataSource;
@@ -49,11 +49,14 @@ public:
     CDevice& operator=(const CDevice&) = delete;
 
     // name may be null (keeps the current one).
-    void Init(uint8_t ownAddress, uint8_t deviceAddress, const char* name, CBusLink* link);
+    void Init(uint8_t ownAddress, uint8_t deviceAddress, const char* name, ILink* link);
+    // The road its commands take from now on (null: none).
+    void SetLink(ILink* link) { m_pLink = link; }
+    ILink* Link() const { return m_pLink; }
     // From the own address to the device address. length 0: text is
-    // zero-terminated. Returns the link's result (1 sent), 0 without a link.
-    int Send(const char* text, uint16_t length = 0);
-    int Send(const uint8_t* payload, uint16_t length);
+    // zero-terminated. NotOpen without a link.
+    LinkResult Send(const char* text, uint16_t length = 0);
+    LinkResult Send(const uint8_t* payload, uint16_t length);
 
     void MarkAlive();
     void ClearAlive();
@@ -125,7 +128,7 @@ public:
     std::string m_sName;
     uint8_t m_byDevice = 0;
     uint8_t m_byOwn = 0;
-    CBusLink* m_pLink = nullptr;
+    ILink* m_pLink = nullptr;
     int32_t m_iMenuResource = 0;
     int32_t m_bInitialised = 0;
     int32_t m_iTypeCode = -1;

@@ -8,7 +8,7 @@
 #include "control/Messages.h"
 #include "devices/MeterModel.h"
 #include "devices/PowerMeter.h"
-#include "link/BusLink.h"
+#include "link/Link.h"
 #include "platform/Clock.h"
 #include "platform/Logging.h"
 #include "platform/Prompt.h"
@@ -39,8 +39,6 @@ const MeterModelTraits* identifiedModel(const FRAME* frame)
     }
     return nullptr;
 }
-
-bool SerialOrUsb(int linkMode) { return linkMode == 0 || linkMode == 2; }
 
 // Whole numbers from the answer; a field that reads as "nan" or "inf" must not
 // reach the integer conversion.
@@ -110,37 +108,23 @@ void CMeterProgram::OnEnd()
     m_meter.Notify(m_iEndCode, EndParameter());
 }
 
-int CMeterProgram::LinkMode() const
-{
-    return m_meter.Settings().m_iDataTransferMode;
-}
+bool CMeterProgram::HasLink() const { return m_meter.Link() != nullptr; }
 
-int CMeterProgram::SendCommand(std::string_view text)
+bool CMeterProgram::OnSharedBus() const { return m_meter.Link() && m_meter.Link()->addressed(); }
+
+LinkResult CMeterProgram::SendCommand(std::string_view text)
 {
     return SendTo(m_meter.m_byDevice, text);
 }
 
-int CMeterProgram::SendTo(uint8_t destination, std::string_view payload)
+LinkResult CMeterProgram::SendTo(uint8_t destination, std::string_view payload)
 {
-    switch (LinkMode()) {
-    case 0:
-        if (!m_meter.m_pLink) {
-            BV_LOG_ERROR(logger(), kTag, Name() << ": no serial link");
-            return 0;
-        }
-        return m_meter.m_pLink->iOnSendFrame(m_meter.m_byOwn, destination,
-                                             reinterpret_cast<const uint8_t*>(payload.data()),
-                                             static_cast<uint16_t>(payload.size()));
-    case 2:
-        if (!m_meter.UsbLink()) {
-            BV_LOG_ERROR(logger(), kTag, Name() << ": no USB link");
-            return 0;
-        }
-        return m_meter.UsbLink()->SendFrame(payload) == 0 ? 1 : 0;
-    default:
-        BV_LOG_ERROR(logger(), kTag, Name() << ": no link in link mode " << LinkMode());
-        return 0;
+    ILink* link = m_meter.Link();
+    if (!link) {
+        BV_LOG_ERROR(logger(), kTag, Name() << ": no link");
+        return LinkResult::NotOpen;
     }
+    return link->send(m_meter.m_byOwn, destination, payload);
 }
 
 void CMeterProgram::WaitAnswer(std::string_view pattern, int32_t timeout, int timeoutState)
@@ -152,7 +136,7 @@ void CMeterProgram::WaitAnswerFrom(uint8_t source, std::string_view pattern, int
                                    int timeoutState)
 {
     // Adapter texts carry no bus addresses.
-    if (LinkMode() == kLinkUsb)
+    if (HasLink() && !OnSharedBus())
         WaitFrame(pattern, 0, 0, timeout, timeoutState);
     else
         WaitFrame(pattern, m_meter.m_byOwn, source, timeout, timeoutState);
@@ -176,7 +160,7 @@ void CIdentification::Run(const BusMessage& message)
         GotoState(10);
         break;
     case 10:
-        if (LinkMode() == kLinkSerial) {
+        if (OnSharedBus()) {
             m_bAwaitingLock = true;
             WaitSync(kBusLock, 15, kBusLockTimeout, 50);
         } else {
@@ -185,7 +169,7 @@ void CIdentification::Run(const BusMessage& message)
         break;
     case 15:
         m_bAwaitingLock = false;
-        if (!SerialOrUsb(LinkMode())) {
+        if (!HasLink()) {
             End(kEndFailed);
             break;
         }
@@ -471,7 +455,7 @@ void CMeasuringProgram::Run(const BusMessage& message)
         break;
     case 10:
         m_bHeaterAsked = false;
-        if (LinkMode() == kLinkSerial)
+        if (OnSharedBus())
             WaitSync(kBusLock, 12, kBusLockTimeout, 50);
         else
             GotoState(12);
@@ -481,7 +465,7 @@ void CMeasuringProgram::Run(const BusMessage& message)
             GotoState(15);
             break;
         }
-        if (!SerialOrUsb(LinkMode())) {
+        if (!HasLink()) {
             End(kEndFailed);
             break;
         }
@@ -524,12 +508,13 @@ void CMeasuringProgram::Run(const BusMessage& message)
             GotoState(12);
             break;
         }
-        if (!SerialOrUsb(LinkMode())) {
+        if (!HasLink()) {
             End(kEndFailed);
             break;
         }
-        const int sent = SendCommand("ql");
-        if (LinkMode() == kLinkSerial && sent != 1) {
+        // An incomplete write may still have reached the meter: its answer decides.
+        const LinkResult sent = SendCommand("ql");
+        if (sent != LinkResult::Ok && sent != LinkResult::Incomplete) {
             BV_LOG_ERROR(logger(), kTag, "Measuring: \"ql\" not sent");
             End(kEndFailed);
             break;
@@ -539,7 +524,7 @@ void CMeasuringProgram::Run(const BusMessage& message)
     }
     case 20: {
         const bool whole = ReadMeasurement(frame);
-        if (LinkMode() == kLinkSerial)
+        if (OnSharedBus())
             ReleaseSync(kBusLock);
         if (!whole) {
             // Neither plotted, nor averaged, nor written: the answer is not a reading.
@@ -596,7 +581,7 @@ void CMeasuringProgram::Run(const BusMessage& message)
             GotoState(30);
             break;
         }
-        if (!SerialOrUsb(LinkMode())) {
+        if (!HasLink()) {
             End(kEndFailed);
             break;
         }

@@ -6,15 +6,16 @@
 
 #include "control/Scheduler.h"
 #include "data/MeasurePoint.h"
+#include "link/Link.h"
 
 namespace bv {
 
 class CBrivaneDoc;
 class CPowerMeter;
 
-// Base of the power meter's programs: the road every command takes (bus
-// frame in link mode 0, adapter text over the USB link in link mode 2) and
-// the common end (bus lock released, then the window is told).
+// Base of the power meter's programs: the road every command takes (the
+// meter's link: a bus frame, or an adapter text where frames carry no
+// addresses) and the common end (bus lock released, then the window is told).
 class CMeterProgram : public CState {
 public:
     CMeterProgram(CScheduler& scheduler, CPowerMeter& meter, int endCode);
@@ -24,13 +25,15 @@ protected:
     // Second argument of the end notification.
     virtual long EndParameter() const { return 0; }
 
-    int LinkMode() const;
-    // Mode 0: a frame to the device address; mode 2: the text to the USB link.
-    // 1 when it went out.
-    int SendCommand(std::string_view text);
+    // The meter has a link whose frames carry bus addresses: the bus is
+    // shared, its lock is taken before asking.
+    bool OnSharedBus() const;
+    bool HasLink() const;
+    // To the device address; NotOpen without a link.
+    LinkResult SendCommand(std::string_view text);
     // The same to another bus address (the PLC interface).
-    int SendTo(uint8_t destination, std::string_view payload);
-    // Mode 0: answers from the device to us; mode 2: from anyone.
+    LinkResult SendTo(uint8_t destination, std::string_view payload);
+    // Addressed links: answers from the device to us; others: from anyone.
     void WaitAnswer(std::string_view pattern, int32_t timeout, int timeoutState);
     void WaitAnswerFrom(uint8_t source, std::string_view pattern, int32_t timeout, int timeoutState);
 

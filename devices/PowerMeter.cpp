@@ -41,6 +41,9 @@ CPowerMeter::~CPowerMeter() = default;
 
 void CPowerMeter::SetUsbLink(std::unique_ptr<ZelmorUSBCRC> link)
 {
+    // A replaced link in use is replaced as the road too: never a dangling one.
+    if (m_pUsb && m_pLink == m_pUsb.get())
+        m_pLink = link.get();
     m_pUsb = std::move(link);
 }
 

@@ -31,8 +31,8 @@ enum class MeterPresence { Searching, Found, NotFound };
 
 // The calorimetric power meter on the bus (plain, EC and Compact models): its
 // identification, shutter and measuring programs and its measurement store.
-// Construction does no I/O; start-up calls Init with the serial link, and the
-// link selection hands over the USB link with SetUsbLink.
+// Construction does no I/O. It owns the USB link (handed over with
+// SetUsbLink); the link selection tells it which link its commands take.
 class CPowerMeter final : public CDevice {
 public:
     static constexpr int kTypeCode = 1;

@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "link/BusLink.h"
 #include "platform/D2xx.h"
 #include "platform/Logging.h"
 #include "platform/Prompt.h"
@@ -158,20 +157,6 @@ public:
         return writeStatus;
     }
     D2xxStatus close(D2xxHandle) override { return kD2xxOk; }
-};
-
-// A link that accepts every send and remembers nothing but the count.
-class FuzzLink final : public CBusLink {
-public:
-    int ReadAvailable() override { return 0; }
-    int iOnSendFrame(uint8_t, uint8_t, const uint8_t*, uint16_t) override
-    {
-        ++sent;
-        return result;
-    }
-    int Close() override { return 1; }
-    int result = 1;
-    long sent = 0;
 };
 
 } // namespace bv::fuzz

@@ -2,6 +2,7 @@
 // every state: identification, shutter (direct and through the PLC) and the
 // measuring cycle in its three modes, over link mode 0 and link mode 2.
 #include "fuzz/FuzzSupport.h"
+#include "tests/support/FakeLink.h"
 
 #include "settings/ProgramSettings.h"
 #include "control/Scheduler.h"
@@ -55,7 +56,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     settings.m_iThermalizationTime = in.ConsumeIntegralInRange<int>(-2, 5);
     settings.m_iInterval = in.ConsumeIntegralInRange<int>(-10, 3000);
 
-    fuzz::FuzzLink link;
+    test::FakeLink link;
+    link.keepSent = false;
     fuzz::FuzzD2xx d2xx;
     CPowerMeter meter(scheduler, prompt, settings);
     meter.Init(64, 113, "Brivane", &link);
@@ -66,6 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         usb->SetDescription("Zelmor USB", 2);
         usb->Open();
         meter.SetUsbLink(std::move(usb));
+        meter.SetLink(meter.UsbLink());
     }
 
     FRAME frame;
@@ -107,8 +110,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             scheduler.Dispatch(BusMessage::Time());
             break;
         case 7:
-            link.result = in.ConsumeBool() ? 1 : 0;
-            d2xx.writeStatus = link.result ? kD2xxOk : kD2xxIoError;
+            link.sendResult = in.ConsumeBool() ? LinkResult::Ok : LinkResult::Failed;
+            d2xx.writeStatus = ok(link.sendResult) ? kD2xxOk : kD2xxIoError;
             break;
         }
         BV_FUZZ_REQUIRE(!scheduler.IsDispatchBusy());

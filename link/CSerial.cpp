@@ -186,6 +186,128 @@ bool CSerial::waitEcho(int need, uint32_t echoStart)
     }
 }
 
+// A port call failed mid-send: the handle is given up.
+CSerial::Step CSerial::portCallFailed(const char* step, bool close)
+{
+    rememberPortError();
+    checkPortGone();
+    traceFailure(step);
+    if (close)
+        Close();
+    return Step::Abandon;
+}
+
+bool CSerial::waitQuietBus()
+{
+    // Nothing may arrive for 20 ms.
+    const uint32_t start = m_clock.now();
+    for (;;) {
+        while (Drain() != 0) {
+            if (m_clock.now() - start > kQuietTimeoutMs)
+                return false;
+        }
+        m_clock.wait(kQuietGapMs);
+        if (Drain() == 0)
+            return true;
+        if (m_clock.now() - start > kQuietTimeoutMs)
+            return false;
+    }
+}
+
+CSerial::Step CSerial::wakeUp(uint8_t destination)
+{
+    if (m_settings.m_iFuncExist == 0 || (destination != kWakeUpTargetA && destination != kWakeUpTargetB))
+        return Step::Go;
+    if (!m_port || !m_port->setRts(true))
+        return portCallFailed("iOnSendFrame(), EscapeCommFunction()", true);
+    m_clock.wait(kWakeUpSettleMs);
+    Drain();
+    for (int i = 0; i < 3; ++i)
+        if (writeBytes(&kWakeUpByte, 1) < 1)
+            return Step::NoEcho;
+    // Their echoes must be in before the frame's own echo waits count
+    // bytes, or the last wait ends early and RTS falls on the check bytes.
+    if (!waitEcho(3, m_clock.now()))
+        return Step::NoEcho;
+    Drain();
+    return Step::Go;
+}
+
+CSerial::Step CSerial::raiseForAddress()
+{
+    uint32_t t0 = m_clock.now();
+    if (parityMode()) {
+        if (!m_port || !m_port->setParity(Parity::Mark))
+            return portCallFailed("iOnSendFrame(), SetCommState()", true);
+        traceTiming("%4d ms for SetCommState(MARKPARITY)\n", m_clock.now() - t0);
+    }
+    t0 = m_clock.now();
+    if (!m_port || !m_port->setRts(true))
+        return portCallFailed("iOnSendFrame(), EscapeCommFunction()", true);
+    traceTiming("%4d ms for EscapeCommFunction(SETRTS)\n", m_clock.now() - t0);
+    Drain();
+    return Step::Go;
+}
+
+CSerial::Step CSerial::sendAddressByte(const uint8_t* header, uint32_t& echoStart)
+{
+    // Alone: under mark parity it must be on the line before the parity goes
+    // back to space.
+    const uint32_t t0 = m_clock.now();
+    const int sent = writeBytes(header, 1);
+    traceTiming("%4d ms for WriteFile() first byte of the frame header\n", m_clock.now() - t0);
+    if (sent < 1)
+        return Step::NoEcho;
+    echoStart = m_clock.now();
+    if (!waitEcho(1, echoStart))
+        return Step::NoEcho;
+    Drain();
+    return Step::Go;
+}
+
+CSerial::Step CSerial::lowerForData()
+{
+    if (!parityMode())
+        return Step::Go;
+    uint32_t t0 = m_clock.now();
+    if (!m_port || !m_port->setParity(Parity::Space))
+        return portCallFailed("iOnSendFrame(), SetCommState()", true);
+    traceTiming("%4d ms for SetCommState(SPACEPARITY)\n", m_clock.now() - t0);
+    t0 = m_clock.now();
+    if (!m_port->setRts(true))
+        return portCallFailed("EscapeCommFunction(m_handleID,SETRTS)", false);
+    traceTiming("%4d ms for EscapeCommFunction(SETRTS)\n", m_clock.now() - t0);
+    return Step::Go;
+}
+
+CSerial::Step CSerial::sendEchoed(const uint8_t* bytes, uint16_t count, uint32_t echoStart, const char* what)
+{
+    const uint32_t t0 = m_clock.now();
+    const int sent = writeBytes(bytes, count);
+    traceTiming(what, m_clock.now() - t0);
+    if (sent < count || !waitEcho(count, echoStart))
+        return Step::NoEcho;
+    Drain();
+    return Step::Go;
+}
+
+CSerial::Step CSerial::sendPayload(const uint8_t* payload, uint16_t count, uint32_t echoStart)
+{
+    uint32_t t0 = m_clock.now();
+    const int sent = count ? writeBytes(payload, count) : 0;
+    traceTiming("%4d ms for WriteFile() payload data\n", m_clock.now() - t0);
+    TraceSink(format("iAnzahl = %3d iSent = %3d\n", int(count), sent));
+    if (sent < int(count))
+        return Step::NoEcho;
+    t0 = m_clock.now();
+    const bool echoed = waitEcho(count, echoStart);
+    traceTiming("%4d ms for reading returned payload data\n", m_clock.now() - t0);
+    if (!echoed)
+        return Step::NoEcho;
+    Drain();
+    return Step::Go;
+}
+
 int CSerial::iOnSendFrame(uint8_t source, uint8_t destination, const uint8_t* payload,
                           uint16_t length)
 {
@@ -193,7 +315,6 @@ int CSerial::iOnSendFrame(uint8_t source, uint8_t destination, const uint8_t* pa
         HandleCommError(kCommErrorNoPort);
         return CLEARANDEXIT(0);
     }
-
     size_t count = length;
     if (count == 0 && payload)
         count = std::strlen(reinterpret_cast<const char*>(payload));
@@ -205,151 +326,41 @@ int CSerial::iOnSendFrame(uint8_t source, uint8_t destination, const uint8_t* pa
         BV_LOG_ERROR(logger(), kTag, "iOnSendFrame() payload of " << count << " bytes refused");
         return CLEARANDEXIT(0);
     }
-    const uint16_t L = static_cast<uint16_t>(count);
-
-    // Quiet bus: nothing may arrive for 20 ms.
-    const uint32_t start = m_clock.now();
-    for (;;) {
-        while (Drain() != 0) {
-            if (m_clock.now() - start > kQuietTimeoutMs)
-                return 0;
-        }
-        m_clock.wait(kQuietGapMs);
-        if (Drain() == 0)
-            break;
-        if (m_clock.now() - start > kQuietTimeoutMs)
-            return 0;
-    }
+    const uint16_t n = static_cast<uint16_t>(count);
+    if (!waitQuietBus())
+        return 0;
 
     uint8_t header[kFrameHeaderSize];
-    buildSerialHeader(destination, source, L, header);
+    buildSerialHeader(destination, source, n, header);
     uint8_t check[kFrameCheckSize];
-    FrameCheck::putBigEndian(serialFrameCheck(header, payload, L), check);
+    FrameCheck::putBigEndian(serialFrameCheck(header, payload, n), check);
 
-    if (m_settings.m_iFuncExist != 0 &&
-        (destination == kWakeUpTargetA || destination == kWakeUpTargetB)) {
-        if (!m_port || !m_port->setRts(true)) {
-            rememberPortError();
-            checkPortGone();
-            traceFailure("iOnSendFrame(), EscapeCommFunction()");
-            Close();
-            return 0;
-        }
-        m_clock.wait(kWakeUpSettleMs);
-        Drain();
-        for (int i = 0; i < 3; ++i) {
-            if (writeBytes(&kWakeUpByte, 1) < 1) {
-                HandleCommError(kCommErrorNoEcho);
-                return CLEARANDEXIT(0);
-            }
-        }
-        // Their echoes must be in before the frame's own echo waits count
-        // bytes, or the last wait ends early and RTS falls on the check bytes.
-        if (!waitEcho(3, m_clock.now())) {
-            HandleCommError(kCommErrorNoEcho);
-            return CLEARANDEXIT(0);
-        }
-        Drain();
-    }
-
-    uint32_t t0 = m_clock.now();
-    if (parityMode()) {
-        if (!m_port || !m_port->setParity(Parity::Mark)) {
-            rememberPortError();
-            checkPortGone();
-            traceFailure("iOnSendFrame(), SetCommState()");
-            Close();
-            return 0;
-        }
-        traceTiming("%4d ms for SetCommState(MARKPARITY)\n", m_clock.now() - t0);
-    }
-
-    t0 = m_clock.now();
-    if (!m_port || !m_port->setRts(true)) {
-        rememberPortError();
-        checkPortGone();
-        traceFailure("iOnSendFrame(), EscapeCommFunction()");
-        Close();
-        return 0;
-    }
-    traceTiming("%4d ms for EscapeCommFunction(SETRTS)\n", m_clock.now() - t0);
-
-    Drain();
-
-    // Address byte, alone: under mark parity it must be on the line before
-    // the parity goes back to space.
-    t0 = m_clock.now();
-    int sent = writeBytes(header, 1);
-    traceTiming("%4d ms for WriteFile() first byte of the frame header\n", m_clock.now() - t0);
-    if (sent < 1) {
+    uint32_t echoStart = 0;
+    Step step = wakeUp(destination);
+    if (step == Step::Go)
+        step = raiseForAddress();
+    if (step == Step::Go)
+        step = sendAddressByte(header, echoStart);
+    if (step == Step::Go)
+        step = lowerForData();
+    if (step == Step::Go)
+        step = sendEchoed(header + 1, 4, echoStart, "%4d ms for WriteFile() frame header\n");
+    if (step == Step::Go)
+        step = sendPayload(payload, n, echoStart);
+    if (step == Step::Go)
+        step = sendEchoed(check, 4, echoStart, "%4d ms for WriteFile() CRC\n");
+    switch (step) {
+    case Step::Go:
+        --m_wSendFailures;  // CLEARANDEXIT counts every exit; a success takes it back
+        m_bAnswered = true;
+        return CLEARANDEXIT(1);
+    case Step::NoEcho:
         HandleCommError(kCommErrorNoEcho);
         return CLEARANDEXIT(0);
+    case Step::Abandon:
+        break;
     }
-    const uint32_t echoStart = m_clock.now();
-    if (!waitEcho(1, echoStart)) {
-        HandleCommError(kCommErrorNoEcho);
-        return CLEARANDEXIT(0);
-    }
-    Drain();
-
-    if (parityMode()) {
-        t0 = m_clock.now();
-        if (!m_port || !m_port->setParity(Parity::Space)) {
-            rememberPortError();
-            checkPortGone();
-            traceFailure("iOnSendFrame(), SetCommState()");
-            Close();
-            return 0;
-        }
-        traceTiming("%4d ms for SetCommState(SPACEPARITY)\n", m_clock.now() - t0);
-        t0 = m_clock.now();
-        if (!m_port->setRts(true)) {
-            rememberPortError();
-            checkPortGone();
-            traceFailure("EscapeCommFunction(m_handleID,SETRTS)");
-            return 0;
-        }
-        traceTiming("%4d ms for EscapeCommFunction(SETRTS)\n", m_clock.now() - t0);
-    }
-
-    t0 = m_clock.now();
-    sent = writeBytes(header + 1, 4);
-    traceTiming("%4d ms for WriteFile() frame header\n", m_clock.now() - t0);
-    if (sent < 4 || !waitEcho(4, echoStart)) {
-        HandleCommError(kCommErrorNoEcho);
-        return CLEARANDEXIT(0);
-    }
-    Drain();
-
-    t0 = m_clock.now();
-    sent = L ? writeBytes(payload, L) : 0;
-    traceTiming("%4d ms for WriteFile() payload data\n", m_clock.now() - t0);
-    TraceSink(format("iAnzahl = %3d iSent = %3d\n", int(L), sent));
-    if (sent < int(L)) {
-        HandleCommError(kCommErrorNoEcho);
-        return CLEARANDEXIT(0);
-    }
-    t0 = m_clock.now();
-    const bool payloadEchoed = waitEcho(L, echoStart);
-    traceTiming("%4d ms for reading returned payload data\n", m_clock.now() - t0);
-    if (!payloadEchoed) {
-        HandleCommError(kCommErrorNoEcho);
-        return CLEARANDEXIT(0);
-    }
-    Drain();
-
-    t0 = m_clock.now();
-    sent = writeBytes(check, 4);
-    traceTiming("%4d ms for WriteFile() CRC\n", m_clock.now() - t0);
-    if (sent < 4 || !waitEcho(4, echoStart)) {
-        HandleCommError(kCommErrorNoEcho);
-        return CLEARANDEXIT(0);
-    }
-    Drain();
-
-    --m_wSendFailures;  // CLEARANDEXIT counts every exit; a success takes it back
-    m_bAnswered = true;
-    return CLEARANDEXIT(1);
+    return 0;
 }
 
 int CSerial::CLEARANDEXIT(int result)
@@ -528,6 +539,75 @@ int CSerial::ExtractFrames()
         ++count;
     }
     return count;
+}
+
+// ---------------------------------------------------------------------------
+// As a link
+
+LinkResult CSerial::openAndProbe(const std::string& name)
+{
+    if (bInitSerial(name) != 1)
+        return LinkResult::NotOpen;
+    if (probe())
+        return LinkResult::Ok;
+    Close();
+    return LinkResult::Failed;
+}
+
+bool CSerial::probe()
+{
+    static const char kProbe[] = "PC Ready";
+    return SendQuiet(0, 0, reinterpret_cast<const uint8_t*>(kProbe), 0, 0) == 1;
+}
+
+LinkResult CSerial::open()
+{
+    if (m_sPortName.empty()) {
+        m_lastError = {0, "no port named"};
+        return LinkResult::NotOpen;
+    }
+    return openAndProbe(m_sPortName);
+}
+
+std::string CSerial::lastError() const
+{
+    return m_lastError.code ? strings::osErrorText(m_lastError.code) : m_lastError.text;
+}
+
+std::string CSerial::name() const
+{
+    return strings::fill(strings::text(strings::kSerialPortName), {m_sPortName});
+}
+
+std::string CSerial::describe() const { return m_sPortName.empty() ? std::string() : "serial " + m_sPortName; }
+
+LinkResult CSerial::send(uint8_t source, uint8_t destination, std::string_view payload)
+{
+    if (payload.size() > 0xFFFF) {
+        BV_LOG_ERROR(logger(), kTag, "send() payload of " << payload.size() << " bytes refused");
+        return LinkResult::Failed;
+    }
+    // Length 0 means a zero-terminated text to the frame builder.
+    static const uint8_t kEmpty[1] = {0};
+    const auto* bytes = payload.empty() ? kEmpty : reinterpret_cast<const uint8_t*>(payload.data());
+    if (iOnSendFrame(source, destination, bytes, static_cast<uint16_t>(payload.size())) == 1)
+        return LinkResult::Ok;
+    return m_port ? LinkResult::Failed : LinkResult::NotOpen;
+}
+
+int CSerial::takeFrames(const FrameTaker& take)
+{
+    ReadAvailable();
+    ExtractFrames();
+    int n = 0;
+    while (!m_lstFrames.empty()) {
+        const FRAME* frame = m_lstFrames.front();
+        m_lstFrames.pop_front();
+        ++n;
+        if (!take(*frame, false))
+            break;
+    }
+    return n;
 }
 
 // ---------------------------------------------------------------------------

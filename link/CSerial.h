@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "link/BusLink.h"
 #include "link/Frame.h"
+#include "link/Link.h"
 #include "link/ReceiveRing.h"
 #include "platform/SerialPort.h"
 
@@ -34,8 +34,9 @@ enum CommErrorKind : int {
 // The link to the RS-485 bus through a COM port and an echoing adapter.
 // Sends prove every byte by its echo; received bytes collect in a ring from
 // which the window's timer cuts frames into a fixed pool of records.
-// Returns 1 for success and 0 for failure, as every caller expects.
-class CSerial : public CBusLink {
+// Its own calls return 1 for success and 0 for failure; as a link it gives
+// LinkResult.
+class CSerial final : public ILink {
 public:
     static constexpr uint16_t kRingSize = 8192;
     static constexpr size_t kPoolBlocks = 40;
@@ -59,15 +60,31 @@ public:
 
     // 1 when open (also when it already was: the name is then ignored).
     int bInitSerial(const std::string& name);
-    // Why the last open or port call failed, in the system's words.
-    const OsError& lastError() const { return m_lastError; }
+    // Why the last open or port call failed, as the system gave it.
+    const OsError& lastOsError() const { return m_lastError; }
 
-    int ReadAvailable() override;
+    // The port last named, opened and probed ("PC Ready" from 0 to 0, no box).
+    LinkResult open() override;
+    void close() override { Close(); }
+    bool lost() const override { return m_bLost; }
+    std::string lastError() const override;
+    std::string name() const override;
+    std::string describe() const override;
+    bool addressed() const override { return true; }
+    LinkResult send(uint8_t source, uint8_t destination, std::string_view payload) override;
+    int takeFrames(const FrameTaker& take) override;
+
+    // Opens the port and proves the adapter echoes: Ok, NotOpen (lastError
+    // says why) or Failed (no echo; the port is closed again).
+    LinkResult openAndProbe(const std::string& name);
+    // "PC Ready" from 0 to 0 without a box; true when every byte echoed.
+    bool probe();
+
+    int ReadAvailable();
     // 1 when every byte was sent and its echo came back; length 0 takes the
     // length of the zero-terminated payload.
-    int iOnSendFrame(uint8_t source, uint8_t destination, const uint8_t* payload,
-                     uint16_t length) override;
-    int Close() override;
+    int iOnSendFrame(uint8_t source, uint8_t destination, const uint8_t* payload, uint16_t length);
+    int Close();
 
     // iOnSendFrame with message boxes switched to `show` for this one send.
     int SendQuiet(uint8_t source, uint8_t destination, const uint8_t* payload, uint16_t length,
@@ -87,7 +104,7 @@ public:
     // never free them; one stays valid until 40 further frames have come.
     std::deque<FRAME*>& receivedFrames() { return m_lstFrames; }
 
-    bool isOpen() const { return m_bOpen != 0; }
+    bool isOpen() const override { return m_bOpen != 0; }
     // The open port failed under use with an error that says the device is
     // gone (EIO, ENXIO, ENODEV: unplugged, the far end of a pseudo-terminal
     // closed). The port is then closed, and until the next successful open
@@ -122,6 +139,18 @@ public:
     void AddObserver(const void* window);
 
 private:
+    // How far a send came: on, given up (the port failed; nothing counted),
+    // or an echo missing (counted, a box).
+    enum class Step { Go, Abandon, NoEcho };
+    bool waitQuietBus();
+    Step wakeUp(uint8_t destination);
+    Step raiseForAddress();
+    Step sendAddressByte(const uint8_t* header, uint32_t& echoStart);
+    Step lowerForData();
+    Step sendEchoed(const uint8_t* bytes, uint16_t count, uint32_t echoStart, const char* timingFormat);
+    Step sendPayload(const uint8_t* payload, uint16_t count, uint32_t echoStart);
+    Step portCallFailed(const char* step, bool close);
+
     int CLEARANDEXIT(int result);
     bool parityMode() const;
     bool waitEcho(int need, uint32_t echoStart);

@@ -4,6 +4,7 @@
 #include <exception>
 
 #include "link/FrameCheck.h"
+#include "res/StringTable.h"
 
 namespace bv {
 namespace {
@@ -92,6 +93,46 @@ int ZelmorUSB::Close()
         m_handle = nullptr;
     }
     return 0;
+}
+
+LinkResult ZelmorUSB::open()
+{
+    Close();
+    return Open() == 0 ? LinkResult::Ok : LinkResult::NotOpen;
+}
+
+std::string ZelmorUSB::lastError() const
+{
+    if (m_bLost)
+        return strings::fill(strings::text(strings::kErrorCode), {std::to_string(m_lostStatus)});
+    return m_open ? std::string() : "the adapter does not open";
+}
+
+std::string ZelmorUSB::name() const
+{
+    return strings::fill(strings::text(strings::kUsbAdapterName), {m_description});
+}
+
+LinkResult ZelmorUSB::send(uint8_t, uint8_t, std::string_view payload)
+{
+    switch (SendFrame(payload)) {
+    case 0: return LinkResult::Ok;
+    case 4: return LinkResult::Incomplete;
+    default: return LinkResult::Failed;
+    }
+}
+
+int ZelmorUSB::takeFrames(const FrameTaker& take)
+{
+    ReadUSBDriverBuffer();
+    GetFrame();
+    int n = 0;
+    while (auto record = takeFrame()) {
+        ++n;
+        if (!take(*record, m_bTakenFailed))
+            return n;
+    }
+    return n;
 }
 
 int ZelmorUSB::ReadUSBDriverBuffer()

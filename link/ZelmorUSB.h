@@ -9,6 +9,7 @@
 
 #include "link/Frame.h"
 #include "link/FrameSink.h"
+#include "link/Link.h"
 #include "link/ReceiveRing.h"
 #include "platform/D2xx.h"
 #include "platform/Logging.h"
@@ -19,7 +20,7 @@ namespace bv {
 // measuring device that takes command texts directly (adapter texts), or a bus
 // converter that relays whole bus frames. Messages carry a header check and,
 // from the derived class, a check trailer.
-class ZelmorUSB {
+class ZelmorUSB : public ILink {
 public:
     static constexpr uint16_t kRingSize = 4361;
     static constexpr size_t kMessageBuffer = 4412;
@@ -61,6 +62,19 @@ public:
     int SendFrame(uint8_t source, uint8_t destination, const uint8_t* payload, uint16_t length);
     // Record of a relayed bus frame with the inner frame's addresses.
     std::unique_ptr<FRAME> ExactFRAMEFromUSBFrame(const uint8_t* message);
+
+    // As a link: open closes and opens again; send carries the adapter text
+    // (a text has no bus addresses).
+    LinkResult open() override;
+    void close() override { Close(); }
+    bool isOpen() const override { return IsOpen(); }
+    bool lost() const override { return linkLost(); }
+    std::string lastError() const override;
+    std::string name() const override;
+    std::string describe() const override { return "usb"; }
+    bool addressed() const override { return false; }
+    LinkResult send(uint8_t source, uint8_t destination, std::string_view payload) override;
+    int takeFrames(const FrameTaker& take) override;
 
     // The received list, oldest first; records belong to whoever takes them.
     std::unique_ptr<FRAME> takeFrame();

@@ -217,7 +217,7 @@ int BrivaneApp::Startup(const std::string& executableDirectory)
     const int writeBack = m_core->Startup(m_programDir, paths.busLogDir);
     if (!m_options.port.empty()) {
         m_core->links()->givenPort = m_options.port;
-        m_settings->m_iDataTransferMode = kLinkSerial;
+        m_core->links()->use(kLinkSerial);
     }
     if (m_world)
         m_world->meter().setAddress(m_core->device()->m_byDevice);

@@ -215,8 +215,8 @@ TEST_F(CoreTest, ReadyCheckOverTheSimulatedBus)
     sim::SimWorldConfig config;
     config.usbAdapter = false;
     start(config);
-    settings.m_iDataTransferMode = 0;
-    ASSERT_EQ(core->serial().bInitSerial("COM1"), 1);
+    std::string why;
+    ASSERT_TRUE(core->links()->ConnectPort("COM1", why)) << why;
     CPowerMeter& meter = *core->device();
     meter.StartReadyCheck();
     run(1500);

@@ -116,7 +116,7 @@ TEST_F(UsbRoad, FreeCommandIsRelayedThroughTheBusConverter)
     ASSERT_NE(usb, nullptr);
     ASSERT_TRUE(usb->busConverterPresent());
     recorder.frames.clear();
-    EXPECT_EQ(core->links()->SendLine("64", "113", "qr"), 0);
+    EXPECT_EQ(core->links()->SendLine("64", "113", "qr"), LinkResult::Ok);
     run(1000);
     bool relayedAnswer = false;
     for (const auto& f : recorder.frames)

@@ -93,15 +93,15 @@ TEST(Device, SendGoesThroughTheLinkFromOwnToDevice)
     CScheduler scheduler(clock);
     CDevice device(scheduler, prompt);
     EXPECT_EQ(device.m_iTypeCode, -1);
-    EXPECT_EQ(device.Send("ql"), 0);  // no link yet
+    EXPECT_EQ(device.Send("ql"), LinkResult::NotOpen);  // no link yet
     FakeLink link;
     device.Init(64, 7, nullptr, &link);
     EXPECT_EQ(device.m_bInitialised, 1);
     EXPECT_EQ(device.m_sName, "");
     const uint8_t plc[7] = {'s', 'o', 0xFF, 0xFF, 0x04, 0x00, 0x00};
-    EXPECT_EQ(device.Send(plc, 7), 1);
-    link.sendResult = 0;
-    EXPECT_EQ(device.Send("elp 1", 5), 0);
+    EXPECT_EQ(device.Send(plc, 7), LinkResult::Ok);
+    link.sendResult = LinkResult::Failed;
+    EXPECT_EQ(device.Send("elp 1", 5), LinkResult::Failed);
     ASSERT_EQ(link.sent.size(), 2u);
     EXPECT_EQ(link.sent[0].payload, std::string(reinterpret_cast<const char*>(plc), 7));
     EXPECT_EQ(link.sent[1].destination, 7);

@@ -181,9 +181,9 @@ TEST_F(Identification, BusLockNotObtainedEndsWithoutReading)
     EXPECT_EQ(notes.count(kNotifyIdentificationEnded), 1);
 }
 
-TEST_F(Identification, NoLinkModeFailsAtOnce)
+TEST_F(Identification, NoLinkFailsAtOnce)
 {
-    settings.m_iDataTransferMode = -1;
+    meter.SetLink(nullptr);
     ASSERT_TRUE(identify(300));
     EXPECT_EQ(meter.m_Identification.Status(), kEndFailed);
     EXPECT_TRUE(fake.sent.empty());

@@ -326,13 +326,13 @@ TEST_F(Measuring, RefusedSendEndsTheProgram)
 {
     sim::SimMeter device;
     fakeMeter(device);
-    fake.sendResult = 0;
+    fake.sendResult = LinkResult::Failed;
     meter.StartMeasuring(MeasuringMode::Continuous, 1);
     ASSERT_TRUE(ended(1000));
     EXPECT_EQ(sendTimes("ql").size(), 1u);
     EXPECT_FALSE(scheduler.SyncBusy(0));
 
-    settings.m_iDataTransferMode = -1;
+    meter.SetLink(nullptr);
     meter.StartMeasuring(MeasuringMode::Continuous, 1);
     ASSERT_TRUE(ended(1000));
     EXPECT_EQ(sendTimes("ql").size(), 1u);

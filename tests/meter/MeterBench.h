@@ -182,15 +182,12 @@ public:
                 m_replies.add(now + r.delayMs, 0, 0, r.payload, kTextFromAdapter);
         return 0;
     }
-    // What the heartbeat reads in link mode 2.
-    std::vector<FRAME> collect()
+    // The answers whose time has come join what the link received.
+    int takeFrames(const FrameTaker& take) override
     {
         for (FRAME& f : m_replies.takeDue(m_clock.now()))
             received().push_back(std::make_unique<FRAME>(f));
-        std::vector<FRAME> out;
-        while (auto f = takeFrame())
-            out.push_back(*f);
-        return out;
+        return ZelmorUSBCRC::takeFrames(take);
     }
 
     Answerer answer;
@@ -229,7 +226,6 @@ class MeterBench : public ::testing::Test {
 protected:
     MeterBench()
     {
-        settings.m_iDataTransferMode = 0;
         settings.m_sDeviceAddress = "113";
         meter.Init(64, kMeterAddress, "Brivane", nullptr);
         meter.AddListener(&notes);
@@ -238,34 +234,35 @@ protected:
     // The simulated meter on the simulated bus behind COM1 and the serial link.
     void useSerialBus()
     {
-        settings.m_iDataTransferMode = 0;
         ASSERT_EQ(serial.bInitSerial("com1"), 1);
         meter.Init(64, kMeterAddress, "Brivane", &serial);
+        readTheMetersLink();
+    }
+
+    // What the program's heartbeat does: the answers the meter's link took.
+    void readTheMetersLink()
+    {
         heart.setReader([this] {
-            serial.ReadAvailable();
-            serial.ExtractFrames();
             std::vector<FRAME> out;
-            auto& list = serial.receivedFrames();
-            while (!list.empty()) {
-                out.push_back(*list.front());
-                list.pop_front();
-            }
+            if (ILink* link = meter.Link())
+                link->takeFrames([&](const FRAME& f, bool checkFailed) {
+                    if (!checkFailed)
+                        out.push_back(f);
+                    return true;
+                });
             return out;
         });
     }
 
-    // Link mode 2: the device holds the USB link; answers from `devices`.
+    // The device holds the USB link and takes it; answers from `devices`.
     UsbStandIn& useUsb(UsbStandIn::Answerer answerer)
     {
-        settings.m_iDataTransferMode = 2;
         auto link = std::make_unique<UsbStandIn>(clock, d2xx);
         UsbStandIn& usb = *link;
         usb.answer = std::move(answerer);
         meter.SetUsbLink(std::move(link));
-        heart.setReader([this] {
-            auto* link = static_cast<UsbStandIn*>(meter.UsbLink());
-            return link ? link->collect() : std::vector<FRAME>{};
-        });
+        meter.SetLink(&usb);
+        readTheMetersLink();
         return usb;
     }
 
@@ -273,7 +270,6 @@ protected:
     // back from the device address to us after their delay.
     void useFakeLink(std::function<std::vector<sim::Reply>(std::string_view, uint32_t)> answerer)
     {
-        settings.m_iDataTransferMode = 0;
         meter.Init(64, kMeterAddress, "Brivane", &fake);
         fakeAnswer = std::move(answerer);
         fake.onSend = [this](const FakeLink::Sent& s) {

@@ -22,16 +22,8 @@ protected:
         ASSERT_TRUE(link);
         ASSERT_EQ(link->Open(), 0);
         meter.SetUsbLink(std::move(link));
-        settings.m_iDataTransferMode = 2;
-        heart.setReader([this] {
-            std::vector<FRAME> out;
-            ZelmorUSBCRC* usb = meter.UsbLink();
-            usb->ReadUSBDriverBuffer();
-            usb->GetFrame();
-            while (auto f = usb->takeFrame())
-                out.push_back(*f);
-            return out;
-        });
+        meter.SetLink(meter.UsbLink());
+        readTheMetersLink();
     }
     bool settled(uint32_t limitMs = 5000)
     {

@@ -1,17 +1,17 @@
 #pragma once
-#include <cstring>
 #include <deque>
 #include <functional>
 #include <string>
 #include <vector>
 
-#include "link/BusLink.h"
 #include "link/Frame.h"
+#include "link/Link.h"
 
 namespace bv::test {
 
 // A link that records what is sent and hands back frames the test injects.
-class FakeLink final : public CBusLink {
+// Shared by the tests, the fuzz targets and the benchmarks.
+class FakeLink final : public ILink {
 public:
     struct Sent {
         uint8_t source;
@@ -19,16 +19,38 @@ public:
         std::string payload;
     };
 
-    int ReadAvailable() override { return static_cast<int>(incoming.size()); }
-    int iOnSendFrame(uint8_t source, uint8_t destination, const uint8_t* payload, uint16_t length) override
+    LinkResult open() override { m_open = true; return LinkResult::Ok; }
+    void close() override { m_open = false; }
+    bool isOpen() const override { return m_open; }
+    bool lost() const override { return false; }
+    std::string lastError() const override { return {}; }
+    std::string name() const override { return "fake link"; }
+    std::string describe() const override { return "fake"; }
+    bool addressed() const override { return true; }
+
+    LinkResult send(uint8_t source, uint8_t destination, std::string_view payload) override
     {
-        const size_t n = length ? length : std::strlen(reinterpret_cast<const char*>(payload));
-        sent.push_back({source, destination, std::string(reinterpret_cast<const char*>(payload), n)});
+        ++sendCount;
+        if (!keepSent)
+            return sendResult;
+        sent.push_back({source, destination, std::string(payload)});
         if (onSend)
             onSend(sent.back());
         return sendResult;
     }
-    int Close() override { return 1; }
+
+    int takeFrames(const FrameTaker& take) override
+    {
+        int n = 0;
+        while (!incoming.empty()) {
+            const FRAME frame = incoming.front();
+            incoming.pop_front();
+            ++n;
+            if (!take(frame, false))
+                break;
+        }
+        return n;
+    }
 
     // A frame as the bus would deliver it to us.
     void inject(uint8_t destination, uint8_t source, const std::string& text, uint8_t kind = kBusFrame)
@@ -42,7 +64,13 @@ public:
     std::vector<Sent> sent;
     std::deque<FRAME> incoming;
     std::function<void(const Sent&)> onSend;  // answer scripting
-    int sendResult = 1;
+    LinkResult sendResult = LinkResult::Ok;
+    // Off for long runs (fuzzing, benchmarks): only the count is kept.
+    bool keepSent = true;
+    long sendCount = 0;
+
+private:
+    bool m_open = true;
 };
 
 } // namespace bv::test
