@@ -55,13 +55,10 @@ int BrivaneCore::Startup(const std::string& programDirectory, const std::string&
     // Hears the device before the watchdog does: a measurement the loss
     // ended is held, not quietly dropped from the watch.
     m_recovery = std::make_unique<LinkRecovery>(*m_links, *m_device, m_platform.clock);
-    m_watchdog = std::make_unique<ReadingWatchdog>(*m_device, m_platform.clock);
+    m_watchdog = std::make_unique<ReadingWatchdog>(*m_device, *m_alarms, m_platform.clock);
     m_recovery->setWatchdog(m_watchdog.get());
+    m_recovery->setAlarms(m_alarms.get());
     m_commands = std::make_unique<MeterCommands>(*m_device, m_platform.clock, m_watchdog.get());
-
-    m_noReading.core = this;
-    m_noReading.raised = false;
-    m_watchdog->addListener(&m_noReading);
 
     m_links->usbSinks = {&m_busLog};
     m_heartbeat = std::make_unique<Heartbeat>(*m_scheduler, *m_device);
@@ -75,7 +72,7 @@ bool BrivaneCore::StartPlantLink(const MqttConfig& config, MqttPublisher::Status
     if (!m_started || !config.enabled)
         return false;
     m_plantLink.reset();
-    auto link = std::make_unique<MqttPublisher>(config, *m_device, m_alarms.get(), m_commands.get());
+    auto link = std::make_unique<MqttPublisher>(config, *m_device, *m_alarms, m_commands.get());
     link->setStatusHandler(std::move(onStatus));
     link->setLinkDescription([this]() -> std::string {
         const ILink* in = m_device->Link();
@@ -85,21 +82,7 @@ bool BrivaneCore::StartPlantLink(const MqttConfig& config, MqttPublisher::Status
     if (!link->start())
         return false;
     m_plantLink = std::move(link);
-    if (m_noReading.raised)
-        m_noReading.publish(true);
     return true;
-}
-
-void BrivaneCore::NoReadingAlarm::OnReadingsStale(int64_t) { publish(true); }
-
-void BrivaneCore::NoReadingAlarm::OnReadingsResumed() { publish(false); }
-
-void BrivaneCore::NoReadingAlarm::publish(bool on)
-{
-    raised = on;
-    if (core->m_plantLink)
-        core->m_plantLink->publishAlarm("no reading", on,
-                                        on ? noReadingText(core->m_watchdog->sinceWallMs()) : std::string());
 }
 
 void BrivaneCore::endCalibration()

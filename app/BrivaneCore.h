@@ -61,11 +61,8 @@ public:
             m_heartbeat->tick();
         if (m_recovery)
             m_recovery->poll();
-        if (m_watchdog) {
+        if (m_watchdog)
             m_watchdog->check();
-            if (m_noReading.raised && !m_watchdog->stale())
-                m_noReading.publish(false);
-        }
         if (m_plantLink)
             m_plantLink->poll();
     }
@@ -110,17 +107,6 @@ private:
     std::unique_ptr<Heartbeat> m_heartbeat;
     std::unique_ptr<LinkRecovery> m_recovery;
     std::unique_ptr<MqttPublisher> m_plantLink;
-    // The plant link's "no reading" alarm follows the watchdog; the heartbeat
-    // also clears it when the watchdog forgot the state quietly (measuring ended).
-    struct NoReadingAlarm : IReadingWatchListener {
-        BrivaneCore* core = nullptr;
-        bool raised = false;
-        void OnReadingsStale(int64_t lastWallMs) override;
-        void OnReadingsResumed() override;
-        void publish(bool on);
-    };
-
-    NoReadingAlarm m_noReading;
     int m_writeBack = 0;
     bool m_started = false;
     bool m_settingsSaved = true;

@@ -2,6 +2,7 @@
 
 #include "app/LinkSelection.h"
 #include "control/Messages.h"
+#include "devices/Alarms.h"
 #include "devices/PowerMeter.h"
 #include "devices/ReadingWatchdog.h"
 #include "link/Link.h"
@@ -113,9 +114,11 @@ void LinkRecovery::onLost()
     BV_LOG_ERROR(logger(), kTag, "link lost: " << m_name << " (" << reason << "); trying again every "
                                                << kRetryMs / 1000 << " s"
                                                << (m_resumeMode >= 0 ? ", measuring resumes then" : ""));
-    m_device.ReportStatus(
-        strings::fill(strings::text(strings::kLinkLost), {m_name, reason, std::to_string(kRetryMs / 1000)}),
-        kStatusError);
+    const std::string lost =
+        strings::fill(strings::text(strings::kLinkLost), {m_name, reason, std::to_string(kRetryMs / 1000)});
+    if (m_alarms)
+        m_alarms->raise(AlarmKind::LinkLost, true, lost);
+    m_device.ReportStatus(lost, kStatusError);
 }
 
 void LinkRecovery::attempt()
@@ -178,6 +181,8 @@ void LinkRecovery::endOutage()
     m_resumeMode = -1;
     m_lost = nullptr;
     m_links.setRecovering(false);
+    if (m_alarms)
+        m_alarms->raise(AlarmKind::LinkLost, false, {});
 }
 
 } // namespace bv

@@ -6,6 +6,7 @@
 
 namespace bv {
 
+class AlarmMonitor;
 class CPowerMeter;
 class IClock;
 class ILink;
@@ -35,6 +36,8 @@ public:
 
     // Kept watching through an outage (may be null).
     void setWatchdog(ReadingWatchdog* watchdog) { m_watchdog = watchdog; }
+    // Holds "link lost" through an outage (may be null).
+    void setAlarms(AlarmMonitor* alarms) { m_alarms = alarms; }
     // After the heartbeat's frames and time message.
     void poll();
 
@@ -69,6 +72,7 @@ private:
     CPowerMeter& m_device;
     IClock& m_clock;
     ReadingWatchdog* m_watchdog = nullptr;
+    AlarmMonitor* m_alarms = nullptr;
 
     State m_state = State::Connected;
     // The lost link: compared, and used only while it is still the one in use.

@@ -109,7 +109,7 @@ struct WindowAt {
         window->OnSelchangeScalePeriodeCombo();
 
         CBrivaneDoc& store = core->device()->Store();
-        store.RemoveListener(window.get());
+        core->alarms()->removePointListener(window.get());
         MeasurePoint point;
         std::mt19937 random(5);
         std::normal_distribution<double> noise(0, 1);
@@ -124,7 +124,7 @@ struct WindowAt {
             point.td = 4.7 + 0.01 * noise(random);
             store.AddMesswert(point, 0);
         }
-        store.AddListener(window.get());
+        core->alarms()->addPointListener(window.get());
         window->UpdateTimeArea();
         processEvents();
     }

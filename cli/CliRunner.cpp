@@ -43,22 +43,18 @@ constexpr uint32_t kEcSilenceMs = 10000;
 constexpr const char* kCaller = "brivane-cli";  // a calibration without EC frames is given up
 
 // Prints every new point as it arrives.
-class PointPrinter final : public IDocListener {
+class PointPrinter final : public IPointListener {
 public:
     PointPrinter(CPowerMeter& device, MeterCommands& commands, const AlarmMonitor& alarms, Format format,
                  std::ostream& out)
         : m_device(device), m_commands(commands), m_alarms(alarms), m_format(format), m_out(out)
     {
     }
-    void OnDocChanged(int hint, CDeviceDoc*) override
+    void OnNewPoint(const DecidedPoint& decided) override
     {
-        if (hint != kDocNewPoint)
-            return;
-        const MeasurePoint* p = m_device.Store().pGetLastMeasureValue();
-        if (!p)
-            return;
+        const MeasurePoint* p = &decided.point;
         if (m_format == Format::Json) {
-            m_out << jsonLine(*p, m_device.m_iShutterState, m_alarms.activeNames(),
+            m_out << jsonLine(*p, decided.shutterState, m_alarms.activeNames(),
                               m_device.Store().dGetStdDeviation(0))
                   << '\n';
         } else {
@@ -129,9 +125,9 @@ public:
 };
 
 // Every new point as a CSV row, flushed at once so that nothing waits in memory.
-class CsvWriter final : public IDocListener {
+class CsvWriter final : public IPointListener {
 public:
-    CsvWriter(CPowerMeter& device, std::ostream& err) : m_device(device), m_err(err) {}
+    explicit CsvWriter(std::ostream& err) : m_err(err) {}
     ~CsvWriter() override
     {
         if (m_file)
@@ -155,10 +151,9 @@ public:
         }
         return write(std::string(csvHeader()) + "\r\n");
     }
-    void OnDocChanged(int hint, CDeviceDoc*) override
+    void OnNewPoint(const DecidedPoint& decided) override
     {
-        const MeasurePoint* p = m_device.Store().pGetLastMeasureValue();
-        if (hint == kDocNewPoint && p && m_file && !write(csvRow(*p)) && !m_failed) {
+        if (m_file && !write(csvRow(decided.point)) && !m_failed) {
             m_failed = true;
             m_err << "brivane-cli: cannot write " << m_path << ": " << std::strerror(errno) << '\n';
         }
@@ -170,7 +165,6 @@ private:
     {
         return std::fwrite(text.data(), 1, text.size(), m_file) == text.size() && std::fflush(m_file) == 0;
     }
-    CPowerMeter& m_device;
     std::ostream& m_err;
     std::FILE* m_file = nullptr;
     std::string m_path;
@@ -211,6 +205,9 @@ public:
     explicit AlarmPrinter(std::ostream& err) : m_err(err) {}
     void OnAlarm(const AlarmChange& change) override
     {
+        // "no reading" and "link lost" have lines of their own.
+        if (!decidedByPoint(change.kind))
+            return;
         if (change.raised)
             m_err << "brivane-cli: ALARM " << alarmName(change.kind) << ": " << oneLine(change.text) << '\n';
         else
@@ -261,18 +258,18 @@ public:
         m_watch.err = &m_err;
         device.AddListener(&m_watch);
         PointPrinter printer(device, *m_core->commands(), *m_core->alarms(), m_o.format, m_out);
-        device.Store().AddListener(&printer);
+        m_core->alarms()->addPointListener(&printer);
         AlarmPrinter alarmPrinter(m_err);
         m_core->alarms()->addListener(&alarmPrinter);
         StaleReporter staleReporter(m_err);
         m_core->watchdog()->addListener(&staleReporter);
 
         startPlantLink(settings);
-        CsvWriter csv(device, m_err);
+        CsvWriter csv(m_err);
         int status = 0;
         if (!m_o.csvFile.empty()) {
             if (csv.open(m_o.csvFile))
-                device.Store().AddListener(&csv);
+                m_core->alarms()->addPointListener(&csv);
             else
                 status = fail("cannot write " + m_o.csvFile + ": " +
                               (errno == ENXIO ? std::string("a FIFO that nobody reads") : std::strerror(errno)));
@@ -294,10 +291,10 @@ public:
 
         m_core->watchdog()->removeListener(&staleReporter);
         m_core->alarms()->removeListener(&alarmPrinter);
-        device.Store().RemoveListener(&csv);
+        m_core->alarms()->removePointListener(&csv);
         if (csv.failed() && status == 0)
             status = 1;
-        device.Store().RemoveListener(&printer);
+        m_core->alarms()->removePointListener(&printer);
         device.RemoveListener(&m_watch);
         restore(settings);
         m_core->Shutdown();

@@ -116,6 +116,8 @@ const char* alarmName(AlarmKind kind)
     case AlarmKind::NoFlow: return "no flow";
     case AlarmKind::LowFlow: return "low flow";
     case AlarmKind::Shutter: return "shutter";
+    case AlarmKind::NoReading: return "no reading";
+    case AlarmKind::LinkLost: return "link lost";
     }
     return "";
 }
@@ -133,6 +135,24 @@ void AlarmMonitor::addListener(IAlarmListener* listener)
 void AlarmMonitor::removeListener(IAlarmListener* listener)
 {
     m_listeners.erase(std::remove(m_listeners.begin(), m_listeners.end(), listener), m_listeners.end());
+}
+
+void AlarmMonitor::addPointListener(IPointListener* listener)
+{
+    if (listener && std::find(m_pointListeners.begin(), m_pointListeners.end(), listener) == m_pointListeners.end())
+        m_pointListeners.push_back(listener);
+}
+
+void AlarmMonitor::removePointListener(IPointListener* listener)
+{
+    m_pointListeners.erase(std::remove(m_pointListeners.begin(), m_pointListeners.end(), listener),
+                           m_pointListeners.end());
+}
+
+void AlarmMonitor::raise(AlarmKind kind, bool on, const std::string& text)
+{
+    if (!decidedByPoint(kind))
+        set(kind, on, text);
 }
 
 std::vector<std::string> AlarmMonitor::activeNames() const
@@ -154,22 +174,30 @@ void AlarmMonitor::OnDocChanged(int hint, CDeviceDoc*)
 {
     if (hint != kDocNewPoint)
         return;
-    const MeasurePoint* newest = m_device.Store().pGetLastMeasureValue();
-    if (!newest || !status::takesPart(*newest))
-        return;
-    m_outcome = status::evaluate(*newest, status::viewOf(m_device));
     const CBrivaneDoc& store = m_device.Store();
-    m_judgedClears = store.ClearCount();
-    m_judgedSeq = store.NewestSeq();
-    const status::Outcome& o = m_outcome;
-    if (newest->valid) {
-        set(AlarmKind::NoFlow, o.noFlow, o.message);
-        set(AlarmKind::LowFlow, o.lowFlow, o.message);
-        set(AlarmKind::Shutter, o.shutterNotOpen, strings::text(4008));
-    } else if (o.lowFlow) {
-        // A calibration stopped for low flow.
-        set(AlarmKind::LowFlow, true, o.message);
+    const MeasurePoint* newest = store.pGetLastMeasureValue();
+    if (!newest)
+        return;
+    DecidedPoint decided{*newest, store.NewestSeq(), m_device.m_iShutterState, nullptr};
+    if (status::takesPart(*newest)) {
+        m_outcome = status::evaluate(*newest, status::viewOf(m_device));
+        m_judgedClears = store.ClearCount();
+        m_judgedSeq = decided.seq;
+        decided.outcome = &m_outcome;
+        const status::Outcome& o = m_outcome;
+        if (newest->valid) {
+            set(AlarmKind::NoFlow, o.noFlow, o.message);
+            set(AlarmKind::LowFlow, o.lowFlow, o.message);
+            set(AlarmKind::Shutter, o.shutterNotOpen, strings::text(4008));
+        } else if (o.lowFlow) {
+            // A calibration stopped for low flow.
+            set(AlarmKind::LowFlow, true, o.message);
+        }
     }
+    const auto listeners = m_pointListeners;
+    for (IPointListener* l : listeners)
+        if (std::find(m_pointListeners.begin(), m_pointListeners.end(), l) != m_pointListeners.end())
+            l->OnNewPoint(decided);
 }
 
 const status::Outcome* AlarmMonitor::outcomeForNewest() const
@@ -186,6 +214,7 @@ void AlarmMonitor::set(AlarmKind kind, bool on, const std::string& text)
     if (state == on)
         return;
     state = on;
+    m_texts[static_cast<int>(kind)] = on ? text : std::string();
     const AlarmChange change{kind, on, on ? text : std::string()};
     const auto listeners = m_listeners;
     for (IAlarmListener* l : listeners)

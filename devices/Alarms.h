@@ -59,9 +59,12 @@ std::string thermalizingText(int countdown);
 
 } // namespace status
 
-enum class AlarmKind { NoFlow, LowFlow, Shutter };
-constexpr int kAlarmKinds = 3;
-// "no flow", "low flow", "shutter"
+// The first three are decided from a point; the last two by the watch of
+// the readings and of the link.
+enum class AlarmKind { NoFlow, LowFlow, Shutter, NoReading, LinkLost };
+constexpr int kAlarmKinds = 5;
+constexpr bool decidedByPoint(AlarmKind kind) { return kind <= AlarmKind::Shutter; }
+// "no flow", "low flow", "shutter", "no reading", "link lost"
 const char* alarmName(AlarmKind kind);
 
 struct AlarmChange {
@@ -76,9 +79,26 @@ public:
     virtual void OnAlarm(const AlarmChange& change) = 0;
 };
 
-// Keeps the alarm states of the running program from the store's new points
-// through the one status decision, and tells its listeners of every change.
-// Points that take no part in the status update leave the states alone.
+// A new point as its listeners get it, after the alarm monitor decided it.
+struct DecidedPoint {
+    MeasurePoint point;  // with its one time stamp
+    int64_t seq = 0;     // its number in the store
+    int shutterState = 4;
+    // The status decision for it; null when it took no part in one.
+    const status::Outcome* outcome = nullptr;
+};
+
+class IPointListener {
+public:
+    virtual ~IPointListener() = default;
+    virtual void OnNewPoint(const DecidedPoint& point) = 0;
+};
+
+// Keeps the alarm states of the running program: those of the store's new
+// points through the one status decision, "no reading" and "link lost" as
+// their watchers raise them. Tells its alarm listeners of every change, then
+// its point listeners of the decided point. Points that take no part in the
+// status update leave the states alone.
 class AlarmMonitor final : public IDocListener {
 public:
     explicit AlarmMonitor(CPowerMeter& device);
@@ -88,6 +108,13 @@ public:
 
     void addListener(IAlarmListener* listener);
     void removeListener(IAlarmListener* listener);
+    // Heard in the order added.
+    void addPointListener(IPointListener* listener);
+    void removePointListener(IPointListener* listener);
+    // Raises or clears an alarm not decided from a point; text says why.
+    void raise(AlarmKind kind, bool on, const std::string& text);
+    // The text that raised an active alarm.
+    const std::string& text(AlarmKind kind) const { return m_texts[static_cast<int>(kind)]; }
 
     bool active(AlarmKind kind) const { return m_active[static_cast<int>(kind)]; }
     // Names of the active alarms, in the order of AlarmKind.
@@ -108,7 +135,9 @@ private:
     // Which point it was: the store's clear count and the point's number.
     int64_t m_judgedClears = -1, m_judgedSeq = -1;
     bool m_active[kAlarmKinds] = {};
+    std::string m_texts[kAlarmKinds];
     std::vector<IAlarmListener*> m_listeners;
+    std::vector<IPointListener*> m_pointListeners;
 };
 
 } // namespace bv

@@ -20,16 +20,17 @@ const log::Logger& logger()
 
 } // namespace
 
-ReadingWatchdog::ReadingWatchdog(CPowerMeter& device, IClock& clock) : m_device(device), m_clock(clock)
+ReadingWatchdog::ReadingWatchdog(CPowerMeter& device, AlarmMonitor& alarms, IClock& clock)
+    : m_device(device), m_alarms(alarms), m_clock(clock)
 {
-    m_device.Store().AddListener(this);
+    m_alarms.addPointListener(this);
     m_device.AddListener(this);
 }
 
 ReadingWatchdog::~ReadingWatchdog()
 {
     m_device.RemoveListener(this);
-    m_device.Store().RemoveListener(this);
+    m_alarms.removePointListener(this);
 }
 
 void ReadingWatchdog::addListener(IReadingWatchListener* listener)
@@ -69,22 +70,21 @@ void ReadingWatchdog::follow()
         }
         m_watching = true;
     } else if (!m_held) {
-        // Stale only has a meaning while measuring: the state goes quietly.
+        // Stale only has a meaning while measuring: the state goes quietly,
+        // and so does the alarm.
         m_watching = false;
         m_stale = false;
+        m_alarms.raise(AlarmKind::NoReading, false, {});
     }
 }
 
-void ReadingWatchdog::OnDocChanged(int hint, CDeviceDoc*)
+void ReadingWatchdog::OnNewPoint(const DecidedPoint& decided)
 {
-    if (hint != kDocNewPoint)
-        return;
-    const MeasurePoint* p = m_device.Store().pGetLastMeasureValue();
     // Only a valid point taken from an answer counts as a sign of life.
-    if (!p || !p->valid)
+    if (!decided.point.valid)
         return;
     m_lastTick = m_clock.now();
-    m_lastWallMs = p->timeMs;
+    m_lastWallMs = decided.point.timeMs;
     if (m_stale)
         setStale(false);
 }
@@ -115,6 +115,7 @@ void ReadingWatchdog::setStale(bool stale)
         BV_LOG_WARN(logger(), "BV_Dev", "no valid reading for " << silentMs() << " ms");
     else
         BV_LOG_INFO(logger(), "BV_Dev", "readings resumed");
+    m_alarms.raise(AlarmKind::NoReading, stale, stale ? noReadingText(sinceWallMs()) : std::string());
     const auto listeners = m_listeners;
     for (IReadingWatchListener* l : listeners) {
         if (stale)

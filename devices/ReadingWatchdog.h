@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "control/Device.h"
-#include "control/DeviceDoc.h"
+#include "devices/Alarms.h"
 
 namespace bv {
 
@@ -22,12 +22,13 @@ public:
 
 // While measuring, a dead link must never pass for a live one: when no valid
 // answer has become a point for max(3 intervals, 5 s) the readings are stale
-// until the next valid point. Checked from the heartbeat.
-class ReadingWatchdog final : public IDocListener, public IDeviceListener {
+// until the next valid point, and the alarm monitor holds "no reading".
+// Checked from the heartbeat.
+class ReadingWatchdog final : public IPointListener, public IDeviceListener {
 public:
     static constexpr uint32_t kMinimumMs = 5000;
 
-    ReadingWatchdog(CPowerMeter& device, IClock& clock);
+    ReadingWatchdog(CPowerMeter& device, AlarmMonitor& alarms, IClock& clock);
     ~ReadingWatchdog() override;
     ReadingWatchdog(const ReadingWatchdog&) = delete;
     ReadingWatchdog& operator=(const ReadingWatchdog&) = delete;
@@ -52,7 +53,7 @@ public:
     int64_t sinceWallMs() const { return m_lastWallMs > 0 ? m_lastWallMs : m_startWallMs; }
     uint32_t limitMs() const;
 
-    void OnDocChanged(int hint, CDeviceDoc* doc) override;
+    void OnNewPoint(const DecidedPoint& point) override;
     void OnDeviceChanged(int code, long parameter) override;
 
 private:
@@ -61,6 +62,7 @@ private:
     void setStale(bool stale);
 
     CPowerMeter& m_device;
+    AlarmMonitor& m_alarms;
     IClock& m_clock;
     std::vector<IReadingWatchListener*> m_listeners;
     uint32_t m_lastTick = 0;

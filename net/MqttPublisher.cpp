@@ -141,7 +141,7 @@ std::string MqttConfig::topicLevelProblem(const std::string& name)
     return {};
 }
 
-MqttPublisher::MqttPublisher(MqttConfig config, CPowerMeter& device, AlarmMonitor* alarms, MeterCommands* commands)
+MqttPublisher::MqttPublisher(MqttConfig config, CPowerMeter& device, AlarmMonitor& alarms, MeterCommands* commands)
     : m_config(std::move(config)), m_device(device), m_alarms(alarms), m_commands(commands)
 {
     if (m_config.station.empty())
@@ -209,11 +209,14 @@ bool MqttPublisher::start()
     if (rc != MOSQ_ERR_SUCCESS)
         return refuseToStart(std::string("MQTT: settings refused by libmosquitto: ") + mosquitto_strerror(rc));
 
-    m_device.Store().AddListener(this);
+    m_alarms.addPointListener(this);
     m_device.AddListener(this);
-    if (m_alarms)
-        m_alarms->addListener(this);
+    m_alarms.addListener(this);
     m_listening = true;
+    // Raised before the link started (a meter silent from the start).
+    for (int i = 0; i < kAlarmKinds; ++i)
+        if (m_alarms.active(static_cast<AlarmKind>(i)))
+            publishAlarm(alarmName(static_cast<AlarmKind>(i)), true, m_alarms.text(static_cast<AlarmKind>(i)));
     m_stopping = false;
     m_closing = false;
     m_thread = std::thread([this] { networkLoop(); });
@@ -227,10 +230,9 @@ bool MqttPublisher::start()
 void MqttPublisher::stop()
 {
     if (m_listening) {
-        m_device.Store().RemoveListener(this);
+        m_alarms.removePointListener(this);
         m_device.RemoveListener(this);
-        if (m_alarms)
-            m_alarms->removeListener(this);
+        m_alarms.removeListener(this);
         m_listening = false;
     }
     if (!m_thread.joinable())
@@ -265,16 +267,12 @@ void MqttPublisher::stop()
 
 // --- the heartbeat side ----------------------------------------------------
 
-void MqttPublisher::OnDocChanged(int hint, CDeviceDoc*)
+void MqttPublisher::OnNewPoint(const DecidedPoint& decided)
 {
-    if (hint != kDocNewPoint)
-        return;
-    const MeasurePoint* p = m_device.Store().pGetLastMeasureValue();
-    if (!p)
-        return;
+    const MeasurePoint& p = decided.point;
     // The point's own stamp: the CLI's JSON and the CSV give the same text.
-    const std::string s = "{\"time\":" + jsonQuoted(isoTime(p->timeMs)) + ",\"seq\":" + std::to_string(++m_sequence) +
-                          "," + pointJsonMembers(*p, m_device.m_iShutterState);
+    const std::string s = "{\"time\":" + jsonQuoted(isoTime(p.timeMs)) + ",\"seq\":" + std::to_string(++m_sequence) +
+                          "," + pointJsonMembers(p, decided.shutterState);
     enqueue(Kind::Reading, topic("reading"), s + "}", false);
 }
 

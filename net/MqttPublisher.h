@@ -60,7 +60,7 @@ struct MqttConfig {
 // broker that is down or slow never holds up measuring. Readings wait in a
 // bounded queue while the broker is away and go out afterwards: each at
 // least once, a reading's seq tells repeats and order.
-class MqttPublisher final : public IDocListener, public IDeviceListener, public IAlarmListener {
+class MqttPublisher final : public IPointListener, public IDeviceListener, public IAlarmListener {
 public:
     using StatusHandler = std::function<void(const std::string&)>;
     // Handed to libmosquitto and not yet confirmed. The heartbeat hands over
@@ -74,10 +74,9 @@ public:
     static constexpr double kCommandBurst = 10;
     static constexpr double kCommandsPerSecond = 5;
 
-    // alarms may be null: then only publishAlarm feeds the alarm topic;
-    // commands may be null: then none are taken.
-    MqttPublisher(MqttConfig config, CPowerMeter& device, AlarmMonitor* alarms = nullptr,
-                  MeterCommands* commands = nullptr);
+    // The points and the alarm topic come from the alarm monitor; commands
+    // may be null: then none are taken.
+    MqttPublisher(MqttConfig config, CPowerMeter& device, AlarmMonitor& alarms, MeterCommands* commands = nullptr);
     ~MqttPublisher() override;
     MqttPublisher(const MqttPublisher&) = delete;
     MqttPublisher& operator=(const MqttPublisher&) = delete;
@@ -98,7 +97,7 @@ public:
     // What the status message names as the link ("usb", "serial COM1", "none").
     void setLinkDescription(std::function<std::string()> describe) { m_describeLink = std::move(describe); }
 
-    void OnDocChanged(int hint, CDeviceDoc* doc) override;
+    void OnNewPoint(const DecidedPoint& point) override;
     void OnDeviceChanged(int code, long parameter) override;
     void OnAlarm(const AlarmChange& change) override;
 
@@ -146,7 +145,7 @@ private:
 
     MqttConfig m_config;
     CPowerMeter& m_device;
-    AlarmMonitor* m_alarms;
+    AlarmMonitor& m_alarms;
     MeterCommands* m_commands;
     StatusHandler m_onStatus;
     std::function<std::string()> m_describeLink;

@@ -158,6 +158,8 @@ const std::map<unsigned, std::string>& builtIn()
         {kCommandTooMany, "too many commands: dropped unread"},
         {kCommandUnknownWord, "unknown command \"%s\" ignored"},
         {kCommandRefusalsHeld, " (and %s more of this kind since the last report)"},
+        {kAlarmNoReading, "No reading"},
+        {kAlarmLinkLost, "Link to the meter lost"},
         {kAlarmLogAlarm, "Alarm"},
         {kAlarmLogEvent, "Event"},
 

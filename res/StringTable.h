@@ -80,6 +80,8 @@ inline constexpr unsigned kCommandTooLong = 61504;
 inline constexpr unsigned kCommandTooMany = 61505;
 inline constexpr unsigned kCommandUnknownWord = 61506;
 inline constexpr unsigned kCommandRefusalsHeld = 61507;
+inline constexpr unsigned kAlarmNoReading = 61508;
+inline constexpr unsigned kAlarmLinkLost = 61509;
 
 // The serial link's error messages, one per kind 0..8, held in the table from
 // kCommErrorBase on so that a language module can replace them too. Kinds

@@ -469,7 +469,7 @@ bool BrivaneApp::PlayWeek()
     w.OnStartstop();
     // The window catches up once at the end, as after a long absence.
     CBrivaneDoc& store = m_core->device()->Store();
-    store.RemoveListener(&w);
+    m_core->alarms()->removePointListener(&w);
     for (int minute = 0; minute < 10 * 24 * 60; ++minute) {
         const int day = minute / 1440, hour = (minute / 60 + kFirstHour) % 24;
         if (store.GetCount() >= store.GetMaxCount() && hour == 14)
@@ -485,7 +485,7 @@ bool BrivaneApp::PlayWeek()
             m_core->heartbeat();
         }
     }
-    store.AddListener(&w);
+    m_core->alarms()->addPointListener(&w);
     runFor(3000);
     w.OnPowerScaleChanged();
     w.MyUpdate(CBrivaneMain::kPartAll);

@@ -93,7 +93,8 @@ CBrivaneMain::CBrivaneMain(BrivaneCore& core, IPrompt& prompt, ISerialSystem& po
     resize(1200, 860);
 
     m_pDevice->AddListener(this);
-    m_pDoc->AddListener(this);
+    if (AlarmMonitor* alarms = m_core.alarms())
+        alarms->addPointListener(this);
     if (ReadingWatchdog* watchdog = m_core.watchdog())
         watchdog->addListener(this);
     if (LinkSelection* links = m_core.links())
@@ -110,7 +111,8 @@ CBrivaneMain::~CBrivaneMain()
         links->enableStart = nullptr;
     if (ReadingWatchdog* watchdog = m_core.watchdog())
         watchdog->removeListener(this);
-    m_pDoc->RemoveListener(this);
+    if (AlarmMonitor* alarms = m_core.alarms())
+        alarms->removePointListener(this);
     m_pDevice->RemoveListener(this);
 }
 
@@ -422,11 +424,9 @@ void CBrivaneMain::OnDeviceChanged(int hint, long argument)
     });
 }
 
-void CBrivaneMain::OnDocChanged(int hint, CDeviceDoc*)
+void CBrivaneMain::OnNewPoint(const DecidedPoint&)
 {
-    guarded("OnDocChanged", [&] {
-        if (hint != kDocNewPoint)
-            return;
+    guarded("OnNewPoint", [&] {
         MyUpdate(kPartNewPoint);
         UpdateTimeArea();
     });

@@ -45,11 +45,11 @@ constexpr QEvent::Type kTimerContinueEvent =
 // the controls; the window lays them out, routes the notifications to them
 // and keeps them in step with each other. Its 100 ms timer is the heartbeat
 // of the program: each tick posts the continuation event (unless a dispatch
-// is in progress), whose handler runs the core's heartbeat. The device's and the store's
-// notifications arrive synchronously and keep the controls in step.
+// is in progress), whose handler runs the core's heartbeat. The device's and the alarm
+// monitor's notifications arrive synchronously and keep the controls in step.
 class CBrivaneMain : public ResizableDialog,
                      public IDeviceListener,
-                     public IDocListener,
+                     public IPointListener,
                      public IReadingWatchListener,
                      public WindowIds,
                      private IPanelHost {
@@ -78,7 +78,7 @@ public:
     void OnTimerWeiter();
     // Notifications.
     void OnDeviceChanged(int hint, long argument) override;
-    void OnDocChanged(int hint, CDeviceDoc* doc) override;
+    void OnNewPoint(const DecidedPoint& point) override;
     void MyUpdate(int parts) override;
     // The core's watchdog: greyed "---", the shutter and flow unknown, a red
     // status line; the first valid point after it clears all that.

@@ -77,6 +77,8 @@ QString CStatusPanel::alarmTitle(AlarmKind kind)
     case AlarmKind::NoFlow: return QString::fromStdString(strings::text(strings::kAlarmNoFlow));
     case AlarmKind::LowFlow: return QString::fromStdString(strings::text(strings::kAlarmLowFlow));
     case AlarmKind::Shutter: return QString::fromStdString(strings::text(strings::kAlarmShutter));
+    case AlarmKind::NoReading: return QString::fromStdString(strings::text(strings::kAlarmNoReading));
+    case AlarmKind::LinkLost: return QString::fromStdString(strings::text(strings::kAlarmLinkLost));
     }
     return {};
 }
@@ -84,9 +86,9 @@ QString CStatusPanel::alarmTitle(AlarmKind kind)
 void CStatusPanel::OnAlarm(const AlarmChange& change)
 {
     panel::guarded("OnAlarm", [&] {
-        // The time of the point that raised or cleared it; a clear without
-        // one (the link went) happens now.
-        const MeasurePoint* newest = m_doc.pGetLastMeasureValue();
+        // The time of the point that raised or cleared it; the watchers'
+        // alarms, and a clear without a point, happen now.
+        const MeasurePoint* newest = decidedByPoint(change.kind) ? m_doc.pGetLastMeasureValue() : nullptr;
         const int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
                                 std::chrono::system_clock::now().time_since_epoch())
                                 .count();

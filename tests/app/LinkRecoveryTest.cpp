@@ -130,6 +130,11 @@ TEST_P(LinkRecoveryTest, UnpluggedLinkComesBackAndMeasuringResumes)
     EXPECT_TRUE(recovery.recovering());
     EXPECT_TRUE(recovery.resumePending());
     EXPECT_EQ(watch.lines("Link to the meter lost: "), 1) << "said once";
+    // Both watchers' alarms are the monitor's, with the text that raised them.
+    const AlarmMonitor& alarms = *core->alarms();
+    EXPECT_TRUE(alarms.active(AlarmKind::NoReading));
+    EXPECT_TRUE(alarms.active(AlarmKind::LinkLost));
+    EXPECT_EQ(alarms.text(AlarmKind::LinkLost).rfind("Link to the meter lost: ", 0), 0u) << alarms.text(AlarmKind::LinkLost);
     EXPECT_EQ(watch.stale, 1);
     EXPECT_EQ(watch.points, before);
     // An attempt every 2 s, each one logged; no box while retrying.
@@ -147,6 +152,8 @@ TEST_P(LinkRecoveryTest, UnpluggedLinkComesBackAndMeasuringResumes)
     EXPECT_FALSE(recovery.recovering());
     EXPECT_EQ(watch.lines("Link to the meter restored: "), 1);
     EXPECT_EQ(watch.resumed, 1);
+    EXPECT_FALSE(alarms.active(AlarmKind::NoReading));
+    EXPECT_FALSE(alarms.active(AlarmKind::LinkLost));
     EXPECT_TRUE(meter.m_Measuring.IsRunning());
     EXPECT_EQ(meter.m_Measuring.m_mode, MeasuringMode::Continuous);
     EXPECT_GE(watch.points, before + 3);

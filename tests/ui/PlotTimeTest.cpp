@@ -190,10 +190,10 @@ TEST_F(PlotTime, ZoomIntoALongHistoryDrawsEveryPointInView)
         p.timeMs = kT0 + 1000 * int64_t{i} + (i >= 15000 ? 9000 : 0);  // readings missing for 9 s
         store().AddMesswert(p, 0);
     };
-    store().RemoveListener(window.get());  // the window catches up once
+    core->alarms()->removePointListener(window.get());  // the window catches up once
     for (int i = 0; i < 30000; ++i)
         add(i);
-    store().AddListener(window.get());
+    core->alarms()->addPointListener(window.get());
     window->UpdateTimeArea();
     CNTGraph& power = *window->powerGraph();
     ASSERT_GT(window->plotColumnWidth(), 8);
