@@ -64,6 +64,8 @@ public:
 
     // Wall time stamped on every point added without one (ms since 1970 UTC).
     void SetWallClock(std::function<int64_t()> clock) { m_wallClock = std::move(clock); }
+    // That clock's time now (0 without one).
+    int64_t WallMs() const { return m_wallClock ? m_wallClock() : 0; }
 
 private:
     // First index of the averaging window.

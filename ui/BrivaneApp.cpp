@@ -23,6 +23,7 @@
 #include "platform/ProgramPaths.h"
 #include "platform/Prompt.h"
 #include "platform/SerialPort.h"
+#include "sim/SimUsb.h"
 #include "sim/SimWorld.h"
 #include "ui/CNTGraph.h"
 #include "ui/ExportCommands.h"
@@ -43,7 +44,8 @@ const log::Logger& logger()
 bool isScene(const std::string& s)
 {
     return s == "normal" || s == "nowater" || s == "stale" || s == "ec" || s == "thermalizing" || s == "week" ||
-           s == "gap" || s == "small" || s == "alarm" || s == "nometer" || s == "stopped" || s == "verdict" || s == "refused";
+           s == "gap" || s == "small" || s == "alarm" || s == "nometer" || s == "stopped" || s == "verdict" || s == "refused" ||
+           s == "linklost";
 }
 
 // "--name=value" or "--name value".
@@ -365,7 +367,7 @@ bool BrivaneApp::PlayScene(const std::string& scene)
         QCoreApplication::processEvents();
     }
     if (scene == "normal" || scene == "nowater" || scene == "stale" || scene == "small" || scene == "alarm" ||
-        scene == "stopped") {
+        scene == "stopped" || scene == "linklost") {
         // The laser comes on a little after the start: the rise shows in the plot.
         w.OnStartstop();
         runFor(12000);
@@ -377,6 +379,12 @@ bool BrivaneApp::PlayScene(const std::string& scene)
         } else if (scene == "stale") {
             meter.silenceUntilCleared();
             runFor(8000);
+        } else if (scene == "linklost") {
+            // The adapter in use is pulled out; the retries go on behind.
+            if (sim::SimUsbAdapter* usb = m_world->usbAdapter())
+                usb->setConnected(false);
+            m_world->ports().setPresent("COM1", false);
+            runFor(5000);
         } else if (scene == "alarm") {
             // The water fails for a while and comes back: the alarm of the
             // time the flow was low is in the log, the "O.K." lines go by.

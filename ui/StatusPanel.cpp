@@ -89,9 +89,8 @@ void CStatusPanel::OnAlarm(const AlarmChange& change)
         // The time of the point that raised or cleared it; the watchers'
         // alarms, and a clear without a point, happen now.
         const MeasurePoint* newest = decidedByPoint(change.kind) ? m_doc.pGetLastMeasureValue() : nullptr;
-        const int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                std::chrono::system_clock::now().time_since_epoch())
-                                .count();
+        // On the points' clock, so the banner and the plot tell the same time.
+        const int64_t now = m_doc.WallMs() > 0 ? m_doc.WallMs() : static_cast<int64_t>(m_device.WallTime()) * 1000;
         const int64_t at = newest && newest->timeMs > 0 ? newest->timeMs : now;
         Pinned& pinned = m_pinned[static_cast<int>(change.kind)];
         if (change.raised)
