@@ -9,13 +9,14 @@
 #include "link/Frame.h"
 #include "platform/D2xx.h"
 #include "platform/Prompt.h"
+#include "tests/support/ScriptedPrompt.h"
 #include "platform/SerialPort.h"
 
 namespace bv::bench {
 
-class OkPrompt final : public IPrompt {
-public:
-    PromptResult show(const std::string&, PromptButtons, PromptIcon) override { return PromptResult::Ok; }
+// Every box answered Ok, none kept.
+struct OkPrompt : test::ScriptedPrompt {
+    OkPrompt() { keepShown = false; }
 };
 
 // A port whose receive side replays one block of traffic, as often as read.

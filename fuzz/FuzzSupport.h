@@ -12,6 +12,7 @@
 #include "platform/D2xx.h"
 #include "platform/Logging.h"
 #include "platform/Prompt.h"
+#include "tests/support/ScriptedPrompt.h"
 #include "platform/SerialPort.h"
 
 namespace bv::fuzz {
@@ -35,16 +36,6 @@ inline void quietLogging()
     (void)done;
 }
 
-class AnswerPrompt final : public IPrompt {
-public:
-    PromptResult show(const std::string&, PromptButtons, PromptIcon) override
-    {
-        ++shown;
-        return cancel ? PromptResult::Cancel : PromptResult::Ok;
-    }
-    bool cancel = false;
-    int shown = 0;
-};
 
 // Bytes the test lets arrive wait here; the port hands them out in reads of
 // at most `readLimit`, and reports at most `reportLimit` waiting.

@@ -44,7 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     FuzzedDataProvider in(data, size);
     ManualClock clock(in.ConsumeIntegral<uint32_t>());
     CScheduler scheduler(clock);
-    fuzz::AnswerPrompt prompt;
+    test::ScriptedPrompt prompt;
+    prompt.keepShown = false;
     ProgramSettings settings;
     settings.m_iDataTransferMode = in.ConsumeBool() ? 2 : 0;
     settings.m_bUseSps = in.ConsumeBool() ? 1 : 0;
@@ -86,7 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             break;
         case 3: {
             meter.m_iShutterState = in.ConsumeIntegralInRange<int>(0, 4);
-            prompt.cancel = in.ConsumeBool();
+            prompt.otherwise = in.ConsumeBool() ? PromptResult::Cancel : PromptResult::Ok;
             const int mode = in.ConsumeIntegralInRange<int>(0, 2);
             const int run = in.ConsumeBool() ? 1 : 0;
             meter.StartMeasuring(static_cast<MeasuringMode>(mode), run);

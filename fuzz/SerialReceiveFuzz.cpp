@@ -27,7 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     static ProgramSettings settings;
     FuzzedDataProvider in(data, size);
     ManualClock clock;
-    fuzz::AnswerPrompt prompt;
+    test::ScriptedPrompt prompt;
+    prompt.keepShown = false;
     fuzz::FuzzPorts ports;
     CSerial serial(ports, clock, prompt, settings);
     BV_FUZZ_REQUIRE(serial.bInitSerial("COM1") == 1);

@@ -41,7 +41,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         std::ofstream out(path, std::ios::binary | std::ios::trunc);
         out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
     }
-    fuzz::AnswerPrompt prompt;
+    test::ScriptedPrompt prompt;
+    prompt.keepShown = false;
     ProgramSettings settings;
     settings.m_sProgramDir = dir;
     BV_FUZZ_REQUIRE(settings.Open("BrivaneSoftware.ini", prompt) == 1);
@@ -50,9 +51,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // What was written is a file of this version that opens without a question.
     ProgramSettings again;
     again.m_sProgramDir = dir;
-    const int shownBefore = prompt.shown;
+    const long shownBefore = prompt.count;
     BV_FUZZ_REQUIRE(again.Open("BrivaneSoftware.ini", prompt) == 1);
-    BV_FUZZ_REQUIRE(prompt.shown == shownBefore);
+    BV_FUZZ_REQUIRE(prompt.count == shownBefore);
     BV_FUZZ_REQUIRE(again.m_iInterval == settings.m_iInterval);
     BV_FUZZ_REQUIRE(again.m_iDataTransferMode == settings.m_iDataTransferMode);
     BV_FUZZ_REQUIRE(again.m_ulFileNo == settings.m_ulFileNo);

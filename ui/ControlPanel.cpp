@@ -120,29 +120,26 @@ void CControlPanel::initControls()
     m_calibration->setText(qs(strings::text(61290)));
 }
 
-bool CControlPanel::refuseWithoutMeter()
-{
-    if (m_device.Presence() != MeterPresence::NotFound)
-        return false;
-    m_prompt.show(strings::text(61343), PromptButtons::Ok, PromptIcon::Exclamation);
-    return true;
-}
-
-bool CControlPanel::command(MeterCommand which, double value)
+CommandOutcome CControlPanel::command(MeterCommand which, double value)
 {
     const CommandOutcome outcome = m_commands.run({which, CommandSource::Operator, value}, "window");
-    if (outcome.refused() && outcome.refusal != Refusal::Cancelled)
+    if (outcome.refusal == Refusal::NoMeter)
+        m_prompt.show(strings::text(61343), PromptButtons::Ok, PromptIcon::Exclamation);
+    else if (outcome.refused() && outcome.refusal != Refusal::Cancelled)
         m_host.ReportToOperator(outcome.text, status::kWarning);
-    return outcome.done();
+    return outcome;
 }
 
 void CControlPanel::OnStartstop()
 {
     guarded("OnStartstop", [&] {
-        if (!m_device.MeasuringActive() && refuseWithoutMeter())
-            return;
+        const uint8_t layout = m_bCalibrationLayout;
         m_bCalibrationLayout = 0;
-        command(m_device.MeasuringActive() ? MeterCommand::Stop : MeterCommand::Start);
+        // Without a meter nothing changed, the layout neither.
+        if (command(m_device.MeasuringActive() ? MeterCommand::Stop : MeterCommand::Start).refusal == Refusal::NoMeter) {
+            m_bCalibrationLayout = layout;
+            return;
+        }
         m_host.UpdateValueArea();
     });
 }
@@ -150,12 +147,15 @@ void CControlPanel::OnStartstop()
 void CControlPanel::OnCalibration()
 {
     guarded("OnCalibration", [&] {
-        if (!m_device.CalibrationRunning() && refuseWithoutMeter())
-            return;
+        const uint8_t layout = m_bCalibrationLayout;
         m_bCalibrationLayout = 1;
-        if (m_device.CalibrationRunning())
-            command(MeterCommand::Stop);
-        else if (command(MeterCommand::Calibrate))
+        const bool stopping = m_device.CalibrationRunning();
+        const CommandOutcome outcome = command(stopping ? MeterCommand::Stop : MeterCommand::Calibrate);
+        if (outcome.refusal == Refusal::NoMeter) {
+            m_bCalibrationLayout = layout;
+            return;
+        }
+        if (!stopping && outcome.done())
             m_host.ShowAverageMode();
         m_host.UpdateValueArea();
     });
@@ -175,7 +175,7 @@ void CControlPanel::OnShutterButton(status::ShutterAction action)
         break;
     case status::ShutterAction::Close:
     case status::ShutterAction::Open:
-        if (command(action == status::ShutterAction::Open ? MeterCommand::OpenShutter : MeterCommand::CloseShutter))
+        if (command(action == status::ShutterAction::Open ? MeterCommand::OpenShutter : MeterCommand::CloseShutter).done())
             m_shutterButton->setEnabled(false);
         else
             m_host.MyUpdate(WindowIds::kPartShutter);

@@ -58,9 +58,9 @@ public:
 
 private:
     // No meter answered: a box says why nothing starts.
-    bool refuseWithoutMeter();
     // Runs it through the core's door; a refusal goes to the status list.
-    bool command(MeterCommand command, double value = 0.0);
+    // The operator is told of a refusal: a box without a meter, a status line otherwise.
+    CommandOutcome command(MeterCommand command, double value = 0.0);
 
     CPowerMeter& m_device;
     IPrompt& m_prompt;

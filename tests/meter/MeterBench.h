@@ -21,6 +21,7 @@
 #include "sim/SimMeter.h"
 #include "sim/SimPlc.h"
 #include "sim/SimSerial.h"
+#include "support/FakeD2xx.h"
 #include "support/FakeLink.h"
 #include "support/ScriptedPrompt.h"
 
@@ -147,20 +148,6 @@ private:
     uint8_t m_address;
 };
 
-// D2XX functions with nothing behind them: the USB stand-in never opens.
-class NoD2xx final : public ID2xx {
-public:
-    D2xxStatus createDeviceInfoList(uint32_t& count) override { count = 0; return kD2xxOk; }
-    D2xxStatus getDeviceInfoList(std::vector<D2xxDeviceInfo>&, uint32_t& count) override { count = 0; return kD2xxOk; }
-    D2xxStatus openEx(const std::string&, uint32_t, D2xxHandle&) override { return kD2xxDeviceNotFound; }
-    D2xxStatus setFlowControl(D2xxHandle, uint16_t, uint8_t, uint8_t) override { return kD2xxInvalidHandle; }
-    D2xxStatus setUsbParameters(D2xxHandle, uint32_t, uint32_t) override { return kD2xxInvalidHandle; }
-    D2xxStatus getStatus(D2xxHandle, uint32_t&, uint32_t&, uint32_t&) override { return kD2xxInvalidHandle; }
-    D2xxStatus setTimeouts(D2xxHandle, uint32_t, uint32_t) override { return kD2xxInvalidHandle; }
-    D2xxStatus read(D2xxHandle, void*, uint32_t, uint32_t&) override { return kD2xxInvalidHandle; }
-    D2xxStatus write(D2xxHandle, const void*, uint32_t, uint32_t&) override { return kD2xxInvalidHandle; }
-    D2xxStatus close(D2xxHandle) override { return kD2xxOk; }
-};
 
 // Stands in for the USB link to a meter: adapter texts go straight to the
 // simulated devices, their answers come back as received adapter texts
@@ -303,7 +290,12 @@ protected:
     CScheduler scheduler{clock};
     ScriptedPrompt prompt;
     ProgramSettings settings;
-    NoD2xx d2xx;
+    // Nothing behind it: the USB stand-in never opens.
+    test::FakeD2xx d2xx = [] {
+        test::FakeD2xx none;
+        none.openStatus = kD2xxDeviceNotFound;
+        return none;
+    }();
     CPowerMeter meter{scheduler, prompt, settings};
     NotificationLog notes;
     Heartbeat heart{clock, scheduler};

@@ -26,6 +26,7 @@
 #include "platform/Clock.h"
 #include "platform/Prompt.h"
 #include "sim/SimWorld.h"
+#include "support/ScriptedPrompt.h"
 #include "support/TempDir.h"
 
 #if defined(__has_feature)
@@ -81,21 +82,6 @@ std::vector<std::string> splitLines(const std::string& text, std::string* rest =
     return lines;
 }
 
-// Message boxes answered with OK, counted, never kept: a day of faults would
-// otherwise grow the test's own memory.
-class CountingPrompt final : public IPrompt {
-public:
-    PromptResult show(const std::string&, PromptButtons, PromptIcon) override
-    {
-        ++shown;
-        if (core && core->recovery() && core->recovery()->recovering())
-            ++whileRecovering;
-        return PromptResult::Ok;
-    }
-    long shown = 0;
-    long whileRecovering = 0;  // a reconnect must never stop the program with a box
-    BrivaneCore* core = nullptr;
-};
 
 // True when the text is a measuring answer exactly as the simulated meter
 // words it: "al PL=%10.3f Fl=%10.3f Te=%10.3f Td=%10.3f shutter=%c".
@@ -272,7 +258,12 @@ public:
         core = std::make_unique<BrivaneCore>(
             settings, CorePlatform{clock, prompt, world->serialPorts(), world->usb(), nullptr});
         core->Startup(dir.path());
-        prompt.core = core.get();
+        // A reconnect must never stop the program with a box.
+        prompt.keepShown = false;
+        prompt.hook = [this](const std::string&) {
+            if (core->recovery() && core->recovery()->recovering())
+                ++boxesWhileRecovering;
+        };
         frames = std::make_unique<FrameWatch>(*core, usb);
         core->heartbeatBody()->addObserver(frames.get());
         core->links()->usbSinks.push_back(&sent);
@@ -406,7 +397,8 @@ public:
 
     ManualClock clock{1000};
     test::TempDir dir;
-    CountingPrompt prompt;
+    test::ScriptedPrompt prompt;
+    long boxesWhileRecovering = 0;
     ProgramSettings settings;
     std::unique_ptr<sim::SimWorld> world;
     std::unique_ptr<BrivaneCore> core;
@@ -537,7 +529,7 @@ void soak(bool usb, uint32_t seed)
     EXPECT_EQ(s.core->recovery()->outages(), static_cast<long>(s.faults.unplugs.size()));
     EXPECT_FALSE(s.core->recovery()->recovering());
     EXPECT_TRUE(device.m_Measuring.IsRunning());
-    EXPECT_EQ(s.prompt.whileRecovering, 0);
+    EXPECT_EQ(s.boxesWhileRecovering, 0);
     const int storedAtEnd = device.Store().GetCount();
     const int storeLimit = device.Store().GetMaxCount();
 
@@ -558,7 +550,7 @@ void soak(bool usb, uint32_t seed)
                 p.maxCount, storeLimit, p.longestGap / 1000.0, peakHour1, peakHour24,
                 s.faults.noise, s.faults.checks, s.faults.splits, s.faults.silences,
                 s.faults.longestSilence / 1000.0, s.faults.flowDrops, s.faults.shutterErrors,
-                s.faults.unplugs.size(), s.faults.longestUnplug / 1000.0, s.prompt.shown);
+                s.faults.unplugs.size(), s.faults.longestUnplug / 1000.0, s.prompt.count);
 
     for (const std::string& b : f.broken)
         std::printf("[ soak %s ] broken answer: %s\n", usb ? "USB" : "serial", b.c_str());

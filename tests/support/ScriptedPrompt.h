@@ -9,9 +9,10 @@
 namespace bv::test {
 
 // A prompt that records every box it is asked to show and answers from a
-// script, then with Ok once the script is used up. A hook sees each box
-// first: what a box's own event loop would do meanwhile, or a box that fails.
-class ScriptedPrompt final : public IPrompt {
+// script, then with `otherwise` (Ok) once the script is used up. A hook sees
+// each box first: what a box's own event loop would do meanwhile, or a box
+// that fails. Shared by the tests, the fuzz targets and the benchmarks.
+class ScriptedPrompt : public IPrompt {
 public:
     struct Shown {
         std::string text;
@@ -23,11 +24,13 @@ public:
 
     PromptResult show(const std::string& text, PromptButtons buttons, PromptIcon icon) override
     {
-        shown.push_back({text, buttons, icon});
+        ++count;
+        if (keepShown)
+            shown.push_back({text, buttons, icon});
         if (hook)
             hook(text);
         if (m_answers.empty())
-            return PromptResult::Ok;
+            return otherwise;
         const PromptResult answer = m_answers.front();
         m_answers.pop_front();
         return answer;
@@ -44,6 +47,10 @@ public:
 
     std::vector<Shown> shown;
     std::function<void(const std::string&)> hook;
+    PromptResult otherwise = PromptResult::Ok;
+    // Off for long runs (soak, fuzzing, benchmarks): only counted.
+    bool keepShown = true;
+    long count = 0;
 
 private:
     std::deque<PromptResult> m_answers;

@@ -6,7 +6,7 @@
 #include "link/UsbListing.h"
 #include "link/ZelmorUSB.h"
 #include "support/LogCapture.h"
-#include "tests/usb/FakeD2xx.h"
+#include "support/FakeD2xx.h"
 
 namespace bv {
 namespace {
