@@ -79,7 +79,15 @@ std::string joinPath(const std::string& dir, const std::string& name)
 
 } // namespace
 
-BusLog::BusLog(ProgramSettings& settings, IPrompt& prompt, std::string programTag,
+BusLogSettings::BusLogSettings(ProgramSettings& settings)
+    : commandNo(settings.m_ulCommandNo),
+      fileNo(settings.m_ulFileNo),
+      protocol(settings.m_iProtocol),
+      programDir(settings.m_sProgramDir)
+{
+}
+
+BusLog::BusLog(BusLogSettings settings, IPrompt& prompt, std::string programTag,
                LocalTimeSource localTime)
     : m_settings(settings), m_prompt(prompt), m_tag(std::move(programTag)),
       m_localTime(localTime ? std::move(localTime) : LocalTimeSource(systemLocalTime))
@@ -88,16 +96,16 @@ BusLog::BusLog(ProgramSettings& settings, IPrompt& prompt, std::string programTa
 
 BusLog::~BusLog() { closeFile(); }
 
-bool BusLog::enabled() const { return m_settings.m_iProtocol == 1; }
+bool BusLog::enabled() const { return m_settings.protocol == 1; }
 
 std::string BusLog::indexPath() const
 {
-    return joinPath(m_directory.empty() ? m_settings.m_sProgramDir : m_directory, "BusPro00.Dat");
+    return joinPath(m_directory.empty() ? m_settings.programDir : m_directory, "BusPro00.Dat");
 }
 
 std::string BusLog::logPath(unsigned long fileNo) const
 {
-    return joinPath(m_directory.empty() ? m_settings.m_sProgramDir : m_directory,
+    return joinPath(m_directory.empty() ? m_settings.programDir : m_directory,
                     printf1("BusPro%02lu.Dat", fileNo));
 }
 
@@ -143,13 +151,13 @@ void BusLog::StartBusLog()
         return;
     closeFile();
     // A file number outside 1..8 would name the index itself or a ninth file.
-    if (m_settings.m_ulFileNo < 1 || m_settings.m_ulFileNo > kFileCount)
-        m_settings.m_ulFileNo = 1;
+    if (m_settings.fileNo < 1 || m_settings.fileNo > kFileCount)
+        m_settings.fileNo = 1;
     readOrCreateIndex();
 
-    m_file = std::fopen(logPath(m_settings.m_ulFileNo).c_str(), "ab");
+    m_file = std::fopen(logPath(m_settings.fileNo).c_str(), "ab");
     if (!m_file) {
-        cannotOpen(m_settings.m_ulFileNo);
+        cannotOpen(m_settings.fileNo);
         return;
     }
     write("\n***** Programm Neustart : " + stampNow() + " - " + m_tag + " *****\n\n");
@@ -172,8 +180,8 @@ void BusLog::readOrCreateIndex()
     unsigned long fileNo = readNumber(text.substr(0, 2));
     if (fileNo < 1 || fileNo > kFileCount)
         fileNo = 1;
-    m_settings.m_ulFileNo = fileNo;
-    m_settings.m_ulCommandNo = text.size() > 3 ? readNumber(text.substr(3, 10)) : 0;
+    m_settings.fileNo = fileNo;
+    m_settings.commandNo = text.size() > 3 ? readNumber(text.substr(3, 10)) : 0;
 }
 
 bool BusLog::writeIndex()
@@ -182,7 +190,7 @@ bool BusLog::writeIndex()
     if (!index)
         return false;
     char line[64];
-    std::snprintf(line, sizeof line, "%02lu %010lu", m_settings.m_ulFileNo, m_settings.m_ulCommandNo);
+    std::snprintf(line, sizeof line, "%02lu %010lu", m_settings.fileNo, m_settings.commandNo);
     std::fputs(line, index);
     return std::fclose(index) == 0;
 }
@@ -215,19 +223,19 @@ void BusLog::LogFrame(const FRAME& record, bool checkFailed)
 {
     if (!enabled() || !m_file)
         return;
-    ++m_settings.m_ulCommandNo;
-    write(frameLine(m_settings.m_ulCommandNo, record, checkFailed));
-    if (m_settings.m_ulCommandNo % kLinesPerFile == 0)
+    ++m_settings.commandNo;
+    write(frameLine(m_settings.commandNo, record, checkFailed));
+    if (m_settings.commandNo % kLinesPerFile == 0)
         rollOver();
 }
 
 void BusLog::rollOver()
 {
-    const unsigned long old = m_settings.m_ulFileNo;
+    const unsigned long old = m_settings.fileNo;
     unsigned long next = old + 1;
     if (next > kFileCount)
         next = 1;
-    m_settings.m_ulFileNo = next;
+    m_settings.fileNo = next;
 
     write(printf1("\n***** Fortsetzung in Datei BusPro%02lu.Dat - ", next) + stampNow() + " *****\n");
     closeFile();

@@ -13,6 +13,17 @@ namespace bv {
 class IPrompt;
 class ProgramSettings;
 
+// What the bus log uses of the settings: the numbers it counts on (kept in
+// the settings file) and where it writes.
+struct BusLogSettings {
+    // Implicit: whoever makes the log holds the whole settings.
+    BusLogSettings(ProgramSettings& settings);
+    unsigned long& commandNo;
+    unsigned long& fileNo;
+    const int& protocol;  // 0: no bus log
+    const std::string& programDir;
+};
+
 // The bus traffic log: every frame as one text line in eight rolling files
 // "BusPro01.Dat".."BusPro08.Dat" beside the program, and the index file
 // "BusPro00.Dat" that carries the current file number and the line counter
@@ -27,7 +38,7 @@ public:
     static constexpr size_t kMaxPayloadChars = 300;
     static constexpr unsigned kCannotOpenText = 61214;
 
-    BusLog(ProgramSettings& settings, IPrompt& prompt, std::string programTag = "BV_2000",
+    BusLog(BusLogSettings settings, IPrompt& prompt, std::string programTag = "BV_2000",
            LocalTimeSource localTime = systemLocalTime);
     ~BusLog() override;
     BusLog(const BusLog&) = delete;
@@ -63,7 +74,7 @@ private:
     void rollOver();
     void cannotOpen(unsigned long fileNo);
 
-    ProgramSettings& m_settings;
+    BusLogSettings m_settings;
     IPrompt& m_prompt;
     std::string m_tag;
     std::string m_directory;

@@ -36,7 +36,12 @@ __attribute__((format(printf, 1, 2))) std::string format(const char* fmt, ...)
 
 } // namespace
 
-CSerial::CSerial(ISerialSystem& system, IClock& clock, IPrompt& prompt, ProgramSettings& settings)
+SerialLineSettings::SerialLineSettings(const ProgramSettings& settings)
+    : markParity(settings.m_bSetParity), wakeUp(settings.m_iFuncExist)
+{
+}
+
+CSerial::CSerial(ISerialSystem& system, IClock& clock, IPrompt& prompt, SerialLineSettings settings)
     : m_system(system), m_clock(clock), m_prompt(prompt), m_settings(settings)
 {
 }
@@ -47,7 +52,7 @@ CSerial::~CSerial()
         m_port->close();
 }
 
-bool CSerial::parityMode() const { return m_settings.m_bSetParity != 0; }
+bool CSerial::parityMode() const { return m_settings.markParity != 0; }
 
 void CSerial::AddObserver(const void* window)
 {
@@ -216,7 +221,7 @@ bool CSerial::waitQuietBus()
 
 CSerial::Step CSerial::wakeUp(uint8_t destination)
 {
-    if (m_settings.m_iFuncExist == 0 || (destination != kWakeUpTargetA && destination != kWakeUpTargetB))
+    if (m_settings.wakeUp == 0 || (destination != kWakeUpTargetA && destination != kWakeUpTargetB))
         return Step::Go;
     if (!m_port || !m_port->setRts(true))
         return portCallFailed("iOnSendFrame(), EscapeCommFunction()", true);

@@ -18,6 +18,15 @@ class IClock;
 class IPrompt;
 class ProgramSettings;
 
+// What the serial link reads of the settings, live: the operator may switch
+// the parity while the port is open.
+struct SerialLineSettings {
+    // Implicit: whoever makes the link holds the whole settings.
+    SerialLineSettings(const ProgramSettings& settings);
+    const int& markParity;  // the address byte marked by the parity bit
+    const int& wakeUp;      // RTS wake-up bytes before frames to 192 and 144
+};
+
 // Kinds of HandleCommError; each has its message text.
 enum CommErrorKind : int {
     kCommError = 0,
@@ -53,7 +62,7 @@ public:
     static constexpr uint8_t kWakeUpTargetB = 144;
 
     // No I/O here: the port opens in bInitSerial.
-    CSerial(ISerialSystem& system, IClock& clock, IPrompt& prompt, ProgramSettings& settings);
+    CSerial(ISerialSystem& system, IClock& clock, IPrompt& prompt, SerialLineSettings settings);
     ~CSerial() override;
     CSerial(const CSerial&) = delete;
     CSerial& operator=(const CSerial&) = delete;
@@ -172,7 +181,7 @@ private:
     ISerialSystem& m_system;
     IClock& m_clock;
     IPrompt& m_prompt;
-    ProgramSettings& m_settings;
+    SerialLineSettings m_settings;
 
     std::deque<FRAME*> m_lstFrames;
     int m_bOpen = 0;
