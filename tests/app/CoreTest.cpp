@@ -13,6 +13,7 @@
 #include "platform/Clock.h"
 #include "sim/SimWorld.h"
 #include "support/ScriptedPrompt.h"
+#include "support/SimCore.h"
 #include "support/TempDir.h"
 
 namespace bv {
@@ -20,33 +21,14 @@ namespace {
 
 using test::readFile;
 
-class CoreTest : public ::testing::Test {
+class CoreTest : public ::testing::Test, protected test::SimCore {
 protected:
     void start(sim::SimWorldConfig config = {}, const std::string& ini = "")
     {
-        if (!ini.empty())
-            std::ofstream(dir.file("BrivaneSoftware.ini")) << ini;
-        world = std::make_unique<sim::SimWorld>(clock, config);
-        core = std::make_unique<BrivaneCore>(
-            settings, CorePlatform{clock, prompt, world->serialPorts(), world->usb(), nullptr});
-        core->Startup(dir.path());
+        startCore(config, ini);
         core->links()->enableStart = [this](bool on) { startEnabled = on; };
     }
 
-    void run(uint32_t ms)
-    {
-        for (uint32_t t = 0; t < ms; t += 100) {
-            clock.advance(100);
-            core->heartbeat();
-        }
-    }
-
-    ManualClock clock{1000};
-    test::TempDir dir;
-    test::ScriptedPrompt prompt;
-    ProgramSettings settings;
-    std::unique_ptr<sim::SimWorld> world;
-    std::unique_ptr<BrivaneCore> core;
     int startEnabled = -1;
 };
 

@@ -18,6 +18,7 @@
 #include "sim/SimWorld.h"
 #include "support/LogCapture.h"
 #include "support/ScriptedPrompt.h"
+#include "support/SimCore.h"
 #include "support/TempDir.h"
 
 namespace bv {
@@ -50,7 +51,7 @@ struct Watch : IDeviceListener, IDocListener, IReadingWatchListener {
     }
 };
 
-class LinkRecoveryTest : public ::testing::TestWithParam<bool> {
+class LinkRecoveryTest : public ::testing::TestWithParam<bool>, protected test::SimCore {
 protected:
     bool usb() const { return GetParam(); }
 
@@ -59,12 +60,8 @@ protected:
         sim::SimWorldConfig config;
         config.usbAdapter = usb();
         config.serialPort = !usb();
-        world = std::make_unique<sim::SimWorld>(clock, config);
-        std::ofstream(dir.file("BrivaneSoftware.ini"))
-            << "[Version]\nno=15\n[Comm]\nData_Transfer_Mode=" << (usb() ? 2 : 0) << "\n[BusProtocol]\nProtocol=1\n";
-        core = std::make_unique<BrivaneCore>(
-            settings, CorePlatform{clock, prompt, world->serialPorts(), world->usb(), nullptr});
-        core->Startup(dir.path());
+        startCore(config, "[Version]\nno=15\n[Comm]\nData_Transfer_Mode=" + std::to_string(usb() ? 2 : 0) +
+                              "\n[BusProtocol]\nProtocol=1\n");
         watch.device = core->device();
         core->device()->AddListener(&watch);
         core->device()->Store().AddListener(&watch);
@@ -88,20 +85,6 @@ protected:
             world->ports().setPresent("COM1", in);
     }
 
-    void run(uint32_t ms)
-    {
-        for (uint32_t t = 0; t < ms; t += 100) {
-            clock.advance(100);
-            core->heartbeat();
-        }
-    }
-
-    ManualClock clock{1000};
-    test::TempDir dir;
-    test::ScriptedPrompt prompt;
-    ProgramSettings settings;
-    std::unique_ptr<sim::SimWorld> world;
-    std::unique_ptr<BrivaneCore> core;
     Watch watch;
 };
 

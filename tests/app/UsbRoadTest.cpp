@@ -9,6 +9,7 @@
 #include "platform/Clock.h"
 #include "sim/SimWorld.h"
 #include "support/ScriptedPrompt.h"
+#include "support/SimCore.h"
 #include "support/TempDir.h"
 
 namespace bv {
@@ -33,35 +34,19 @@ struct Recorder : IFrameSink {
     int checkFailed = 0;
 };
 
-class UsbRoad : public ::testing::Test {
+class UsbRoad : public ::testing::Test, protected test::SimCore {
 protected:
+    UsbRoad() : SimCore(5000) {}
     void start(sim::SimUsbKind kind)
     {
         sim::SimWorldConfig config;
         config.usbKind = kind;
         config.serialPort = false;
-        world = std::make_unique<sim::SimWorld>(clock, config);
-        core = std::make_unique<BrivaneCore>(
-            settings, CorePlatform{clock, prompt, world->serialPorts(), world->usb(), nullptr});
-        core->Startup(dir.path());
+        startCore(config);
         core->heartbeatBody()->addObserver(&recorder);
         core->links()->Initialise();
         run(3000);
     }
-    void run(uint32_t ms)
-    {
-        for (uint32_t t = 0; t < ms; t += 100) {
-            clock.advance(100);
-            core->heartbeat();
-        }
-    }
-
-    ManualClock clock{5000};
-    test::TempDir dir;
-    test::ScriptedPrompt prompt;
-    ProgramSettings settings;
-    std::unique_ptr<sim::SimWorld> world;
-    std::unique_ptr<BrivaneCore> core;
     Recorder recorder;
 };
 

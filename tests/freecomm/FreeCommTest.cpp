@@ -17,6 +17,7 @@
 #include "platform/Clock.h"
 #include "sim/SimWorld.h"
 #include "support/ScriptedPrompt.h"
+#include "support/SimCore.h"
 #include "support/TempDir.h"
 #include "res/StringTable.h"
 #include "ui/CFreeComm.h"
@@ -55,26 +56,15 @@ TEST(MonitorLine, ControlBytesShowAsDots)
     EXPECT_EQ(CFreeComm::monitorLine(record(kBusFrame, 5, 6, "a\r\nb\x7f")), "  5->  6: a..b.");
 }
 
-class FreeCommTest : public ::testing::Test {
+class FreeCommTest : public ::testing::Test, protected test::SimCore {
 protected:
     FreeCommTest() { test::qtApp(); }
 
     void start(sim::SimWorldConfig config = {})
     {
-        world = std::make_unique<sim::SimWorld>(clock, config);
-        core = std::make_unique<BrivaneCore>(
-            settings, CorePlatform{clock, prompt, world->serialPorts(), world->usb(), nullptr});
-        core->Startup(dir.path());
+        startCore(config);
         core->links()->enableStart = [this](bool on) { startEnabled = on; };
         dialog = std::make_unique<CFreeComm>(*core->links(), *core->device());
-    }
-
-    void run(uint32_t ms)
-    {
-        for (uint32_t t = 0; t < ms; t += 100) {
-            clock.advance(100);
-            core->heartbeat();
-        }
     }
 
     ~FreeCommTest() override
@@ -84,12 +74,6 @@ protected:
             core->Shutdown();
     }
 
-    ManualClock clock{1000};
-    test::TempDir dir;
-    test::ScriptedPrompt prompt;
-    ProgramSettings settings;
-    std::unique_ptr<sim::SimWorld> world;
-    std::unique_ptr<BrivaneCore> core;
     std::unique_ptr<CFreeComm> dialog;
     int startEnabled = -1;
 };

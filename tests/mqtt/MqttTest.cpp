@@ -33,6 +33,7 @@
 #include "support/LogCapture.h"
 #include "support/MqttBroker.h"
 #include "support/ScriptedPrompt.h"
+#include "support/SimCore.h"
 #include "support/TempDir.h"
 
 namespace bv {
@@ -138,7 +139,7 @@ private:
     CPowerMeter& m_device;
 };
 
-class MqttTest : public ::testing::Test {
+class MqttTest : public ::testing::Test, protected test::SimCore {
 protected:
     void SetUp() override
     {
@@ -148,10 +149,7 @@ protected:
 
     void startCore(const Broker& broker, MqttConfig config = {})
     {
-        world = std::make_unique<sim::SimWorld>(clock, sim::SimWorldConfig{});
-        core = std::make_unique<BrivaneCore>(
-            settings, CorePlatform{clock, prompt, world->serialPorts(), world->usb(), nullptr});
-        core->Startup(dir.path());
+        SimCore::startCore();
         config.enabled = true;
         config.host = "127.0.0.1";
         config.port = broker.port();
@@ -161,13 +159,6 @@ protected:
         core->device()->Store().AddListener(points.get());
         core->links()->Initialise();
         run(3000);
-    }
-    void run(uint32_t ms)
-    {
-        for (uint32_t t = 0; t < ms; t += 100) {
-            clock.advance(100);
-            core->heartbeat();
-        }
     }
     // Real time for the network thread, heartbeats meanwhile.
     bool drain()
@@ -239,12 +230,6 @@ protected:
         }
     }
 
-    ManualClock clock{1000};
-    test::TempDir dir;
-    test::ScriptedPrompt prompt;
-    ProgramSettings settings;
-    std::unique_ptr<sim::SimWorld> world;
-    std::unique_ptr<BrivaneCore> core;
     std::unique_ptr<PointLog> points;
     std::vector<std::string> notes;
     std::unique_ptr<Broker> broker;
