@@ -149,10 +149,10 @@ void AlarmMonitor::removePointListener(IPointListener* listener)
                            m_pointListeners.end());
 }
 
-void AlarmMonitor::raise(AlarmKind kind, bool on, const std::string& text)
+void AlarmMonitor::raise(AlarmKind kind, bool on, const std::string& text, int64_t sinceMs)
 {
     if (!decidedByPoint(kind))
-        set(kind, on, text);
+        set(kind, on, text, sinceMs);
 }
 
 std::vector<std::string> AlarmMonitor::activeNames() const
@@ -208,14 +208,14 @@ const status::Outcome* AlarmMonitor::outcomeForNewest() const
     return &m_outcome;
 }
 
-void AlarmMonitor::set(AlarmKind kind, bool on, const std::string& text)
+void AlarmMonitor::set(AlarmKind kind, bool on, const std::string& text, int64_t sinceMs)
 {
     bool& state = m_active[static_cast<int>(kind)];
     if (state == on)
         return;
     state = on;
     m_texts[static_cast<int>(kind)] = on ? text : std::string();
-    const AlarmChange change{kind, on, on ? text : std::string()};
+    const AlarmChange change{kind, on, on ? text : std::string(), on ? sinceMs : 0};
     const auto listeners = m_listeners;
     for (IAlarmListener* l : listeners)
         l->OnAlarm(change);

@@ -71,6 +71,9 @@ struct AlarmChange {
     AlarmKind kind;
     bool raised;       // false: cleared
     std::string text;  // the status line that raised it (empty when cleared)
+    // Wall time (ms) the condition began, when its watcher knows it (0: the
+    // time of the point, or now).
+    int64_t sinceMs = 0;
 };
 
 class IAlarmListener {
@@ -112,7 +115,7 @@ public:
     void addPointListener(IPointListener* listener);
     void removePointListener(IPointListener* listener);
     // Raises or clears an alarm not decided from a point; text says why.
-    void raise(AlarmKind kind, bool on, const std::string& text);
+    void raise(AlarmKind kind, bool on, const std::string& text, int64_t sinceMs = 0);
     // The text that raised an active alarm.
     const std::string& text(AlarmKind kind) const { return m_texts[static_cast<int>(kind)]; }
 
@@ -128,7 +131,7 @@ public:
     void OnDocChanged(int hint, CDeviceDoc* doc) override;
 
 private:
-    void set(AlarmKind kind, bool on, const std::string& text);
+    void set(AlarmKind kind, bool on, const std::string& text, int64_t sinceMs = 0);
 
     CPowerMeter& m_device;
     status::Outcome m_outcome;

@@ -115,7 +115,8 @@ void ReadingWatchdog::setStale(bool stale)
         BV_LOG_WARN(logger(), "BV_Dev", "no valid reading for " << silentMs() << " ms");
     else
         BV_LOG_INFO(logger(), "BV_Dev", "readings resumed");
-    m_alarms.raise(AlarmKind::NoReading, stale, stale ? noReadingText(sinceWallMs()) : std::string());
+    m_alarms.raise(AlarmKind::NoReading, stale, stale ? noReadingText(sinceWallMs()) : std::string(),
+                   stale ? sinceWallMs() : 0);
     const auto listeners = m_listeners;
     for (IReadingWatchListener* l : listeners) {
         if (stale)

@@ -91,7 +91,7 @@ void CStatusPanel::OnAlarm(const AlarmChange& change)
         const MeasurePoint* newest = decidedByPoint(change.kind) ? m_doc.pGetLastMeasureValue() : nullptr;
         // On the points' clock, so the banner and the plot tell the same time.
         const int64_t now = m_doc.WallMs() > 0 ? m_doc.WallMs() : static_cast<int64_t>(m_device.WallTime()) * 1000;
-        const int64_t at = newest && newest->timeMs > 0 ? newest->timeMs : now;
+        const int64_t at = change.sinceMs > 0 ? change.sinceMs : newest && newest->timeMs > 0 ? newest->timeMs : now;
         Pinned& pinned = m_pinned[static_cast<int>(change.kind)];
         if (change.raised)
             pinned = {at, 0};
