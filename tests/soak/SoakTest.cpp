@@ -26,8 +26,7 @@
 #include "platform/Clock.h"
 #include "platform/Prompt.h"
 #include "sim/SimWorld.h"
-#include "support/ScriptedPrompt.h"
-#include "support/TempDir.h"
+#include "support/SimCore.h"
 
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer)
@@ -245,19 +244,14 @@ struct Faults {
     uint32_t longestUnplug = 0;
 };
 
-class Soak {
+class Soak : public test::SimCore {
 public:
     explicit Soak(bool usb, uint32_t seed) : m_usb(usb), m_random(seed)
     {
         sim::SimWorldConfig config;
         config.seed = seed;
-        world = std::make_unique<sim::SimWorld>(clock, config);
-        std::ofstream(dir.file("BrivaneSoftware.ini"))
-            << "[Version]\nno=15\n[Comm]\nData_Transfer_Mode=" << (usb ? 2 : 0)
-            << "\n[BusProtocol]\nProtocol=1\n";
-        core = std::make_unique<BrivaneCore>(
-            settings, CorePlatform{clock, prompt, world->serialPorts(), world->usb(), nullptr});
-        core->Startup(dir.path());
+        startCore(config, "[Version]\nno=15\n[Comm]\nData_Transfer_Mode=" + std::to_string(usb ? 2 : 0) +
+                              "\n[BusProtocol]\nProtocol=1\n");
         // A reconnect must never stop the program with a box.
         prompt.keepShown = false;
         prompt.hook = [this](const std::string&) {
@@ -395,13 +389,7 @@ public:
             world->ports().setPresent("COM1", present);
     }
 
-    ManualClock clock{1000};
-    test::TempDir dir;
-    test::ScriptedPrompt prompt;
     long boxesWhileRecovering = 0;
-    ProgramSettings settings;
-    std::unique_ptr<sim::SimWorld> world;
-    std::unique_ptr<BrivaneCore> core;
     std::unique_ptr<FrameWatch> frames;
     SentWatch sent;
     std::unique_ptr<PointWatch> points;

@@ -22,8 +22,7 @@
 #include "platform/Clock.h"
 #include "platform/Prompt.h"
 #include "sim/SimWorld.h"
-#include "support/ScriptedPrompt.h"
-#include "support/TempDir.h"
+#include "support/SimCore.h"
 #include "ui/CBrivaneMain.h"
 
 namespace bv::test {
@@ -32,7 +31,7 @@ inline QApplication& windowApp() { return qtApp(); }
 
 // The real window against the simulated installation on a manual clock; the
 // tests run the heartbeat themselves.
-class WindowFixture : public ::testing::Test {
+class WindowFixture : public ::testing::Test, protected SimCore {
 protected:
     WindowFixture() { windowApp(); }
     ~WindowFixture() override
@@ -46,10 +45,7 @@ protected:
     // Start-up of the core, then the window's initialisation.
     void start(sim::SimWorldConfig config = {})
     {
-        world = std::make_unique<sim::SimWorld>(clock, config);
-        core = std::make_unique<BrivaneCore>(
-            settings, CorePlatform{clock, prompt, world->serialPorts(), world->usb(), nullptr});
-        core->Startup(dir.path());
+        startCore(config);
         world->meter().setAddress(core->device()->m_byDevice);
         CBrivaneMain::Options options;
         options.heartbeatTimer = false;
@@ -94,12 +90,6 @@ protected:
     bool shown(int id) const { return window->control(id)->isVisibleTo(window.get()); }
     bool enabled(int id) const { return window->control(id)->isEnabled(); }
 
-    ManualClock clock{1000};
-    TempDir dir;
-    ScriptedPrompt prompt;
-    ProgramSettings settings;
-    std::unique_ptr<sim::SimWorld> world;
-    std::unique_ptr<BrivaneCore> core;
     std::unique_ptr<CBrivaneMain> window;
 };
 
