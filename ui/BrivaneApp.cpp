@@ -388,8 +388,9 @@ bool BrivaneApp::PlayScene(const std::string& scene)
         } else if (scene == "alarm") {
             // The water fails for a while and comes back: the alarm of the
             // time the flow was low is in the log, the "O.K." lines go by.
-            // The points' times follow the simulated minutes.
-            const std::time_t start = std::time(nullptr);
+            // The points' times follow the simulated minutes, on from the
+            // scene's clock (never back).
+            const std::time_t start = static_cast<std::time_t>(m_core->device()->Store().WallMs() / 1000);
             const uint32_t startTicks = m_manualClock->now();
             ManualClock* clock = m_manualClock;
             m_core->device()->SetWallClock([clock, start, startTicks] {
