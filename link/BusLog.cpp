@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "settings/ProgramSettings.h"
+#include "platform/TextMode.h"
 #include "platform/Prompt.h"
 #include "res/StringTable.h"
 
@@ -200,14 +201,7 @@ void BusLog::write(const std::string& text)
 {
     if (!m_file)
         return;
-    std::string out;
-    out.reserve(text.size() + 8);
-    for (char c : text) {
-        if (c == '\n')
-            out += '\r';
-        out += c;
-    }
-    std::fwrite(out.data(), 1, out.size(), m_file);
+    WriteTextMode(m_file, text);
     std::fflush(m_file);
 }
 
