@@ -85,6 +85,21 @@ bool BrivaneCore::StartPlantLink(const MqttConfig& config, MqttPublisher::Status
     return true;
 }
 
+bool BrivaneCore::StartHistory(const std::string& path, HistoryStore::NoteHandler onNote)
+{
+    m_history.reset();
+    if (!m_started || m_settings.m_iHistoryDays <= 0)
+        return false;
+    auto store = std::make_unique<HistoryStore>(path);
+    store->setNoteHandler(std::move(onNote));
+    const bool open = store->open(m_settings.m_iHistoryDays);
+    store->poll();
+    if (!open)
+        return false;
+    m_history = std::make_unique<HistoryRecorder>(std::move(store), *m_device, *m_alarms);
+    return true;
+}
+
 void BrivaneCore::endCalibration()
 {
     // The heater must never stay on behind a program that is gone: the
@@ -120,6 +135,7 @@ void BrivaneCore::Shutdown()
     }
     // "offline" goes out while the device still answers for the status.
     m_plantLink.reset();
+    m_history.reset();
     // The device's programs belong to the scheduler: both go, device first.
     m_recovery.reset();
     m_heartbeat.reset();

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "app/Heartbeat.h"
+#include "app/HistoryRecorder.h"
 #include "app/LinkRecovery.h"
 #include "app/LinkSelection.h"
 #include "control/Device.h"
@@ -65,7 +66,16 @@ public:
             m_watchdog->check();
         if (m_plantLink)
             m_plantLink->poll();
+        if (m_history)
+            m_history->store().poll();
     }
+
+    // The history (after Startup): every point from now on goes into the
+    // file at path, kept for "History days" (0: no history). Notes for the
+    // operator (a file moved aside, in use, a full disk) reach onNote on the
+    // heartbeat's thread, the first at once. False: measuring without history.
+    bool StartHistory(const std::string& path, HistoryStore::NoteHandler onNote = {});
+    HistoryRecorder* history() { return m_history.get(); }
 
     // The plant link (MQTT): after Startup, when the front end wants it;
     // nothing happens unless config.enabled. False when it could not start
@@ -107,6 +117,7 @@ private:
     std::unique_ptr<Heartbeat> m_heartbeat;
     std::unique_ptr<LinkRecovery> m_recovery;
     std::unique_ptr<MqttPublisher> m_plantLink;
+    std::unique_ptr<HistoryRecorder> m_history;
     int m_writeBack = 0;
     bool m_started = false;
     bool m_settingsSaved = true;

@@ -48,6 +48,9 @@ std::string usage()
            "  --protocol FILE        append a protocol line per reading to FILE\n"
            "  --csv FILE             write every point to FILE as CSV (header row, ISO 8601 times)\n"
            "  --format tsv|json      stdout: the protocol line (default) or one JSON object per point\n"
+           "  --history              print the stored points instead of measuring (any --format,\n"
+           "                         csv too); the meter is not touched, a running program may go on\n"
+           "  --from TIME, --to TIME the stored points from and to these ISO 8601 times\n"
            "  --open-shutter         open the shutter before measuring\n"
            "  --close-shutter        close the shutter before measuring\n"
            "  --sim-flow-drop AT:SECONDS  simulated meter: the cooling water stops AT s into\n"
@@ -183,8 +186,10 @@ ParseResult parse(int argc, const char* const* argv)
                 o.format = Format::Tsv;
             else if (value == "json")
                 o.format = Format::Json;
+            else if (value == "csv")
+                o.format = Format::Csv;
             else {
-                r.error = "--format takes tsv or json";
+                r.error = "--format takes tsv, json or csv";
                 return r;
             }
         } else if (arg == "--mqtt") {
@@ -221,6 +226,15 @@ ParseResult parse(int argc, const char* const* argv)
             }
             (arg == "--sim-flow-drop" ? o.simFlowDropAt : o.simSilenceAt) = static_cast<int>(at);
             (arg == "--sim-flow-drop" ? o.simFlowDropFor : o.simSilenceFor) = static_cast<int>(length);
+        } else if (arg == "--history") {
+            o.history = true;
+        } else if (arg == "--from" || arg == "--to") {
+            if (!needValue())
+                return r;
+            if (!parseIsoTime(value, arg == "--from" ? o.historyFrom : o.historyTo)) {
+                r.error = arg + " takes an ISO 8601 time, e.g. 2026-12-09T08:00 or 2026-12-09T08:00:00+01:00";
+                return r;
+            }
         } else if (arg == "--stale-exit") {
             if (!needValue())
                 return r;
@@ -234,7 +248,15 @@ ParseResult parse(int argc, const char* const* argv)
             return r;
         }
     }
-    if ((o.simFlowDropAt || o.simSilenceAt) && o.link != LinkChoice::Simulate)
+    const bool ranged = o.historyFrom != INT64_MIN || o.historyTo != INT64_MAX;
+    if (ranged && !o.history)
+        r.error = "--from and --to go with --history";
+    else if (o.history && (linkOptions > 0 || o.single || o.calibrate || o.count >= 0 || !o.protocolFile.empty() ||
+                           !o.csvFile.empty() || o.shutter != ShutterMove::None))
+        r.error = "--history reads the stored points: it takes no link, measurement or output file";
+    else if (o.format == Format::Csv && !o.history)
+        r.error = "--format csv goes with --history (while measuring: --csv FILE)";
+    else if ((o.simFlowDropAt || o.simSilenceAt) && o.link != LinkChoice::Simulate)
         r.error = "--sim-flow-drop and --sim-silence need --simulate";
     else if (linkOptions > 1)
         r.error = "choose one of --port, --usb and --simulate";

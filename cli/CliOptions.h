@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -8,7 +9,7 @@
 namespace bv::cli {
 
 enum class LinkChoice { Settings, Port, Usb, Simulate };
-enum class Format { Tsv, Json };
+enum class Format { Tsv, Json, Csv };
 enum class ShutterMove { None, Open, Close };
 
 struct Options {
@@ -37,6 +38,10 @@ struct Options {
     std::optional<int> staleExit;
     std::string mqttBroker;  // HOST[:PORT]; publishing for this run
     std::string station;
+    // Print the stored points (between from and to, ms) instead of measuring.
+    bool history = false;
+    int64_t historyFrom = INT64_MIN;
+    int64_t historyTo = INT64_MAX;
     bool help = false;
     bool version = false;
     bool listPorts = false;  // with --simulate: the simulator's ports

@@ -226,11 +226,48 @@ private:
     std::ostream& m_err;
 };
 
+// The stored points, one line each, as a measurement would have printed them.
+int printHistory(const Options& o, const std::string& path, std::ostream& out, std::ostream& err)
+{
+    ConsoleText console;
+    if (o.format == Format::Csv)
+        out << csvHeader() << "\r\n";
+    long count = 0;
+    std::string error;
+    const bool read = readHistory(path, {o.historyFrom, o.historyTo, 0}, [&](const StoredPoint& sp) {
+        ++count;
+        if (o.format == Format::Csv) {
+            out << csvRow(sp.point);
+        } else if (o.format == Format::Json) {
+            std::vector<std::string> alarms;
+            for (int k = 0; k < kAlarmKinds; ++k)
+                if (sp.alarms & (1u << k))
+                    alarms.push_back(alarmName(static_cast<AlarmKind>(k)));
+            std::string line = jsonLine(sp.point, sp.shutterState, alarms);
+            line.pop_back();
+            out << line << ",\"run\":" << sp.runId << "}\n";
+        } else {
+            out << console.fromLatin1(FormatProtocolLine(sp.point, sp.point.ecValid != 0));
+        }
+    }, error);
+    out.flush();
+    if (!read) {
+        err << "brivane-cli: " << error << '\n';
+        return 1;
+    }
+    if (!out) {
+        err << "brivane-cli: standard output refused the points: " << std::strerror(errno) << '\n';
+        return 1;
+    }
+    err << "brivane-cli: " << count << " stored points from " << path << '\n';
+    return 0;
+}
+
 class Session {
 public:
     Session(const Options& o, std::ostream& out, std::ostream& err) : m_o(o), m_out(out), m_err(err) {}
 
-    int run(const std::string& settingsDir, const std::string& busLogDir)
+    int run(const std::string& settingsDir, const std::string& busLogDir, const std::string& historyFile)
     {
         if (m_o.link == LinkChoice::Simulate) {
             sim::SimWorldConfig config;
@@ -244,6 +281,8 @@ public:
         ProgramSettings& settings = ProgramSettings::Instance();
         m_core = std::make_unique<BrivaneCore>(settings, CorePlatform{m_clock, m_prompt, ports, usb, &m_odbc});
         m_core->Startup(settingsDir, busLogDir);
+        // Before any front end listens: a point is in the file when it is printed.
+        m_core->StartHistory(historyFile, [this](const std::string& text) { m_err << "brivane-cli: " << text << '\n'; });
         // Remote commands refused while we run are said where the operator looks.
         m_core->commands()->setReporter([this](const std::string& text) { m_err << "brivane-cli: " << text << '\n'; });
         for (const std::string& warning : settings.loadWarnings())
@@ -662,8 +701,10 @@ int run(const Options& options, const ProgramPaths& paths, std::ostream& out, st
         PosixSerialSystem ports;
         return listPorts(ports, *makeFtdiD2xx(), out, err);
     }
+    if (options.history)
+        return printHistory(options, paths.historyFile(), out, err);
     Session session(options, out, err);
-    return session.run(paths.settingsDir, paths.busLogDir);
+    return session.run(paths.settingsDir, paths.busLogDir, paths.historyFile());
 }
 
 } // namespace bv::cli

@@ -76,6 +76,7 @@ void CBrivaneDoc::ClearAllPoints()
         m_firstSeq += static_cast<int64_t>(m_points.size());
         m_points.clear();
         m_blocks.clear();
+        m_liveFromSeq = m_firstSeq;
         ++m_clears;
     } catch (...) {
         BV_LOG_ERROR(m_log, kTag, "ClearAllPoints unknown error");
@@ -109,15 +110,18 @@ const MeasurePoint* CBrivaneDoc::pGetMeaureValue(int index) const
 void CBrivaneDoc::getExtrema(MeasurePoint& minimum, MeasurePoint& maximum) const
 {
     try {
-        if (m_points.empty())
+        const size_t from = static_cast<size_t>(EarlierCount());
+        if (from >= m_points.size())
             return;
-        minimum = maximum = m_points.front();
-        // The block the front has cut into point by point, then the others
-        // whole: they hold every point from their start on.
+        minimum = maximum = m_points[from];
+        // The block the front (or the first point of this session) has cut
+        // into point by point, then the others whole: they hold every point
+        // from their start on.
+        const int64_t fromSeq = m_firstSeq + static_cast<int64_t>(from);
         Block first;
-        const int64_t firstEnd = (m_firstSeq / kBlockSize + 1) * kBlockSize;
-        const size_t direct = std::min(m_points.size(), static_cast<size_t>(firstEnd - m_firstSeq));
-        for (size_t i = 0; i < direct; ++i)
+        const int64_t firstEnd = (fromSeq / kBlockSize + 1) * kBlockSize;
+        const size_t direct = std::min(m_points.size(), from + static_cast<size_t>(firstEnd - fromSeq));
+        for (size_t i = from; i < direct; ++i)
             first.add(m_points[i]);
         auto take = [&](const Block& b) {
             minimum.power = std::min(minimum.power, b.minPower);
@@ -132,11 +136,62 @@ void CBrivaneDoc::getExtrema(MeasurePoint& minimum, MeasurePoint& maximum) const
             maximum.ecPower = std::max(maximum.ecPower, b.maxEc);
         };
         take(first);
-        for (size_t b = 1; b < m_blocks.size(); ++b)
+        for (size_t b = static_cast<size_t>(fromSeq / kBlockSize - m_firstSeq / kBlockSize) + 1; b < m_blocks.size(); ++b)
             take(m_blocks[b]);
     } catch (...) {
         BV_LOG_ERROR(m_log, kTag, "getExtrema unknown error");
     }
+}
+
+int CBrivaneDoc::EarlierCount() const
+{
+    if (m_liveFromSeq <= m_firstSeq)
+        return 0;
+    return static_cast<int>(std::min<int64_t>(m_liveFromSeq - m_firstSeq, GetCount()));
+}
+
+int CBrivaneDoc::LoadEarlier(const std::vector<MeasurePoint>& points, size_t firstOfRun)
+{
+    try {
+        const size_t room = static_cast<size_t>(std::max<int64_t>(0, static_cast<int64_t>(m_iMaxAnzahl) - GetCount()));
+        const size_t take = std::min(room, points.size());
+        const size_t skip = points.size() - take;
+        if (take == 0)
+            return 0;
+        const int64_t oldFirst = m_firstSeq;
+        const int earlier = EarlierCount();
+        const int64_t averageOffset = std::max<int64_t>(0, m_averageFromSeq - oldFirst);
+        std::deque<MeasurePoint> held;
+        held.swap(m_points);
+        ClearAllPoints();
+        const int64_t newFirst = m_firstSeq;
+        auto append = [&](const MeasurePoint& p) {
+            const int64_t seq = m_firstSeq + static_cast<int64_t>(m_points.size());
+            if (seq % kBlockSize == 0 || m_blocks.empty())
+                m_blocks.emplace_back();
+            m_points.push_back(p);
+            m_blocks.back().add(p);
+        };
+        for (size_t i = skip; i < points.size(); ++i)
+            append(points[i]);
+        for (const MeasurePoint& p : held)
+            append(p);
+        const int64_t loadedOfRun = firstOfRun >= points.size() ? 0 : static_cast<int64_t>(points.size() - std::max(firstOfRun, skip));
+        const int64_t loadedEarlier = static_cast<int64_t>(take) - loadedOfRun;
+        // Only the held points were live when nothing of this run came back;
+        // earlier-run points already held stay earlier.
+        m_liveFromSeq = newFirst + loadedEarlier + (loadedOfRun > 0 ? 0 : earlier);
+        // A run whose start had left the store averages its loaded points too.
+        m_averageFromSeq = loadedOfRun > 0 && averageOffset == 0 ? m_liveFromSeq
+                                                                 : newFirst + static_cast<int64_t>(take) + averageOffset;
+        m_averageFromSeq = std::max(m_averageFromSeq, m_liveFromSeq);
+        return static_cast<int>(take);
+    } catch (const std::exception& e) {
+        BV_LOG_ERROR(m_log, kTag, "LoadEarlier " << e.what());
+    } catch (...) {
+        BV_LOG_ERROR(m_log, kTag, "LoadEarlier unknown error");
+    }
+    return 0;
 }
 
 // Empty extremes that std::min and std::max pass over, as they pass over a
@@ -179,8 +234,9 @@ int CBrivaneDoc::AverageSeconds() const
 size_t CBrivaneDoc::averageWindowStart() const
 {
     const size_t count = m_points.size();
-    const size_t runStart =
-        m_averageFromSeq <= m_firstSeq ? 0 : std::min(count, static_cast<size_t>(m_averageFromSeq - m_firstSeq));
+    const size_t runStart = std::max(
+        static_cast<size_t>(EarlierCount()),
+        m_averageFromSeq <= m_firstSeq ? 0 : std::min(count, static_cast<size_t>(m_averageFromSeq - m_firstSeq)));
     if (m_iPeriod < 1)
         return runStart;
     const double window = pointsPer(AverageSeconds(), m_settings.m_iInterval);

@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <vector>
 
 #include "control/DeviceDoc.h"
 #include "data/MeasurePoint.h"
@@ -62,6 +63,16 @@ public:
     // First index of the averaging window of dGetAverage.
     int GetAverageWindowStart() const { return static_cast<int>(averageWindowStart()); }
 
+    // Points read back from the history, oldest first and all older than
+    // the store's oldest, put in front of it without a notification per
+    // point; the ones before index firstOfRun belong to earlier runs. The
+    // newest that fit the bound are kept. Renumbers the store as a clear
+    // does, so that incremental readers start over. Returns the points taken.
+    int LoadEarlier(const std::vector<MeasurePoint>& points, size_t firstOfRun);
+    // Points at the front that belong to earlier runs: never in the extremes
+    // or averages, drawn as history.
+    int EarlierCount() const;
+
     // Wall time stamped on every point added without one (ms since 1970 UTC).
     void SetWallClock(std::function<int64_t()> clock) { m_wallClock = std::move(clock); }
     // That clock's time now (0 without one).
@@ -88,6 +99,7 @@ private:
     int64_t m_firstSeq = 0;
     int64_t m_clears = 0;
     int64_t m_averageFromSeq = 0;  // running number of the run's first point
+    int64_t m_liveFromSeq = 0;     // running number of the first point not of an earlier run
     int m_iFixedAverage = 0;
     int m_iMaxAnzahl = 91;
     int m_iPeriod = 90;

@@ -102,6 +102,88 @@ const char* csvHeader()
            "heater_state,heater_value";
 }
 
+bool parseIsoTime(const std::string& text, int64_t& ms)
+{
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, millis = 0;
+    size_t i = 0;
+    auto digits = [&](int count, int& out) {
+        out = 0;
+        for (int k = 0; k < count; ++k, ++i) {
+            if (i >= text.size() || text[i] < '0' || text[i] > '9')
+                return false;
+            out = out * 10 + (text[i] - '0');
+        }
+        return true;
+    };
+    auto accept = [&](char c) {
+        if (i < text.size() && text[i] == c) {
+            ++i;
+            return true;
+        }
+        return false;
+    };
+    if (!digits(4, year) || !accept('-') || !digits(2, month) || !accept('-') || !digits(2, day))
+        return false;
+    if (accept('T') || accept(' ')) {
+        if (!digits(2, hour) || !accept(':') || !digits(2, minute))
+            return false;
+        if (accept(':')) {
+            if (!digits(2, second))
+                return false;
+            if (accept('.') || accept(',')) {
+                int scale = 100, digit = 0;
+                const size_t start = i;
+                while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
+                    digit = text[i++] - '0';
+                    millis += digit * scale;
+                    scale /= 10;
+                }
+                if (i == start)
+                    return false;
+            }
+        }
+    }
+    std::tm t{};
+    t.tm_year = year - 1900;
+    t.tm_mon = month - 1;
+    t.tm_mday = day;
+    t.tm_hour = hour;
+    t.tm_min = minute;
+    t.tm_sec = second;
+    if (month < 1 || month > 12 || day < 1 || hour > 23 || minute > 59 || second > 60)
+        return false;
+    std::time_t seconds;
+    if (i == text.size()) {
+        t.tm_isdst = -1;
+        seconds = std::mktime(&t);
+        // mktime moves 31 February on to March: that date was not real.
+        if (seconds == static_cast<std::time_t>(-1) || t.tm_mday != day || t.tm_mon != month - 1)
+            return false;
+    } else {
+        long offset = 0;
+        if (!accept('Z')) {
+            const bool negative = i < text.size() && text[i] == '-';
+            if (!accept('+') && !accept('-'))
+                return false;
+            int zh = 0, zm = 0;
+            if (!digits(2, zh))
+                return false;
+            accept(':');
+            if (!digits(2, zm) || zh > 23 || zm > 59)
+                return false;
+            offset = (zh * 60L + zm) * 60L * (negative ? -1 : 1);
+        }
+        if (i != text.size())
+            return false;
+        seconds = timegm(&t);
+        if (t.tm_mday != day || t.tm_mon != month - 1)
+            return false;
+        seconds -= offset;
+    }
+    ms = static_cast<int64_t>(seconds) * 1000 + millis;
+    return true;
+}
+
 std::string isoTime(int64_t ms)
 {
     const std::time_t seconds = static_cast<std::time_t>(ms >= 0 ? ms / 1000 : (ms - 999) / 1000);

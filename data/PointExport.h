@@ -27,6 +27,11 @@ std::string pointJsonMembers(const MeasurePoint& point, int shutterState);
 // ISO 8601 local time with its zone offset, e.g. "2026-12-09T07:20:52.125+01:00".
 std::string isoTime(int64_t msSinceEpoch);
 
+// The other way: "2026-12-09", "2026-12-09T12:30", "2026-12-09 12:30:48.125",
+// each with an optional zone ("Z", "+01:00", "+0100"); local time without
+// one. False for anything else, a date that does not exist included.
+bool parseIsoTime(const std::string& text, int64_t& msSinceEpoch);
+
 // The points first .. last-1 as CSV: a header row, ISO 8601 times, '.' as the
 // decimal point whatever the locale. Written to a temporary file that replaces
 // path only when complete; false with the reason in error otherwise.

@@ -24,9 +24,10 @@ struct ProgramPaths {
     static constexpr const char* kFolderName = "BrivaneSoftware";
     static constexpr const char* kLogConfig = "log4j.properties";
     static constexpr const char* kSettingsFile = "BrivaneSoftware.ini";
+    static constexpr const char* kHistoryFile = "history.sqlite";
 
     std::string settingsDir;    // BrivaneSoftware.ini
-    std::string busLogDir;      // BusPro00.Dat .. BusPro08.Dat
+    std::string busLogDir;      // BusPro00.Dat .. BusPro08.Dat, and the history
     std::string diagnosticDir;  // the log file of the logging configuration: "." or the state folder
     std::string configFolder;   // $XDG_CONFIG_HOME/BrivaneSoftware
     std::string stateFolder;    // $XDG_STATE_HOME/BrivaneSoftware
@@ -35,6 +36,9 @@ struct ProgramPaths {
     // The settings file beside an executable whose folder may no longer be
     // written: it seeds the config folder's, so that no setting is lost.
     std::string earlierSettings;
+
+    // The stored points, beside the bus log.
+    std::string historyFile() const { return busLogDir + "/" + kHistoryFile; }
 
     // Decides the folders and finds the logging configuration: the working
     // directory, then the config folder, then the installed default. Touches

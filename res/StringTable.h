@@ -82,6 +82,18 @@ inline constexpr unsigned kCommandUnknownWord = 61506;
 inline constexpr unsigned kCommandRefusalsHeld = 61507;
 inline constexpr unsigned kAlarmNoReading = 61508;
 inline constexpr unsigned kAlarmLinkLost = 61509;
+inline constexpr unsigned kHistoryMovedAside = 61510;
+inline constexpr unsigned kHistoryInUse = 61511;
+inline constexpr unsigned kHistoryUnavailable = 61512;
+inline constexpr unsigned kHistoryStopped = 61513;
+inline constexpr unsigned kHistoryEarlierRuns = 61514;
+inline constexpr unsigned kHistoryLoaded = 61515;
+inline constexpr unsigned kHistoryNotSqlite = 61516;
+inline constexpr unsigned kHistoryDamaged = 61517;
+inline constexpr unsigned kHistoryForeign = 61518;
+inline constexpr unsigned kHistoryNewer = 61519;
+inline constexpr unsigned kHistoryReadOnly = 61520;
+inline constexpr unsigned kHistoryDiskFull = 61521;
 
 // The serial link's error messages, one per kind 0..8, held in the table from
 // kCommErrorBase on so that a language module can replace them too. Kinds

@@ -410,6 +410,7 @@ void ProgramSettings::loadFrom(const ProfileDocument& document)
     // Kept as read, 0 and negative included: whoever divides by them guards.
     r.keepRealAsInt("Setup", "Average period", m_iAveragePeriod);
     r.keepRealAsInt("Setup", "time of thermalization", m_iThermalizationTime);
+    r.keepRealAsInt("Setup", "History days", m_iHistoryDays);
     r.keepFlag("Open Shutter", "Use SPS", m_bUseSps);
     r.keepInt("Open Shutter", "Input1", m_iInput1);
     r.keepInt("Open Shutter", "Input2", m_iInput2);
@@ -493,6 +494,7 @@ void ProgramSettings::saveTo(ProfileDocument& document) const
     w.integer("Setup", "Interval", m_iInterval);
     w.integer("Setup", "Average period", m_iAveragePeriod);
     w.integer("Setup", "time of thermalization", m_iThermalizationTime);
+    w.integer("Setup", "History days", m_iHistoryDays);
     w.integer("Open Shutter", "Use SPS", m_bUseSps);
     w.integer("Open Shutter", "Input1", m_iInput1);
     w.integer("Open Shutter", "Input2", m_iInput2);

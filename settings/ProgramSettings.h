@@ -152,6 +152,7 @@ public:
     // guards its division. The interval is held to kIntervalMinMs..kIntervalMaxMs.
     int m_iInterval = 1000;
     int m_iAveragePeriod = 30;
+    int m_iHistoryDays = 30;  // stored points kept this long; 0: no history
     int m_iThermalizationTime = 60;
 
     // "Open Shutter"

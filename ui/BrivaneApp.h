@@ -122,6 +122,7 @@ private:
     std::string m_programDir;
     std::unique_ptr<LanguageModule> m_language;
     std::string m_plantLinkStatus;
+    std::vector<std::string> m_earlyNotes;
 };
 
 } // namespace bv

@@ -18,6 +18,7 @@
 #include <stdexcept>
 
 #include "app/BrivaneCore.h"
+#include "app/HistoryRecorder.h"
 #include "app/LinkRecovery.h"
 #include "app/LinkSelection.h"
 #include "control/Scheduler.h"
@@ -141,6 +142,7 @@ void CBrivaneMain::buildControls()
     m_value->valueArea()->setStateProvider([this] { return valueAreaState(); });
     m_control = new CControlPanel(*m_pDevice, m_prompt, *m_core.commands(), *this, this);
     m_plot = new CPlotPanel(*m_pDevice, *m_pDoc, m_settings, *this, this);
+    m_plot->setPeriodLoader([this] { LoadHistory(); });
     m_status = new CStatusPanel(*m_pDevice, *m_pDoc, m_settings, *this, this);
     connect(m_control->shutterButton(), &QPushButton::clicked, this, [this] { OnShutterButton(); });
 
@@ -266,6 +268,42 @@ void CBrivaneMain::ShowAverageMode()
 
 // ---------------------------------------------------------------------------
 // Initialisation and heartbeat
+
+int CBrivaneMain::LoadHistory()
+{
+    HistoryRecorder* history = m_core.history();
+    if (!history)
+        return 0;
+    // What the period wants and the store does not hold yet: the time before
+    // its oldest point.
+    const int64_t now = m_pDoc->WallMs();
+    HistoryQuery query;
+    query.fromMs = now - static_cast<int64_t>(m_pDoc->GetPeriod()) * 1000;
+    const MeasurePoint* oldest = m_pDoc->pGetMeaureValue(0);
+    query.toMs = oldest ? oldest->timeMs - 1 : now;
+    query.thinMs = m_settings.m_iInterval;
+    if (query.fromMs > query.toMs || m_pDoc->GetCount() >= m_pDoc->GetMaxCount())
+        return 0;
+    std::vector<MeasurePoint> points;
+    size_t firstOfRun = SIZE_MAX;
+    const int64_t run = history->currentRun();
+    std::string error;
+    const bool read = readHistory(history->store().path(), query, [&](const StoredPoint& p) {
+        if (run != 0 && p.runId == run && firstOfRun == SIZE_MAX)
+            firstOfRun = points.size();
+        points.push_back(p.point);
+    }, error);
+    if (!read) {
+        BV_LOG_WARN(logger(), kTag, "LoadHistory " << error);
+        return 0;
+    }
+    const int taken = m_pDoc->LoadEarlier(points, firstOfRun);
+    BV_LOG_INFO(logger(), kTag, "LoadHistory " << taken << " of " << points.size() << " stored points");
+    if (taken > 0)
+        AddErrorMessage(strings::fill(strings::text(strings::kHistoryLoaded), {std::to_string(taken)}),
+                        status::kInformation);
+    return taken;
+}
 
 bool CBrivaneMain::OnInitDialog()
 {

@@ -73,6 +73,10 @@ public:
     // graphs and scales. The owner calls it once before showing the window.
     bool OnInitDialog();
 
+    // Puts the stored points of the period that the store lacks in front of
+    // it, as earlier runs (or this run's start). Returns how many.
+    int LoadHistory();
+
     // Heartbeat.
     void OnTimer();
     void OnTimerWeiter();

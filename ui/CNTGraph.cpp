@@ -86,7 +86,47 @@ CNTGraph::CNTGraph(QWidget* parent) : QWidget(parent), m_plot(new QCustomPlot(th
     m_readout->setBrush(QColor(255, 255, 255, 220));
     m_readout->setPen(QPen(QColor(160, 160, 160)));
     m_readout->setVisible(false);
+
+    // Behind the line: x in time, y over the whole height of the axis rect.
+    m_history = new QCPItemRect(m_plot);
+    m_history->setLayer(QStringLiteral("background"));
+    m_history->setClipToAxisRect(true);
+    for (QCPItemPosition* corner : {m_history->topLeft, m_history->bottomRight}) {
+        corner->setTypeX(QCPItemPosition::ptPlotCoords);
+        corner->setTypeY(QCPItemPosition::ptAxisRectRatio);
+    }
+    m_history->setPen(QPen(QColor(200, 200, 200), 0, Qt::DashLine));
+    m_history->setBrush(QColor(232, 232, 232));
+    m_history->setVisible(false);
+    m_historyLabel = new QCPItemText(m_plot);
+    m_historyLabel->setLayer(QStringLiteral("background"));
+    m_historyLabel->setClipToAxisRect(true);
+    m_historyLabel->position->setParentAnchorX(m_history->topLeft);
+    m_historyLabel->position->setTypeY(QCPItemPosition::ptAxisRectRatio);
+    m_historyLabel->position->setCoords(4, 0.98);
+    m_historyLabel->setPositionAlignment(Qt::AlignLeft | Qt::AlignBottom);
+    m_historyLabel->setColor(QColor(110, 110, 110));
+    m_historyLabel->setVisible(false);
 }
+
+void CNTGraph::setHistorySpan(double from, double to, const QString& label)
+{
+    const bool shown = from < to;
+    if (shown == m_history->visible() && (!shown || (m_history->topLeft->key() == from &&
+                                                     m_history->bottomRight->key() == to &&
+                                                     m_historyLabel->text() == label)))
+        return;
+    m_history->topLeft->setCoords(from, 0);
+    m_history->bottomRight->setCoords(to, 1);
+    m_history->setVisible(shown);
+    m_historyLabel->setText(label);
+    m_historyLabel->setVisible(shown);
+    m_dirty = true;
+}
+
+bool CNTGraph::historySpanShown() const { return m_history->visible(); }
+double CNTGraph::historySpanFrom() const { return m_history->topLeft->key(); }
+double CNTGraph::historySpanTo() const { return m_history->bottomRight->key(); }
 
 void CNTGraph::SetXLabel(const QString& unit)
 {

@@ -5,6 +5,7 @@
 
 class QCustomPlot;
 class QCPGraph;
+class QCPItemRect;
 class QCPItemText;
 class QCPItemTracer;
 class QMouseEvent;
@@ -66,6 +67,13 @@ public:
     QString readoutText() const;
     bool readoutShown() const;
 
+    // A shaded band over the time from .. to (s), labelled: the points of
+    // earlier runs read back from the history. from >= to: none.
+    void setHistorySpan(double from, double to, const QString& label);
+    bool historySpanShown() const;
+    double historySpanFrom() const;
+    double historySpanTo() const;
+
     // Read back for tests and the window.
     QString xLabel() const { return m_xLabel; }
     QString yLabel() const { return m_yLabel; }
@@ -98,6 +106,8 @@ private:
     QCPGraph* m_graph;
     QCPItemTracer* m_marker;
     QCPItemText* m_readout;
+    QCPItemRect* m_history;
+    QCPItemText* m_historyLabel;
     QVector<double> m_keys, m_values;
     bool m_dirty = false;
     QString m_xLabel, m_yLabel;

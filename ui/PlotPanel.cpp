@@ -18,6 +18,7 @@
 #include "ui/ControlIds.h"
 #include "ui/CNTGraph.h"
 #include "ui/PlotScales.h"
+#include "res/StringTable.h"
 
 namespace bv {
 namespace {
@@ -134,9 +135,23 @@ void CPlotPanel::UpdateTimeArea()
             drawHeldView(false);
         else
             drawLiveView();
+        markEarlierRuns();
         CalcXScale();
         OnPowerScaleChanged();
     });
+}
+
+void CPlotPanel::markEarlierRuns()
+{
+    const int earlier = m_doc.EarlierCount();
+    double from = 0, to = 0;
+    if (earlier > 0) {
+        from = static_cast<double>(m_doc.pGetMeaureValue(0)->timeMs) * 0.001;
+        to = static_cast<double>(m_doc.pGetMeaureValue(earlier - 1)->timeMs) * 0.001;
+    }
+    const QString label = QString::fromStdString(strings::text(strings::kHistoryEarlierRuns));
+    m_powerGraph->setHistorySpan(from, to, label);
+    m_additionalGraph->setHistorySpan(from, to, label);
 }
 
 void CPlotPanel::drawLiveView()
@@ -466,6 +481,8 @@ void CPlotPanel::OnSelchangeScalePeriodeCombo()
             m_doc.ClearAllPoints();
             m_device.setCycleInterval(m_settings.m_iInterval);
         }
+        if (m_periodLoader)
+            m_periodLoader();
     } catch (const std::exception& e) {
         BV_LOG_ERROR(logger(), kTag, "OnSelchangeScalePeriodeCombo param " << index << " " << e.what());
     } catch (...) {

@@ -1,4 +1,5 @@
 #pragma once
+#include <functional>
 #include <QObject>
 #include <cstdint>
 
@@ -67,6 +68,10 @@ public:
     // Points per min/max column of the plots (1 while every point has a pixel).
     int64_t columnWidth() const { return m_powerColumns.width(); }
 
+    // Called when the period (and so the time the store should cover) is
+    // set: the window reads what the store lacks from the history.
+    void setPeriodLoader(std::function<void()> loader) { m_periodLoader = std::move(loader); }
+
 private:
     struct Extent {
         double low = 0, peak = 0, last = 0;  // last: the newest point in view
@@ -79,6 +84,8 @@ private:
     // dropped ones forgotten; only a clear, another quantity or a wider plot
     // reads the whole history again.
     void followStore();
+    // The band over the points of earlier runs.
+    void markEarlierRuns();
     void drawLiveView();
     void drawColumns(const MinMaxDecimator& power, const MinMaxDecimator& additional);
     // While the operator holds a range: the points in it, decimated for it.
@@ -123,6 +130,7 @@ private:
     int64_t m_heldFromSeq = 0;  // first point drawn
     bool m_heldBeyond = false;  // a point after the range was drawn
     int m_heldQuantity = plot::kNone;
+    std::function<void()> m_periodLoader;
 };
 
 } // namespace bv
