@@ -45,7 +45,7 @@ bool isScene(const std::string& s)
 {
     return s == "normal" || s == "nowater" || s == "stale" || s == "ec" || s == "thermalizing" || s == "week" ||
            s == "gap" || s == "small" || s == "alarm" || s == "nometer" || s == "stopped" || s == "verdict" || s == "refused" ||
-           s == "linklost";
+           s == "linklost" || s == "restart";
 }
 
 // "--name=value" or "--name value".
@@ -439,6 +439,27 @@ bool BrivaneApp::PlayScene(const std::string& scene)
     }
     if (scene == "week")
         return PlayWeek();
+    if (scene == "restart") {
+        // A run of 40 s, then the program as it starts again 20 s later: the
+        // store empty, the earlier run read back from the history, a new run.
+        meter.setLaserPower(1400);
+        w.OnStartstop();
+        runFor(40000);
+        w.OnStartstop();
+        runFor(1000);
+        w.OnClear();
+        ManualClock* clock = m_manualClock;
+        const int64_t resumeMs = m_core->device()->Store().WallMs() + 20000;
+        const uint32_t resumeTicks = clock->now();
+        m_core->device()->Store().SetWallClock(
+            [clock, resumeMs, resumeTicks] { return resumeMs + static_cast<int64_t>(clock->now() - resumeTicks); });
+        if (w.LoadHistory() <= 0)
+            return false;
+        meter.setLaserPower(1200);
+        w.OnStartstop();
+        runFor(28000);
+        return true;
+    }
     if (scene == "gap") {
         // The USB adapter unplugged for 7 s: the plots break there. The
         // readout shows the point under a mouse two thirds across.

@@ -696,3 +696,75 @@ TEST(CliEndToEnd, StopIsPromptAtAnyIntervalFifosNeverHoldTheRunAndCountMeansCoun
 
 } // namespace
 } // namespace bv
+
+namespace bv {
+namespace {
+
+std::string jsonField(const std::string& line, const std::string& name)
+{
+    const std::regex field("\"" + name + "\":(\"[^\"]*\"|[^,}]*)");
+    std::smatch m;
+    return std::regex_search(line, m, field) ? m[1].str() : std::string();
+}
+
+// A run killed without warning keeps every point it printed: --history
+// gives them back with the same times and powers, while a second run may
+// read along but not write into the same file, and a damaged file is moved
+// aside before measuring begins.
+TEST(CliEndToEnd, KilledRunKeepsEveryPrintedPointInTheHistory)
+{
+    test::TempDir dir;
+    int out = -1;
+    const pid_t cli = startCli({"--simulate=ec", "--interval", "200", "--format", "json"}, dir, out);
+    ASSERT_GT(cli, 0);
+    std::string printed;
+    readLines(out, printed, 12, 30000);
+
+    // Meanwhile: a second measuring run is told the file is taken and
+    // measures anyway; a reader reads what is there.
+    const Result second = runCli("--simulate=plain --count 2 --interval 100", dir);
+    EXPECT_EQ(second.status, 0) << second.err;
+    EXPECT_NE(second.err.find("in use by another program"), std::string::npos) << second.err;
+    EXPECT_EQ(lines(second.out).size(), 2u);
+    const Result during = runCli("--history --format csv", dir);
+    EXPECT_EQ(during.status, 0) << during.err;
+    EXPECT_GE(lines(during.out).size(), 2u);
+
+    // Whatever was printed by the moment of the kill.
+    readLines(out, printed, 20, 10000);
+    kill(cli, SIGKILL);
+    int status = 0;
+    waitpid(cli, &status, 0);
+    char buf[4096];
+    for (ssize_t n; (n = read(out, buf, sizeof buf)) > 0;)
+        printed.append(buf, static_cast<size_t>(n));
+    close(out);
+    std::vector<std::string> shown = lines(printed);
+    if (!printed.empty() && printed.back() != '\n')
+        shown.pop_back();  // a line cut by the kill was never printed whole
+    ASSERT_GE(shown.size(), 20u);
+
+    const Result history = runCli("--history --format json", dir);
+    ASSERT_EQ(history.status, 0) << history.err;
+    const std::vector<std::string> stored = lines(history.out);
+    ASSERT_GE(stored.size(), shown.size());
+    for (size_t i = 0; i < shown.size(); ++i) {
+        EXPECT_EQ(jsonField(stored[i], "time"), jsonField(shown[i], "time")) << i;
+        EXPECT_EQ(jsonField(stored[i], "power"), jsonField(shown[i], "power")) << i;
+    }
+    const std::string from = jsonField(shown[5], "time");
+    const Result ranged =
+        runCli("--history --format json --from " + from.substr(1, from.size() - 2) + " --to 2100-01-01", dir);
+    ASSERT_EQ(ranged.status, 0) << ranged.err;
+    EXPECT_EQ(lines(ranged.out).front(), stored[5]);
+
+    test::writeFile(dir.file("history.sqlite"), "garbage, not SQLite at all, long enough to be read as a header....");
+    const Result afterGarbage = runCli("--simulate=plain --count 2 --interval 100", dir);
+    EXPECT_EQ(afterGarbage.status, 0) << afterGarbage.err;
+    EXPECT_NE(afterGarbage.err.find("moved aside as " + dir.file("history.sqlite.")), std::string::npos)
+        << afterGarbage.err;
+    EXPECT_EQ(lines(runCli("--history", dir).out).size(), 2u);
+}
+
+} // namespace
+} // namespace bv

@@ -47,6 +47,8 @@ protected:
     {
         startCore(config);
         world->meter().setAddress(core->device()->m_byDevice);
+        if (beforeWindow)
+            beforeWindow();
         CBrivaneMain::Options options;
         options.heartbeatTimer = false;
         window = std::make_unique<CBrivaneMain>(*core, prompt, world->serialPorts(), options);
@@ -91,6 +93,8 @@ protected:
     bool enabled(int id) const { return window->control(id)->isEnabled(); }
 
     std::unique_ptr<CBrivaneMain> window;
+    // Runs between the core's start-up and the window's initialisation.
+    std::function<void()> beforeWindow;
 };
 
 } // namespace bv::test
