@@ -247,6 +247,8 @@ void CExportCommands::calibrationEnded()
         // Points cleared during the calibration: what is left is all it has.
         const int64_t first = m_doc.ClearCount() == m_calibrationClears ? m_calibrationFirstSeq : m_doc.FirstSeq();
         m_calibration = evaluateCalibration(m_doc, first, m_settings.m_dDeviationLimit);
+        if (m_calibrationSink && m_calibration.available)
+            m_calibrationSink(m_calibration);
         m_calibrationIntervalMs = m_device.m_iCycleInterval > 0 ? m_device.m_iCycleInterval : 1000;
         const ProgramSettings& s = m_settings;
         m_calibrationSettings.clear();

@@ -36,6 +36,8 @@ public:
     // The entries of the "File" menu.
     void addActions(QMenu* file);
     void setAskFileName(AskFileName ask) { m_ask = std::move(ask); }
+    // Hears every calibration's result when its heater went off (the history keeps it).
+    void setCalibrationSink(std::function<void(const CalibrationResult&)> sink) { m_calibrationSink = std::move(sink); }
 
     // Menu commands: they ask for a file and tell the operator what failed.
     void OnStatistics();
@@ -80,6 +82,7 @@ private:
     int m_calibrationIntervalMs = 1000;
     QList<QPair<QString, QString>> m_calibrationSettings;  // the operator's settings as they were
     QAction* m_reportAction = nullptr;
+    std::function<void(const CalibrationResult&)> m_calibrationSink;
 };
 
 } // namespace bv

@@ -16,6 +16,8 @@
 #include "settings/ProgramSettings.h"
 #include "ui/AboutDialog.h"
 #include "ui/CBrivaneMain.h"
+
+#include "app/HistoryRecorder.h"
 #include "ui/CFreeComm.h"
 #include "ui/ExportCommands.h"
 #include "ui/PortDialog.h"
@@ -52,6 +54,10 @@ void CBrivaneMain::buildMenu()
     add(file, tr("&Protocol..."), kCmdProtocol, "protocolAction", [this] { OnFileProtocol(); });
     file->addSeparator();
     m_exports = new CExportCommands(*m_pDevice, *m_pDoc, m_settings, m_prompt, *powerGraph(), *additionalGraph(), this);
+    m_exports->setCalibrationSink([this](const CalibrationResult& result) {
+        if (HistoryRecorder* history = m_core.history())
+            history->addCalibration(result);
+    });
     m_exports->addActions(file);
     file->addSeparator();
     add(file, tr("&Quit"), 0, "quitAction", [this] { close(); })->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
