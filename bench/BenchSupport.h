@@ -1,4 +1,6 @@
 #pragma once
+#include <benchmark/benchmark.h>
+
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -8,6 +10,7 @@
 
 #include "link/Frame.h"
 #include "platform/D2xx.h"
+#include "platform/Logging.h"
 #include "platform/Prompt.h"
 #include "tests/support/ScriptedPrompt.h"
 #include "platform/SerialPort.h"
@@ -131,6 +134,18 @@ inline const std::string& measuringAnswer()
 {
     static const std::string text = "al PL=  1500.123 Fl=     4.512 Te=    21.004 Td=     4.771 shutter=O";
     return text;
+}
+
+// main() of each benchmark program: quiet logging, the library's options.
+inline int runBenchmarks(int argc, char** argv)
+{
+    log::configureForTests();
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
 }
 
 } // namespace bv::bench

@@ -278,13 +278,4 @@ BENCHMARK(BM_StoreMemory30Days)->Unit(benchmark::kMillisecond);
 } // namespace
 } // namespace bv::bench
 
-int main(int argc, char** argv)
-{
-    bv::log::configureForTests();
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char** argv) { return bv::bench::runBenchmarks(argc, argv); }

@@ -142,10 +142,4 @@ BENCHMARK(BM_ReadWeekRows)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 } // namespace
 
-int main(int argc, char** argv)
-{
-    bv::log::configureForTests();
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    return 0;
-}
+int main(int argc, char** argv) { return bv::bench::runBenchmarks(argc, argv); }

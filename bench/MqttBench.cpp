@@ -148,10 +148,4 @@ BENCHMARK(BM_MqttBacklogDrain)->Iterations(1)->UseManualTime()->Unit(benchmark::
 
 } // namespace
 
-int main(int argc, char** argv)
-{
-    bv::log::configureForTests();
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    return 0;
-}
+int main(int argc, char** argv) { return bv::bench::runBenchmarks(argc, argv); }

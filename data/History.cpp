@@ -557,15 +557,16 @@ long HistoryStore::maintain()
         // Gives the heartbeat's writes the file between batches.
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
+    if (deleted == 0)
+        return 0;
+    // A run's points are all older than its stop; a run a crash left open
+    // keeps its row (it is small, and its points may not all have gone).
     const std::string rest = "DELETE FROM calibrations WHERE end_ms < " + std::to_string(before) +
-                             "; DELETE FROM runs WHERE started_ms < " + std::to_string(before) +
-                             " AND id NOT IN (SELECT run_id FROM points WHERE run_id IS NOT NULL)"
+                             "; DELETE FROM runs WHERE stopped_ms < " + std::to_string(before) +
                              " AND id NOT IN (SELECT run_id FROM calibrations WHERE run_id IS NOT NULL)";
     db.exec(rest.c_str(), error);
-    if (deleted > 0) {
-        BV_LOG_INFO(logger(), kTag, "History: " << deleted << " points older than " << m_retentionDays << " days deleted");
-        db.exec("PRAGMA wal_checkpoint(PASSIVE)", error);
-    }
+    BV_LOG_INFO(logger(), kTag, "History: " << deleted << " points older than " << m_retentionDays << " days deleted");
+    db.exec("PRAGMA wal_checkpoint(PASSIVE)", error);
     return deleted;
 }
 
