@@ -64,10 +64,10 @@ void HistoryRecorder::addCalibration(const CalibrationResult& result)
 
 void HistoryRecorder::endRun()
 {
-    if (m_run != 0)
+    if (m_run != 0) {
         m_store->endRun(m_run, m_device.Store().WallMs());
-    if (m_run != 0)
         m_lastRun = m_run;
+    }
     m_run = 0;
     m_runMode = -1;
 }
