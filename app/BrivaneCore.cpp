@@ -91,7 +91,13 @@ bool BrivaneCore::StartHistory(const std::string& path, HistoryStore::NoteHandle
     if (!m_started || m_settings.m_iHistoryDays <= 0)
         return false;
     auto store = std::make_unique<HistoryStore>(path);
-    store->setNoteHandler(std::move(onNote));
+    m_onHistoryNote = std::move(onNote);
+    store->setNoteHandler([this](const std::string& text) {
+        if (m_onHistoryNote)
+            m_onHistoryNote(text);
+        else
+            m_historyStartNotes.push_back(text);
+    });
     const bool open = store->open(m_settings.m_iHistoryDays);
     store->poll();
     if (!open)

@@ -1,6 +1,7 @@
 #pragma once
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/Heartbeat.h"
 #include "app/HistoryRecorder.h"
@@ -76,6 +77,10 @@ public:
     // heartbeat's thread, the first at once. False: measuring without history.
     bool StartHistory(const std::string& path, HistoryStore::NoteHandler onNote = {});
     HistoryRecorder* history() { return m_history.get(); }
+    // The notes given while nobody listened (the window is made after the
+    // history starts), and who hears the later ones.
+    const std::vector<std::string>& historyStartNotes() const { return m_historyStartNotes; }
+    void setHistoryNoteHandler(HistoryStore::NoteHandler onNote) { m_onHistoryNote = std::move(onNote); }
 
     // The plant link (MQTT): after Startup, when the front end wants it;
     // nothing happens unless config.enabled. False when it could not start
@@ -118,6 +123,8 @@ private:
     std::unique_ptr<LinkRecovery> m_recovery;
     std::unique_ptr<MqttPublisher> m_plantLink;
     std::unique_ptr<HistoryRecorder> m_history;
+    HistoryStore::NoteHandler m_onHistoryNote;
+    std::vector<std::string> m_historyStartNotes;
     int m_writeBack = 0;
     bool m_started = false;
     bool m_settingsSaved = true;

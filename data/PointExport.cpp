@@ -226,36 +226,71 @@ PowerStatistics powerStatistics(const CBrivaneDoc& store, int first, int last)
     return s;
 }
 
-bool writeCsv(const CBrivaneDoc& store, int first, int last, const std::string& path, std::string& error)
+CsvFile::~CsvFile()
 {
-    clampRange(store, first, last);
-    const std::string temporary = path + ".part";
-    std::FILE* f = std::fopen(temporary.c_str(), "wb");
-    if (!f) {
+    if (m_file) {
+        std::fclose(m_file);
+        std::remove((m_path + ".part").c_str());
+    }
+}
+
+bool CsvFile::open(const std::string& path, std::string& error)
+{
+    m_path = path;
+    m_file = std::fopen((path + ".part").c_str(), "wb");
+    if (!m_file) {
         error = path + ": " + strings::osErrorText(errno);
         return false;
     }
     errno = 0;
-    bool ok = std::fputs(csvHeader(), f) >= 0 && std::fputs("\r\n", f) >= 0;
-    for (int i = first; ok && i < last; ++i) {
-        const std::string row = csvRow(*store.pGetMeaureValue(i));
-        ok = std::fwrite(row.data(), 1, row.size(), f) == row.size();
-    }
-    const int savedErrno = errno;
-    ok = std::fflush(f) == 0 && ok;
+    m_ok = std::fputs(csvHeader(), m_file) >= 0 && std::fputs("\r\n", m_file) >= 0;
+    m_errno = m_ok ? 0 : errno;
+    return true;
+}
+
+void CsvFile::add(const MeasurePoint& point)
+{
+    if (!m_ok || !m_file)
+        return;
+    const std::string row = csvRow(point);
+    m_ok = std::fwrite(row.data(), 1, row.size(), m_file) == row.size();
+    if (!m_ok)
+        m_errno = errno;
+    ++m_rows;
+}
+
+bool CsvFile::finish(std::string& error)
+{
+    if (!m_file)
+        return false;
+    const std::string temporary = m_path + ".part";
+    errno = 0;
+    bool ok = std::fflush(m_file) == 0 && m_ok;
     const int flushErrno = errno;
-    ok = std::fclose(f) == 0 && ok;
+    ok = std::fclose(m_file) == 0 && ok;
+    m_file = nullptr;
     if (!ok) {
-        error = path + ": " + strings::osErrorText(savedErrno ? savedErrno : flushErrno);
+        error = m_path + ": " + strings::osErrorText(m_errno ? m_errno : flushErrno);
         std::remove(temporary.c_str());
         return false;
     }
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-        error = path + ": " + strings::osErrorText(errno);
+    if (std::rename(temporary.c_str(), m_path.c_str()) != 0) {
+        error = m_path + ": " + strings::osErrorText(errno);
         std::remove(temporary.c_str());
         return false;
     }
     return true;
+}
+
+bool writeCsv(const CBrivaneDoc& store, int first, int last, const std::string& path, std::string& error)
+{
+    clampRange(store, first, last);
+    CsvFile file;
+    if (!file.open(path, error))
+        return false;
+    for (int i = first; i < last; ++i)
+        file.add(*store.pGetMeaureValue(i));
+    return file.finish(error);
 }
 
 } // namespace bv

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 namespace bv {
@@ -36,6 +37,27 @@ bool parseIsoTime(const std::string& text, int64_t& msSinceEpoch);
 // decimal point whatever the locale. Written to a temporary file that replaces
 // path only when complete; false with the reason in error otherwise.
 bool writeCsv(const CBrivaneDoc& store, int first, int last, const std::string& path, std::string& error);
+// A CSV file (header row first) that appears under its name only when
+// finished whole; dropped otherwise.
+class CsvFile {
+public:
+    CsvFile() = default;
+    ~CsvFile();
+    CsvFile(const CsvFile&) = delete;
+    CsvFile& operator=(const CsvFile&) = delete;
+    bool open(const std::string& path, std::string& error);
+    void add(const MeasurePoint& point);
+    bool finish(std::string& error);
+    long rows() const { return m_rows; }
+
+private:
+    std::string m_path;
+    std::FILE* m_file = nullptr;
+    bool m_ok = true;
+    int m_errno = 0;
+    long m_rows = 0;
+};
+
 // The header row (without line end), and one point's row (with "\r\n").
 const char* csvHeader();
 std::string csvRow(const MeasurePoint& point);

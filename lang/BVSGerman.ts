@@ -342,6 +342,30 @@
         <translation>Messpunkte als CSV &amp;exportieren...</translation>
     </message>
     <message>
+        <source>Export &amp;stored points as CSV...</source>
+        <translation>&amp;Gespeicherte Messpunkte als CSV exportieren...</translation>
+    </message>
+    <message>
+        <source>Export stored points as CSV</source>
+        <translation>Gespeicherte Messpunkte als CSV exportieren</translation>
+    </message>
+    <message>
+        <source>From</source>
+        <translation>Von</translation>
+    </message>
+    <message>
+        <source>To</source>
+        <translation>Bis</translation>
+    </message>
+    <message>
+        <source>The stored points could not be exported.</source>
+        <translation>Die gespeicherten Messpunkte konnten nicht exportiert werden.</translation>
+    </message>
+    <message>
+        <source>There is no history.</source>
+        <translation>Es gibt keinen Verlauf.</translation>
+    </message>
+    <message>
         <source>Save plots as P&amp;NG...</source>
         <translation>Diagramme als P&amp;NG speichern...</translation>
     </message>

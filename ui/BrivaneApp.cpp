@@ -235,13 +235,8 @@ int BrivaneApp::Startup(const std::string& executableDirectory)
                                if (m_window)
                                    m_window->AddErrorMessage(text, status::kWarning);
                            });
-    // Notes of the opening come before there is a window to show them in.
-    m_core->StartHistory(paths.historyFile(), [this](const std::string& text) {
-        if (m_window)
-            m_window->AddErrorMessage(text, status::kWarning);
-        else
-            m_earlyNotes.push_back(text);
-    });
+    // Its notes wait for the window.
+    m_core->StartHistory(paths.historyFile());
     BV_LOG_DEBUG(logger(), kTag, "start-up done, program directory " << m_programDir);
     return writeBack;
 }
@@ -256,9 +251,6 @@ CBrivaneMain& BrivaneApp::CreateWindow()
     if (m_qtPrompt)
         m_qtPrompt->setParent(m_window.get());
     m_window->OnInitDialog();
-    for (const std::string& text : m_earlyNotes)
-        m_window->AddErrorMessage(text, status::kWarning);
-    m_earlyNotes.clear();
     if (picture)
         m_window->resize(1280, 900);
     return *m_window;

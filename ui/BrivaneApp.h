@@ -122,7 +122,6 @@ private:
     std::string m_programDir;
     std::unique_ptr<LanguageModule> m_language;
     std::string m_plantLinkStatus;
-    std::vector<std::string> m_earlyNotes;
 };
 
 } // namespace bv

@@ -108,6 +108,7 @@ CBrivaneMain::~CBrivaneMain()
         killTimer(m_iTimerId);
     m_iTimerId = 0;
     releaseFreeComm();
+    m_core.setHistoryNoteHandler({});
     if (LinkSelection* links = m_core.links())
         links->enableStart = nullptr;
     if (ReadingWatchdog* watchdog = m_core.watchdog())
@@ -323,6 +324,9 @@ bool CBrivaneMain::OnInitDialog()
         m_value->initAveraging(averagePeriod);
         setWindowTitle(qs(m_pDevice->m_sName));
         m_plot->initPlots();
+        for (const std::string& text : m_core.historyStartNotes())
+            AddErrorMessage(text, status::kWarning);
+        m_core.setHistoryNoteHandler([this](const std::string& text) { AddErrorMessage(text, status::kWarning); });
         setWindowIcon(QIcon(ShutterPicture::draw(ShutterPicture::kOpen, QSize(32, 32))));
     });
     return true;

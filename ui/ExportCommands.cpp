@@ -2,6 +2,10 @@
 
 #include <QAction>
 #include <QDateTime>
+#include <QDateTimeEdit>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFormLayout>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -13,6 +17,8 @@
 #include <qcustomplot.h>
 
 #include "data/CBrivaneDoc.h"
+#include "data/History.h"
+#include "data/PointExport.h"
 #include "devices/PowerMeter.h"
 #include "platform/Prompt.h"
 #include "settings/ProgramSettings.h"
@@ -54,6 +60,30 @@ CExportCommands::CExportCommands(CPowerMeter& device, CBrivaneDoc& doc, ProgramS
     m_ask = [this](const QString& caption, const QString& suggested, const QString& filter) {
         return QFileDialog::getSaveFileName(m_window, caption, suggested, filter);
     };
+    m_askRange = [this](int64_t& fromMs, int64_t& toMs) {
+        QDialog dialog(m_window);
+        dialog.setWindowTitle(tr("Export stored points as CSV"));
+        auto* form = new QFormLayout(&dialog);
+        auto edit = [&](int64_t ms) {
+            auto* e = new QDateTimeEdit(QDateTime::fromMSecsSinceEpoch(ms), &dialog);
+            e->setDisplayFormat(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+            e->setCalendarPopup(true);
+            return e;
+        };
+        QDateTimeEdit* from = edit(fromMs);
+        QDateTimeEdit* to = edit(toMs);
+        form->addRow(tr("From"), from);
+        form->addRow(tr("To"), to);
+        auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+        connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+        connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+        form->addRow(buttons);
+        if (dialog.exec() != QDialog::Accepted)
+            return false;
+        fromMs = from->dateTime().toMSecsSinceEpoch();
+        toMs = to->dateTime().toMSecsSinceEpoch();
+        return true;
+    };
 }
 
 void CExportCommands::addActions(QMenu* file)
@@ -67,6 +97,7 @@ void CExportCommands::addActions(QMenu* file)
     add(tr("S&tatistics"), "statisticsAction", &CExportCommands::OnStatistics);
     add(tr("&Export points as CSV..."), "exportCsvAction", &CExportCommands::OnExportCsv)
         ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
+    add(tr("Export &stored points as CSV..."), "exportHistoryCsvAction", &CExportCommands::OnExportHistoryCsv);
     add(tr("Save plots as P&NG..."), "savePngAction", &CExportCommands::OnSavePlotsPng)
         ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
     add(tr("Save plots as P&DF..."), "savePdfAction", &CExportCommands::OnSavePlotsPdf)
@@ -132,6 +163,21 @@ bool CExportCommands::exportCsv(const QString& path)
     if (!writeCsv(m_doc, 0, m_doc.GetCount(), path.toStdString(), error))
         return fail(tr("The points could not be exported."), QString::fromStdString(error));
     BV_LOG_INFO(logger(), kTag, "exported " << m_doc.GetCount() << " points to " << path.toStdString());
+    return true;
+}
+
+bool CExportCommands::exportHistoryCsv(const QString& path, int64_t fromMs, int64_t toMs)
+{
+    const std::string history = m_historyFile ? m_historyFile() : std::string();
+    if (history.empty())
+        return fail(tr("The stored points could not be exported."), tr("There is no history."));
+    std::string error;
+    CsvFile file;
+    if (!file.open(path.toStdString(), error) ||
+        !readHistory(history, {fromMs, toMs, 0}, [&](const StoredPoint& p) { file.add(p.point); }, error) ||
+        !file.finish(error))
+        return fail(tr("The stored points could not be exported."), QString::fromStdString(error));
+    BV_LOG_INFO(logger(), kTag, "exported " << file.rows() << " stored points to " << path.toStdString());
     return true;
 }
 
@@ -209,6 +255,21 @@ void CExportCommands::OnExportCsv()
                                  tr("CSV files (*.csv)"));
         if (!path.isEmpty())
             exportCsv(path);
+    });
+}
+
+void CExportCommands::OnExportHistoryCsv()
+{
+    guarded("OnExportHistoryCsv", [&] {
+        // The last day unless the operator says otherwise.
+        int64_t toMs = m_doc.WallMs();
+        int64_t fromMs = toMs - 86400000;
+        if (!m_askRange || !m_askRange(fromMs, toMs))
+            return;
+        const QString path = ask(tr("Export stored points as CSV"), QStringLiteral("brivane-history"),
+                                 QStringLiteral("csv"), tr("CSV files (*.csv)"));
+        if (!path.isEmpty())
+            exportHistoryCsv(path, fromMs, toMs);
     });
 }
 

@@ -36,18 +36,26 @@ public:
     // The entries of the "File" menu.
     void addActions(QMenu* file);
     void setAskFileName(AskFileName ask) { m_ask = std::move(ask); }
+    // From and to (ms since 1970) of the stored points to export; false cancels.
+    using AskRange = std::function<bool(int64_t& fromMs, int64_t& toMs)>;
+    void setAskRange(AskRange ask) { m_askRange = std::move(ask); }
+    // The history file the stored points come from (empty: no history).
+    void setHistoryFile(std::function<std::string()> path) { m_historyFile = std::move(path); }
     // Hears every calibration's result when its heater went off (the history keeps it).
     void setCalibrationSink(std::function<void(const CalibrationResult&)> sink) { m_calibrationSink = std::move(sink); }
 
     // Menu commands: they ask for a file and tell the operator what failed.
     void OnStatistics();
     void OnExportCsv();
+    void OnExportHistoryCsv();
     void OnSavePlotsPng();
     void OnSavePlotsPdf();
     void OnSaveCalibrationReport();
 
     // The work behind them; false with the reason shown and logged.
     bool exportCsv(const QString& path);
+    // Any stored range, beyond what the store holds.
+    bool exportHistoryCsv(const QString& path, int64_t fromMs, int64_t toMs);
     bool savePlotsPng(const QString& path);
     bool savePlotsPdf(const QString& path);
     bool saveCalibrationReport(const QString& path);
@@ -83,6 +91,8 @@ private:
     QList<QPair<QString, QString>> m_calibrationSettings;  // the operator's settings as they were
     QAction* m_reportAction = nullptr;
     std::function<void(const CalibrationResult&)> m_calibrationSink;
+    AskRange m_askRange;
+    std::function<std::string()> m_historyFile;
 };
 
 } // namespace bv

@@ -54,6 +54,10 @@ void CBrivaneMain::buildMenu()
     add(file, tr("&Protocol..."), kCmdProtocol, "protocolAction", [this] { OnFileProtocol(); });
     file->addSeparator();
     m_exports = new CExportCommands(*m_pDevice, *m_pDoc, m_settings, m_prompt, *powerGraph(), *additionalGraph(), this);
+    m_exports->setHistoryFile([this] {
+        HistoryRecorder* history = m_core.history();
+        return history ? history->store().path() : std::string();
+    });
     m_exports->setCalibrationSink([this](const CalibrationResult& result) {
         if (HistoryRecorder* history = m_core.history())
             history->addCalibration(result);

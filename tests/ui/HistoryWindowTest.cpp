@@ -8,6 +8,7 @@
 #include "app/HistoryRecorder.h"
 #include "data/CBrivaneDoc.h"
 #include "ui/CNTGraph.h"
+#include "ui/ExportCommands.h"
 #include "ui/StatusList.h"
 #include "ui/WindowFixture.h"
 
@@ -56,7 +57,10 @@ protected:
 
 TEST_F(HistoryWindow, RestartShowsTheEarlierRunMarkedWithAGapAndAPeriodChangeReadsItAgain)
 {
+    // What a crash or a foreign program left: moved aside, said, measured on.
+    writeFile(dir.file("history.sqlite"), std::string(3000, '\x01'));
     start();
+    EXPECT_TRUE(statusSays("moved aside as " + dir.file("history.sqlite.")));
     measure(20000);
     window->OnStartstop();
     run(1000);
@@ -102,6 +106,12 @@ TEST_F(HistoryWindow, RestartShowsTheEarlierRunMarkedWithAGapAndAPeriodChangeRea
     EXPECT_LT(maxPower(reread, store().GetCount()), earlierMax - 500);
     EXPECT_LT(store().dGetAverage(0), liveMax + 1);
     EXPECT_TRUE(power.historySpanShown());
+
+    // Any stored range goes out as CSV, beyond what the store holds.
+    ASSERT_TRUE(window->exports()->exportHistoryCsv(QString::fromStdString(dir.file("earlier.csv")), firstTime,
+                                                    lastTime));
+    const std::string csv = readFile(dir.file("earlier.csv"));
+    EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), before + 1);  // the header and every point
 }
 
 } // namespace
