@@ -13,6 +13,7 @@
 #include "devices/ReadingWatchdog.h"
 #include "link/BusLog.h"
 #include "link/CSerial.h"
+#include "net/ModbusServer.h"
 #include "net/MqttPublisher.h"
 #include "platform/ProgramPaths.h"
 
@@ -69,7 +70,14 @@ public:
             m_plantLink->poll();
         if (m_history)
             m_history->store().poll();
+        if (m_modbus)
+            m_modbus->poll();
     }
+
+    // The Modbus TCP server (after Startup), when config.enabled; false with
+    // the reason in error (the port taken, say). Measuring goes on either way.
+    bool StartModbus(const ModbusConfig& config, std::string& error);
+    ModbusServer* modbus() { return m_modbus.get(); }
 
     // The history (after Startup): every point from now on goes into the
     // file at path, kept for "History days" (0: no history). Notes for the
@@ -123,6 +131,7 @@ private:
     std::unique_ptr<LinkRecovery> m_recovery;
     std::unique_ptr<MqttPublisher> m_plantLink;
     std::unique_ptr<HistoryRecorder> m_history;
+    std::unique_ptr<ModbusServer> m_modbus;
     HistoryStore::NoteHandler m_onHistoryNote;
     std::vector<std::string> m_historyStartNotes;
     int m_writeBack = 0;

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "net/ModbusServer.h"
 #include "net/MqttPublisher.h"
 #include "data/PointExport.h"
 #include "settings/ProgramSettings.h"
@@ -48,6 +49,7 @@ std::string usage()
            "  --protocol FILE        append a protocol line per reading to FILE\n"
            "  --csv FILE             write every point to FILE as CSV (header row, ISO 8601 times)\n"
            "  --format tsv|json      stdout: the protocol line (default) or one JSON object per point\n"
+           "  --modbus [ADDR:]PORT   serve the readings to a PLC over Modbus TCP (default address 127.0.0.1)\n"
            "  --history              print the stored points instead of measuring (any --format,\n"
            "                         csv too); the meter is not touched, a running program may go on\n"
            "  --from TIME, --to TIME the stored points from and to these ISO 8601 times\n"
@@ -200,6 +202,14 @@ ParseResult parse(int argc, const char* const* argv)
                 return r;
             }
             o.mqttBroker = value;
+        } else if (arg == "--modbus") {
+            if (!needValue())
+                return r;
+            if (!ModbusConfig().setAddress(value)) {
+                r.error = "--modbus takes PORT or ADDR:PORT (port 1..65535)";
+                return r;
+            }
+            o.modbus = value;
         } else if (arg == "--station") {
             if (!needValue())
                 return r;
@@ -266,9 +276,11 @@ ParseResult parse(int argc, const char* const* argv)
 }
 
 std::string jsonLine(const MeasurePoint& p, int shutterState, const std::vector<std::string>& alarms,
-                     std::optional<double> stdDeviation)
+                     std::optional<double> stdDeviation, std::optional<int64_t> seq)
 {
     std::string s = "{\"time\":" + jsonQuoted(isoTime(p.timeMs)) + "," + pointJsonMembers(p, shutterState);
+    if (seq)
+        s += ",\"seq\":" + std::to_string(*seq);
     if (stdDeviation)
         s += ",\"std_dev\":" + jsonNumber(*stdDeviation);
     s += ",\"alarm\":[";

@@ -37,6 +37,7 @@ struct Options {
     // Exit with status 3 after this many seconds without a valid reading.
     std::optional<int> staleExit;
     std::string mqttBroker;  // HOST[:PORT]; publishing for this run
+    std::string modbus;      // [ADDR:]PORT; the Modbus TCP server for this run
     std::string station;
     // Print the stored points (between from and to, ms) instead of measuring.
     bool history = false;
@@ -60,6 +61,6 @@ std::string usage();
 // alarms: the names of the alarms active with this point ("alarm" array).
 // stdDeviation: of the power over the averaging window ("std_dev").
 std::string jsonLine(const MeasurePoint& point, int shutterState, const std::vector<std::string>& alarms = {},
-                     std::optional<double> stdDeviation = {});
+                     std::optional<double> stdDeviation = {}, std::optional<int64_t> seq = {});
 
 } // namespace bv::cli

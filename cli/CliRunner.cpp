@@ -55,7 +55,7 @@ public:
         const MeasurePoint* p = &decided.point;
         if (m_format == Format::Json) {
             m_out << jsonLine(*p, decided.shutterState, m_alarms.activeNames(),
-                              m_device.Store().dGetStdDeviation(0))
+                              m_device.Store().dGetStdDeviation(0), decided.seq)
                   << '\n';
         } else {
             // The protocol line as the file gets it, with a plain line end
@@ -305,7 +305,7 @@ public:
 
         startPlantLink(settings);
         CsvWriter csv(m_err);
-        int status = 0;
+        int status = startModbus(settings) ? 0 : 1;
         if (!m_o.csvFile.empty()) {
             if (csv.open(m_o.csvFile))
                 m_core->alarms()->addPointListener(&csv);
@@ -447,6 +447,21 @@ private:
         if (!m_o.station.empty())
             mqtt.station = m_o.station;
         m_core->StartPlantLink(mqtt, [this](const std::string& text) { m_err << "brivane-cli: " << text << '\n'; });
+    }
+
+    // False when a Modbus server was asked for and could not start.
+    bool startModbus(const ProgramSettings& s)
+    {
+        ModbusConfig modbus = ModbusConfig::fromSettings(s);
+        if (!m_o.modbus.empty()) {
+            modbus.enabled = true;
+            modbus.setAddress(m_o.modbus);
+        }
+        std::string error;
+        if (!modbus.enabled || m_core->StartModbus(modbus, error))
+            return true;
+        m_err << "brivane-cli: " << error << '\n';
+        return false;
     }
 
     int connect()

@@ -418,6 +418,12 @@ void ProgramSettings::loadFrom(const ProfileDocument& document)
     r.keepInt("Open Shutter", "Output2", m_iOutput2);
     r.keepInt("Open Shutter", "Target Address", m_iTargetAddress);
 
+    r.keepFlag("Modbus", "Enabled", m_bModbusEnabled);
+    r.keepText("Modbus", "Bind", m_sModbusBind);
+    r.keepInt("Modbus", "Port", m_iModbusPort);
+    r.keepInt("Modbus", "UnitId", m_iModbusUnitId);
+    r.keepFlag("Modbus", "AcceptCommands", m_bModbusAcceptCommands);
+    r.keepInt("Modbus", "MaxClients", m_iModbusMaxClients);
     r.keepFlag("MQTT", "Enabled", m_bMqttEnabled);
     r.keepText("MQTT", "Host", m_sMqttHost);
     r.keepInt("MQTT", "Port", m_iMqttPort);
@@ -502,6 +508,12 @@ void ProgramSettings::saveTo(ProfileDocument& document) const
     w.integer("Open Shutter", "Output2", m_iOutput2);
     w.integer("Open Shutter", "Target Address", m_iTargetAddress);
 
+    w.integer("Modbus", "Enabled", m_bModbusEnabled);
+    w.text("Modbus", "Bind", m_sModbusBind);
+    w.integer("Modbus", "Port", m_iModbusPort);
+    w.integer("Modbus", "UnitId", m_iModbusUnitId);
+    w.integer("Modbus", "AcceptCommands", m_bModbusAcceptCommands);
+    w.integer("Modbus", "MaxClients", m_iModbusMaxClients);
     w.integer("MQTT", "Enabled", m_bMqttEnabled);
     w.text("MQTT", "Host", m_sMqttHost);
     w.integer("MQTT", "Port", m_iMqttPort);

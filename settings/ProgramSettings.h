@@ -161,6 +161,13 @@ public:
     int m_iTargetAddress = 0;
 
     // "MQTT": the plant link, off unless enabled.
+    // "Modbus": the Modbus TCP server for the cell's PLC.
+    int m_bModbusEnabled = 0;
+    std::string m_sModbusBind = "127.0.0.1";
+    int m_iModbusPort = 1502;
+    int m_iModbusUnitId = 1;
+    int m_bModbusAcceptCommands = 0;
+    int m_iModbusMaxClients = 8;
     int m_bMqttEnabled = 0;
     std::string m_sMqttHost = "localhost";
     int m_iMqttPort = 1883;

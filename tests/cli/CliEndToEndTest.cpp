@@ -768,3 +768,105 @@ TEST(CliEndToEnd, KilledRunKeepsEveryPrintedPointInTheHistory)
 
 } // namespace
 } // namespace bv
+
+namespace bv {
+namespace {
+
+std::string shellLine(const std::string& cmd)
+{
+    std::string out;
+    FILE* p = popen(cmd.c_str(), "r");
+    if (!p)
+        return out;
+    char buf[512];
+    while (fgets(buf, sizeof buf, p))
+        out += buf;
+    pclose(p);
+    while (!out.empty() && (out.back() == '\n' || out.back() == '\r'))
+        out.pop_back();
+    return out;
+}
+
+// A PLC (pymodbus, a client nobody here wrote) reads what the run prints:
+// the same point's power and number, "readings current" gone within 5 s of
+// the meter falling silent with NaN in the power, coil writes refused until
+// the settings allow them and then stopping and starting the measurement.
+TEST(CliEndToEnd, ModbusClientReadsThePrintedPointsAndIsToldTheTruthWhenTheMeterIsSilent)
+{
+    const std::string client = std::string(BRIVANE_SOURCE_DIR) + "/tests/cli/modbus_client.py";
+    const int port = 21000 + static_cast<int>(getpid() % 2000);
+    auto ask = [&](const std::string& args) { return shellLine(client + " " + args + " 2>&1"); };
+    struct Reading {
+        long seq = -1;
+        std::string power;
+        int current = -1, measuring = -1, age = -1, model = -1;
+    };
+    auto read = [&] {
+        Reading r;
+        std::istringstream in(ask("read " + std::to_string(port)));
+        in >> r.seq >> r.power >> r.current >> r.measuring >> r.age >> r.model;
+        return r;
+    };
+    {
+        test::TempDir dir;
+        int out = -1;
+        const pid_t cli = startCli({"--simulate=ec", "--interval", "500", "--format", "json", "--modbus",
+                                    "127.0.0.1:" + std::to_string(port), "--sim-silence", "6:30"},
+                                   dir, out);
+        std::string printed;
+        readLines(out, printed, 4, 20000);
+        const Reading r = read();
+        readLines(out, printed, 7, 20000);
+        bool matched = false;
+        for (const std::string& line : lines(printed))
+            if (jsonField(line, "seq") == std::to_string(r.seq)) {
+                matched = true;
+                EXPECT_NEAR(std::stod(r.power), std::stod(jsonField(line, "power")), 0.01) << line;
+            }
+        EXPECT_TRUE(matched) << r.seq << " not among\n" << printed;
+        EXPECT_EQ(r.current, 1);
+        EXPECT_EQ(r.measuring, 1);
+        EXPECT_EQ(r.model, 2);
+        EXPECT_EQ(ask("coil " + std::to_string(port) + " 1"), "refused 1");
+
+        // Silent from 6 s on: within 5 s "readings current" is 0, the power NaN.
+        const auto silentAt = std::chrono::steady_clock::now();
+        while (std::chrono::steady_clock::now() - silentAt < std::chrono::seconds(16) && read().current != 0)
+            usleep(200000);
+        const Reading stale = read();
+        EXPECT_EQ(stale.current, 0);
+        EXPECT_EQ(stale.power, "nan");
+        EXPECT_GT(stale.age, 30);  // tenths of a second, counting on
+        kill(cli, SIGTERM);
+        int status = 0;
+        waitpid(cli, &status, 0);
+        close(out);
+    }
+    {
+        test::TempDir dir;
+        test::writeFile(dir.file("BrivaneSoftware.ini"), "[Version]\nno=15\n[Modbus]\nAcceptCommands=1\n");
+        int out = -1;
+        const pid_t cli = startCli({"--simulate=ec", "--interval", "500", "--modbus", std::to_string(port)}, dir, out);
+        std::string printed;
+        readLines(out, printed, 3, 20000);
+        EXPECT_EQ(ask("coil " + std::to_string(port) + " 0"), "ok");  // start: it runs already
+        EXPECT_EQ(read().measuring, 1);
+        // Stop: the run ends as at its last reading.
+        EXPECT_EQ(ask("coil " + std::to_string(port) + " 1"), "ok");
+        int status = -1;
+        pid_t done = 0;
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while ((done = waitpid(cli, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < until)
+            usleep(100000);
+        if (done != cli) {
+            kill(cli, SIGKILL);
+            waitpid(cli, &status, 0);
+        }
+        EXPECT_EQ(done, cli) << "still measuring after the stop coil";
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << readFile(dir.file("stderr.txt"));
+        close(out);
+    }
+}
+
+} // namespace
+} // namespace bv
