@@ -243,6 +243,9 @@ bool HistoryStore::open(int retentionDays, bool maintenance)
         close();
         return false;
     }
+    // A retention batch holds the file a few milliseconds: worth waiting for
+    // rather than keeping the point in memory, where a crash would take it.
+    sqlite3_busy_timeout(m_db.get(), kBusyWaitMs);
     Statement next(m_db.get(), "SELECT coalesce(max(id), 0) + 1 FROM runs");
     if (next && sqlite3_step(next.get()) == SQLITE_ROW)
         m_nextRunId = sqlite3_column_int64(next.get(), 0);
@@ -545,6 +548,11 @@ long HistoryStore::maintain()
     if (m_retentionDays <= 0)
         return 0;
     const int64_t before = now() - static_cast<int64_t>(m_retentionDays) * 86400000;
+    // Looked for first: a DELETE that finds nothing still takes the write lock.
+    const std::string expired = "SELECT count(*) FROM (SELECT 1 FROM points WHERE time_ms < " + std::to_string(before) +
+                                " LIMIT 1)";
+    if (db.integer(expired.c_str()) == 0)
+        return 0;
     const std::string batch = "DELETE FROM points WHERE rowid IN (SELECT rowid FROM points WHERE time_ms < " +
                               std::to_string(before) + " ORDER BY time_ms LIMIT " + std::to_string(kDeleteBatch) + ")";
     while (!m_quit) {

@@ -65,15 +65,16 @@ private:
 // is added, so a program that dies loses none; synchronous=NORMAL leaves
 // only an operating-system crash able to take the last moment. Checkpoints
 // and the deletion of rows older than the retention run on a thread of
-// their own, in small transactions; the heartbeat never waits for them: a
-// point that finds the file busy waits in memory for the next one.
+// their own, in small transactions; the heartbeat waits for one at most
+// kBusyWaitMs, beyond that a point waits in memory for the next one.
 class HistoryStore {
 public:
     static constexpr int kSchemaVersion = 1;
     static constexpr int32_t kApplicationId = 0x42565348;  // "BVSH"
     // Points held in memory while the file is busy or being retried.
     static constexpr std::size_t kPendingLimit = 100000;
-    static constexpr int kDeleteBatch = 500;
+    static constexpr int kDeleteBatch = 200;
+    static constexpr int kBusyWaitMs = 5;
 
     using Clock = std::function<int64_t()>;
     // Texts for the operator, handed over on the caller's thread by poll().

@@ -96,6 +96,10 @@ ParsedArguments parseArguments(const std::vector<std::string>& args)
             o.port = value;
             if (r.error.empty() && value.empty())
                 r.error = "--port needs a port name";
+        } else if (takeValue(args, i, "--modbus", value, r.error)) {
+            o.modbus = value;
+            if (r.error.empty() && !ModbusConfig().setAddress(value))
+                r.error = "--modbus takes PORT or ADDR:PORT (port 1..65535)";
         } else if (takeValue(args, i, "--scene", value, r.error)) {
             o.scene = value;
             o.simulate = true;
@@ -118,6 +122,7 @@ std::string usage()
            "  --port NAME       the serial link, through this port first (COMn or a path such as\n"
            "                    /dev/ttyUSB0, /dev/serial/by-id/...); the \"Port\" setting changes\n"
            "                    only when it answers\n"
+           "  --modbus [ADDR:]PORT  serve the readings over Modbus TCP (default address 127.0.0.1)\n"
            "  --screenshot FILE write a PNG of the window once the first points are in, then quit\n"
            "  --settings-dir DIR  BrivaneSoftware.ini and the bus log there instead of beside the program\n"
            "                    (or, installed, ~/.config and ~/.local/state, BrivaneSoftware)\n"
@@ -237,6 +242,14 @@ int BrivaneApp::Startup(const std::string& executableDirectory)
                            });
     // Its notes wait for the window.
     m_core->StartHistory(paths.historyFile());
+    ModbusConfig modbus = ModbusConfig::fromSettings(*m_settings);
+    if (!m_options.modbus.empty()) {
+        modbus.enabled = true;
+        modbus.setAddress(m_options.modbus);
+    }
+    std::string modbusError;
+    if (modbus.enabled && !m_core->StartModbus(modbus, modbusError))
+        m_startNotes.push_back(modbusError);
     BV_LOG_DEBUG(logger(), kTag, "start-up done, program directory " << m_programDir);
     return writeBack;
 }
@@ -251,6 +264,8 @@ CBrivaneMain& BrivaneApp::CreateWindow()
     if (m_qtPrompt)
         m_qtPrompt->setParent(m_window.get());
     m_window->OnInitDialog();
+    for (const std::string& text : m_startNotes)
+        m_window->AddErrorMessage(text, status::kWarning);
     if (picture)
         m_window->resize(1280, 900);
     return *m_window;

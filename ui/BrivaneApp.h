@@ -27,6 +27,7 @@ struct AppOptions {
     std::string screenshot;         // PNG written once the first points are in
     std::string settingsDir;        // instead of the executable's directory
     std::string port;               // serial port tried first, before the "Port" setting
+    std::string modbus;             // [ADDR:]PORT of a Modbus TCP server for this run
     std::string scene;              // hidden: normal, nowater, stale, ec, thermalizing, week,
                                     // small, alarm, nometer, stopped, verdict
 };
@@ -122,6 +123,7 @@ private:
     std::string m_programDir;
     std::unique_ptr<LanguageModule> m_language;
     std::string m_plantLinkStatus;
+    std::vector<std::string> m_startNotes;  // said once the window is there
 };
 
 } // namespace bv
