@@ -165,7 +165,7 @@ const std::map<unsigned, std::string>& builtIn()
         {kHistoryUnavailable, "History file %s cannot be written (%s): measuring goes on without history"},
         {kHistoryStopped, "History writes stopped (%s): measuring goes on"},
         {kHistoryEarlierRuns, "Earlier runs"},
-        {kHistoryLoaded, "%s stored points loaded from the history"},
+        {kHistoryLoaded, "Points read back from the history: %s"},
         {kHistoryNotSqlite, "not an SQLite file"},
         {kHistoryDamaged, "damaged"},
         {kHistoryForeign, "not a history file of this program"},

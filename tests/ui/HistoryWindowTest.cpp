@@ -76,7 +76,7 @@ TEST_F(HistoryWindow, RestartShowsTheEarlierRunMarkedWithAGapAndAPeriodChangeRea
     start();
     EXPECT_EQ(store().GetCount(), before);
     EXPECT_EQ(store().EarlierCount(), before);
-    EXPECT_TRUE(statusSays(std::to_string(before) + " stored points loaded"));
+    EXPECT_TRUE(statusSays("Points read back from the history: " + std::to_string(before)));
     CNTGraph& power = *window->powerGraph();
     ASSERT_TRUE(power.historySpanShown());
     EXPECT_DOUBLE_EQ(power.historySpanFrom(), firstTime * 0.001);
