@@ -51,7 +51,6 @@ void HistoryRecorder::OnDeviceChanged(int code, long parameter)
         run.zeroOffset = m_device.m_dZeroOffset;
         run.averageSeconds = m_device.Store().AverageSeconds();
         m_run = m_store->beginRun(run);
-        m_runStartedMs = run.startedMs;
         m_runMode = parameter;
     }
 }

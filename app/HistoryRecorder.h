@@ -26,9 +26,8 @@ public:
     void OnDeviceChanged(int code, long parameter) override;
     void addCalibration(const CalibrationResult& result);
 
-    // The run being recorded (0: none) and when it began.
+    // The run being recorded (0: none).
     int64_t currentRun() const { return m_run; }
-    int64_t runStartedMs() const { return m_runStartedMs; }
     HistoryStore& store() { return *m_store; }
 
 private:
@@ -39,7 +38,6 @@ private:
     AlarmMonitor& m_alarms;
     int64_t m_run = 0;
     int64_t m_lastRun = 0;
-    int64_t m_runStartedMs = 0;
     long m_runMode = -1;
 };
 

@@ -46,11 +46,7 @@ void CBrivaneDoc::AddMesswert(const MeasurePoint& point, int flag)
             if (copy.heaterState == 1 && (copy.heaterValue & 4) == 0)
                 copy.ecValid = 1;
         }
-        const int64_t seq = m_firstSeq + static_cast<int64_t>(m_points.size());
-        if (seq % kBlockSize == 0 || m_blocks.empty())
-            m_blocks.emplace_back();
-        m_points.push_back(copy);
-        m_blocks.back().add(copy);
+        append(copy);
         while (static_cast<long>(m_points.size()) > std::max(m_iMaxAnzahl, 0)) {
             BV_LOG_DEBUG(m_log, kTag, "AddMesswert getCount > m_iMaxAnzahl" << m_points.size() << "  "
                                                                             << m_iMaxAnzahl << " removing points");
@@ -67,6 +63,15 @@ void CBrivaneDoc::AddMesswert(const MeasurePoint& point, int flag)
         return;
     }
     NotifyAll(kDocNewPoint);
+}
+
+void CBrivaneDoc::append(const MeasurePoint& point)
+{
+    const int64_t seq = m_firstSeq + static_cast<int64_t>(m_points.size());
+    if (seq % kBlockSize == 0 || m_blocks.empty())
+        m_blocks.emplace_back();
+    m_points.push_back(point);
+    m_blocks.back().add(point);
 }
 
 void CBrivaneDoc::ClearAllPoints()
@@ -165,13 +170,6 @@ int CBrivaneDoc::LoadEarlier(const std::vector<MeasurePoint>& points, size_t fir
         held.swap(m_points);
         ClearAllPoints();
         const int64_t newFirst = m_firstSeq;
-        auto append = [&](const MeasurePoint& p) {
-            const int64_t seq = m_firstSeq + static_cast<int64_t>(m_points.size());
-            if (seq % kBlockSize == 0 || m_blocks.empty())
-                m_blocks.emplace_back();
-            m_points.push_back(p);
-            m_blocks.back().add(p);
-        };
         for (size_t i = skip; i < points.size(); ++i)
             append(points[i]);
         for (const MeasurePoint& p : held)

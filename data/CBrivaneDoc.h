@@ -79,6 +79,8 @@ public:
     int64_t WallMs() const { return m_wallClock ? m_wallClock() : 0; }
 
 private:
+    // At the back, with its block; no bound, no notification.
+    void append(const MeasurePoint& point);
     // First index of the averaging window.
     size_t averageWindowStart() const;
 
