@@ -120,6 +120,20 @@ bool BrivaneCore::StartModbus(const ModbusConfig& config, std::string& error)
     return true;
 }
 
+bool BrivaneCore::StartScpi(const ScpiConfig& config, std::string& error)
+{
+    m_scpi.reset();
+    if (!m_started || !config.enabled)
+        return false;
+    auto server = std::make_unique<ScpiServer>(config, *m_device, *m_alarms, *m_watchdog, m_commands.get());
+    if (!server->start(error)) {
+        BV_LOG_ERROR(logger(), "BV_main", error);
+        return false;
+    }
+    m_scpi = std::move(server);
+    return true;
+}
+
 void BrivaneCore::endCalibration()
 {
     // The heater must never stay on behind a program that is gone: the
@@ -156,6 +170,7 @@ void BrivaneCore::Shutdown()
     // "offline" goes out while the device still answers for the status.
     m_plantLink.reset();
     m_modbus.reset();
+    m_scpi.reset();
     m_history.reset();
     // The device's programs belong to the scheduler: both go, device first.
     m_recovery.reset();

@@ -15,6 +15,7 @@
 #include "link/CSerial.h"
 #include "net/ModbusServer.h"
 #include "net/MqttPublisher.h"
+#include "net/ScpiServer.h"
 #include "platform/ProgramPaths.h"
 
 namespace bv {
@@ -72,12 +73,17 @@ public:
             m_history->store().poll();
         if (m_modbus)
             m_modbus->poll();
+        if (m_scpi)
+            m_scpi->poll();
     }
 
     // The Modbus TCP server (after Startup), when config.enabled; false with
     // the reason in error (the port taken, say). Measuring goes on either way.
     bool StartModbus(const ModbusConfig& config, std::string& error);
     ModbusServer* modbus() { return m_modbus.get(); }
+    // The same for SCPI over TCP.
+    bool StartScpi(const ScpiConfig& config, std::string& error);
+    ScpiServer* scpi() { return m_scpi.get(); }
 
     // The history (after Startup): every point from now on goes into the
     // file at path, kept for "History days" (0: no history). Notes for the
@@ -132,6 +138,7 @@ private:
     std::unique_ptr<MqttPublisher> m_plantLink;
     std::unique_ptr<HistoryRecorder> m_history;
     std::unique_ptr<ModbusServer> m_modbus;
+    std::unique_ptr<ScpiServer> m_scpi;
     HistoryStore::NoteHandler m_onHistoryNote;
     std::vector<std::string> m_historyStartNotes;
     int m_writeBack = 0;

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "net/ModbusServer.h"
+#include "net/ScpiServer.h"
 #include "net/MqttPublisher.h"
 #include "data/PointExport.h"
 #include "settings/ProgramSettings.h"
@@ -50,6 +51,7 @@ std::string usage()
            "  --csv FILE             write every point to FILE as CSV (header row, ISO 8601 times)\n"
            "  --format tsv|json      stdout: the protocol line (default) or one JSON object per point\n"
            "  --modbus [ADDR:]PORT   serve the readings to a PLC over Modbus TCP (default address 127.0.0.1)\n"
+           "  --scpi [ADDR:]PORT     answer SCPI over TCP for lab automation (default address 127.0.0.1)\n"
            "  --history              print the stored points instead of measuring (any --format,\n"
            "                         csv too); the meter is not touched, a running program may go on\n"
            "  --from TIME, --to TIME the stored points from and to these ISO 8601 times\n"
@@ -210,6 +212,14 @@ ParseResult parse(int argc, const char* const* argv)
                 return r;
             }
             o.modbus = value;
+        } else if (arg == "--scpi") {
+            if (!needValue())
+                return r;
+            if (!ScpiConfig().setAddress(value)) {
+                r.error = "--scpi takes PORT or ADDR:PORT (port 1..65535)";
+                return r;
+            }
+            o.scpi = value;
         } else if (arg == "--station") {
             if (!needValue())
                 return r;

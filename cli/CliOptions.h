@@ -38,6 +38,7 @@ struct Options {
     std::optional<int> staleExit;
     std::string mqttBroker;  // HOST[:PORT]; publishing for this run
     std::string modbus;      // [ADDR:]PORT; the Modbus TCP server for this run
+    std::string scpi;        // [ADDR:]PORT; the SCPI server for this run
     std::string station;
     // Print the stored points (between from and to, ms) instead of measuring.
     bool history = false;

@@ -29,6 +29,7 @@
 #include "platform/Prompt.h"
 #include "platform/SerialPort.h"
 #include "res/StringTable.h"
+#include "res/Version.h"
 #include "sim/SimWorld.h"
 
 namespace bv::cli {
@@ -449,7 +450,7 @@ private:
         m_core->StartPlantLink(mqtt, [this](const std::string& text) { m_err << "brivane-cli: " << text << '\n'; });
     }
 
-    // False when a Modbus server was asked for and could not start.
+    // False when a Modbus or SCPI server was asked for and could not start.
     bool startModbus(const ProgramSettings& s)
     {
         ModbusConfig modbus = ModbusConfig::fromSettings(s);
@@ -457,11 +458,23 @@ private:
             modbus.enabled = true;
             modbus.setAddress(m_o.modbus);
         }
+        ScpiConfig scpi = ScpiConfig::fromSettings(s);
+        scpi.version = versionNumber();
+        if (!m_o.scpi.empty()) {
+            scpi.enabled = true;
+            scpi.setAddress(m_o.scpi);
+        }
+        bool started = true;
         std::string error;
-        if (!modbus.enabled || m_core->StartModbus(modbus, error))
-            return true;
-        m_err << "brivane-cli: " << error << '\n';
-        return false;
+        if (modbus.enabled && !m_core->StartModbus(modbus, error)) {
+            m_err << "brivane-cli: " << error << '\n';
+            started = false;
+        }
+        if (scpi.enabled && !m_core->StartScpi(scpi, error)) {
+            m_err << "brivane-cli: " << error << '\n';
+            started = false;
+        }
+        return started;
     }
 
     int connect()

@@ -258,6 +258,8 @@ CBrivaneDoc::Average CBrivaneDoc::averageOf(int kind) const
             if (!(ec ? p.ecValid : p.valid))
                 continue;
             const double x = ec ? p.ecPower : p.power;
+            a.min = a.count ? std::min(a.min, x) : x;
+            a.max = a.count ? std::max(a.max, x) : x;
             ++a.count;
             sum += x;
             const double delta = x - mean;

@@ -37,11 +37,13 @@ public:
     // Sample standard deviation over the same window as dGetAverage (0 for
     // fewer than two values).
     double dGetStdDeviation(int kind) const;
-    // Mean, sample standard deviation and the number of values they cover.
+    // Mean, sample standard deviation, extremes and the number of values
+    // they cover.
     struct Average {
         double mean = 0;
         double stdDeviation = 0;
         int count = 0;
+        double min = 0, max = 0;
     };
     Average averageOf(int kind) const;
 

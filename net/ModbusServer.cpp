@@ -9,13 +9,8 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
-#include <set>
 
 #include "control/Messages.h"
-#include "data/CBrivaneDoc.h"
-#include "devices/Alarms.h"
-#include "devices/PowerMeter.h"
-#include "devices/ReadingWatchdog.h"
 #include "platform/Logging.h"
 #include "settings/ProgramSettings.h"
 
@@ -32,21 +27,15 @@ log::Logger& logger()
 
 modbus_t* context(void* p) { return static_cast<modbus_t*>(p); }
 
-void putFloat(uint16_t* registers, int at, float value)
+void putFloat(uint16_t* registers, int at, double wide)
 {
+    const auto value = static_cast<float>(wide);
     uint32_t bits;
     std::memcpy(&bits, &value, sizeof bits);
     registers[at] = static_cast<uint16_t>(bits >> 16);
     registers[at + 1] = static_cast<uint16_t>(bits & 0xFFFF);
 }
 
-bool parsePort(const std::string& text, int& port)
-{
-    if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos)
-        return false;
-    port = std::stoi(text);
-    return port >= 1 && port <= 65535;
-}
 } // namespace
 
 ModbusConfig ModbusConfig::fromSettings(const ProgramSettings& s)
@@ -58,30 +47,15 @@ ModbusConfig ModbusConfig::fromSettings(const ProgramSettings& s)
     c.unitId = std::clamp(s.m_iModbusUnitId, 0, 255);
     c.acceptCommands = s.m_bModbusAcceptCommands != 0;
     c.maxClients = std::clamp(s.m_iModbusMaxClients, 1, 64);
+    c.allowFrom = s.m_sModbusAllowFrom;
     return c;
-}
-
-bool ModbusConfig::setAddress(const std::string& address)
-{
-    const auto colon = address.rfind(':');
-    int p = 0;
-    if (colon == std::string::npos) {
-        if (!parsePort(address, p))
-            return false;
-    } else {
-        if (colon == 0 || !parsePort(address.substr(colon + 1), p))
-            return false;
-        bind = address.substr(0, colon);
-    }
-    port = p;
-    return true;
 }
 
 namespace modbus {
 
 void fill(const ModbusSnapshot& s, std::chrono::steady_clock::time_point now, uint16_t* r, uint8_t* d)
 {
-    const float nan = std::nanf("");
+    const double nan = std::nan("");
     const bool current = s.current;
     putFloat(r, kPower, current ? s.power : nan);
     putFloat(r, kFlow, current ? s.flow : nan);
@@ -131,7 +105,7 @@ int coilSwitchedOn(const uint8_t* pdu, int length)
 
 ModbusServer::ModbusServer(ModbusConfig config, CPowerMeter& device, AlarmMonitor& alarms, ReadingWatchdog& watchdog,
                            MeterCommands* commands)
-    : m_config(std::move(config)), m_device(device), m_alarms(alarms), m_watchdog(watchdog), m_commands(commands)
+    : m_config(std::move(config)), m_taker(device, alarms, watchdog), m_commands(commands)
 {
 }
 
@@ -140,15 +114,19 @@ ModbusServer::~ModbusServer() { stop(); }
 bool ModbusServer::start(std::string& error)
 {
     stop();
-    modbus_t* ctx = modbus_new_tcp(m_config.bind.c_str(), m_config.port);
+    if (!m_allow.parse(m_config.allowFrom, error)) {
+        error = "Modbus: AllowFrom: " + error;
+        return false;
+    }
+    // libmodbus frames the requests; the socket is ours, so any address family binds.
+    modbus_t* ctx = modbus_new_tcp(nullptr, m_config.port);
     if (!ctx) {
         error = std::string("Modbus: ") + modbus_strerror(errno);
         return false;
     }
-    m_listen = modbus_tcp_listen(ctx, m_config.maxClients);
+    m_listen = listenTcp(m_config.bind, m_config.port, m_config.maxClients, error);
     if (m_listen < 0) {
-        error = "Modbus: cannot listen on " + m_config.bind + ":" + std::to_string(m_config.port) + ": " +
-                modbus_strerror(errno);
+        error = "Modbus: " + error;
         modbus_free(ctx);
         return false;
     }
@@ -158,13 +136,14 @@ bool ModbusServer::start(std::string& error)
     m_ctx = ctx;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_snapshot = take();
+        m_snapshot = m_taker.take();
     }
     m_quit = false;
     m_thread = std::thread([this] { serve(); });
     BV_LOG_INFO(logger(), kTag, "Modbus TCP on " << m_config.bind << ":" << m_config.port << ", unit "
                                                  << m_config.unitId << ", commands "
-                                                 << (m_config.acceptCommands ? "on" : "off"));
+                                                 << (m_config.acceptCommands ? "on" : "off")
+                                                 << (m_allow.empty() ? "" : ", from " + m_config.allowFrom));
     return true;
 }
 
@@ -182,46 +161,9 @@ void ModbusServer::stop()
     }
 }
 
-ModbusSnapshot ModbusServer::take()
-{
-    const auto now = std::chrono::steady_clock::now();
-    const CBrivaneDoc& store = m_device.Store();
-    ModbusSnapshot s;
-    const MeasurePoint* newest = store.GetCount() > store.EarlierCount() ? store.pGetLastMeasureValue() : nullptr;
-    if (newest && newest->valid && store.NewestSeq() != m_lastSeq) {
-        m_lastSeq = store.NewestSeq();
-        m_lastValid = now;
-        m_anyValid = true;
-        m_stdDeviation = static_cast<float>(store.dGetStdDeviation(0));
-    }
-    if (newest) {
-        s.power = static_cast<float>(newest->power);
-        s.flow = static_cast<float>(newest->flow);
-        s.te = static_cast<float>(newest->te);
-        s.td = static_cast<float>(newest->td);
-        s.ecPower = newest->ecValid ? static_cast<float>(newest->ecPower) : std::nanf("");
-        s.seq = static_cast<uint32_t>(store.NewestSeq());
-    }
-    s.stdDeviation = m_stdDeviation;
-    s.anyValid = m_anyValid;
-    s.lastValid = m_lastValid;
-    s.calibrating = m_device.CalibrationRunning();
-    s.measuring = m_device.MeasuringActive() || s.calibrating;
-    s.current = m_watchdog.watching() && !m_watchdog.stale() && m_anyValid && newest && newest->valid;
-    const ILink* link = m_device.Link();
-    s.linkUp = link && link->isOpen() && !link->lost();
-    s.noFlow = m_alarms.active(AlarmKind::NoFlow);
-    s.lowFlow = m_alarms.active(AlarmKind::LowFlow);
-    s.shutterNotOpen = m_device.m_iShutterState != 0;
-    s.calibrationFailed = m_calibrationFailed;
-    s.model = m_device.Presence() == MeterPresence::Found ? static_cast<uint16_t>(m_device.Model().kind) + 1 : 0;
-    s.alive = static_cast<uint16_t>(std::chrono::duration_cast<std::chrono::seconds>(now - m_started).count());
-    return s;
-}
-
 void ModbusServer::poll()
 {
-    const ModbusSnapshot s = take();
+    const ModbusSnapshot s = m_taker.take();
     std::vector<int> coils;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -247,10 +189,10 @@ void ModbusServer::serve()
     }
     const int header = modbus_get_header_length(ctx);
     std::vector<int> clients;
-    std::set<int> told;  // clients whose refused request was logged
+    OnceEach told;  // clients whose refused request was logged, refused addresses
     bool toldFull = false;
     auto drop = [&](size_t i) {
-        told.erase(clients[i]);
+        told.forget(std::to_string(clients[i]));
         ::close(clients[i]);
         clients.erase(clients.begin() + static_cast<long>(i));
     };
@@ -262,7 +204,10 @@ void ModbusServer::serve()
         if (::poll(fds.data(), fds.size(), 200) <= 0)
             continue;
         if (fds[0].revents & POLLIN) {
-            const int fd = ::accept4(m_listen, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+            const AcceptedClient accepted = acceptClient(m_listen, m_allow);
+            const int fd = accepted.fd;
+            if (!accepted.allowed && !accepted.peer.empty() && told.first("from " + accepted.peer))
+                BV_LOG_WARN(logger(), kTag, "Modbus: connection from " << accepted.peer << " refused (not in AllowFrom)");
             if (fd >= 0 && static_cast<int>(clients.size()) >= m_config.maxClients) {
                 ::close(fd);
                 if (!toldFull)
@@ -294,7 +239,7 @@ void ModbusServer::serve()
                 sent = modbus_reply_exception(ctx, query, MODBUS_EXCEPTION_GATEWAY_TARGET);
             } else if (function == MODBUS_FC_WRITE_SINGLE_COIL || function == MODBUS_FC_WRITE_MULTIPLE_COILS) {
                 if (!m_config.acceptCommands) {
-                    if (told.insert(fd).second)
+                    if (told.first(std::to_string(fd)))
                         BV_LOG_WARN(logger(), kTag, "Modbus: coil write refused (commands are off)");
                     sent = modbus_reply_exception(ctx, query, MODBUS_EXCEPTION_ILLEGAL_FUNCTION);
                 } else {

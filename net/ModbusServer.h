@@ -8,39 +8,26 @@
 #include <vector>
 
 #include "devices/MeterCommands.h"
+#include "net/ReadingSnapshot.h"
+#include "net/RemoteAccess.h"
 
 namespace bv {
 
-class AlarmMonitor;
-class CPowerMeter;
 class ProgramSettings;
-class ReadingWatchdog;
 
 // Where the Modbus TCP server listens and what it takes; the "Modbus" section.
-struct ModbusConfig {
-    bool enabled = false;
-    std::string bind = "127.0.0.1";
-    int port = 1502;
+struct ModbusConfig : ServerConfig {
     int unitId = 1;
-    bool acceptCommands = false;
-    int maxClients = 8;
 
+    ModbusConfig()
+    {
+        port = 1502;
+        maxClients = 8;
+    }
     static ModbusConfig fromSettings(const ProgramSettings& settings);
-    // "PORT" or "ADDR:PORT"; false when the port is not a number in 1..65535.
-    bool setAddress(const std::string& address);
 };
 
-// What the registers show, taken on the heartbeat.
-struct ModbusSnapshot {
-    bool anyValid = false;  // a valid reading was ever taken
-    float power = 0, flow = 0, te = 0, td = 0, ecPower = 0, stdDeviation = 0;
-    uint32_t seq = 0;
-    std::chrono::steady_clock::time_point lastValid{};
-    bool measuring = false, current = false, linkUp = false, noFlow = false, lowFlow = false,
-         shutterNotOpen = false, calibrating = false, calibrationFailed = false;
-    uint16_t model = 0;  // 0 unknown, 1 plain, 2 EC, 3 Compact
-    uint16_t alive = 0;  // seconds of heartbeats, wrapping
-};
+using ModbusSnapshot = ReadingSnapshot;
 
 // The register map (function 04 input registers, 02 discrete inputs, 01/05/15 coils).
 namespace modbus {
@@ -83,24 +70,16 @@ public:
     // From the heartbeat: the snapshot handed over, queued commands run.
     void poll();
     // The last calibration's verdict, from whoever judged it.
-    void setCalibrationFailed(bool failed) { m_calibrationFailed = failed; }
+    void setCalibrationFailed(bool failed) { m_taker.setCalibrationFailed(failed); }
     const ModbusConfig& config() const { return m_config; }
 
 private:
-    ModbusSnapshot take();
     void serve();
 
     ModbusConfig m_config;
-    CPowerMeter& m_device;
-    AlarmMonitor& m_alarms;
-    ReadingWatchdog& m_watchdog;
+    SnapshotTaker m_taker;
     MeterCommands* m_commands;
-    bool m_calibrationFailed = false;
-    int64_t m_lastSeq = -1;
-    std::chrono::steady_clock::time_point m_lastValid{};
-    std::chrono::steady_clock::time_point m_started = std::chrono::steady_clock::now();
-    bool m_anyValid = false;
-    float m_stdDeviation = 0;
+    AllowList m_allow;
 
     std::mutex m_mutex;  // m_snapshot, m_queued
     ModbusSnapshot m_snapshot;

@@ -12,4 +12,12 @@ std::string versionText(const std::string& program)
     return text;
 }
 
+std::string versionNumber()
+{
+    std::string text = BRIVANE_VERSION;
+    if (*BRIVANE_REVISION)
+        text += std::string("-") + BRIVANE_REVISION;
+    return text;
+}
+
 } // namespace bv

@@ -168,6 +168,15 @@ public:
     int m_iModbusUnitId = 1;
     int m_bModbusAcceptCommands = 0;
     int m_iModbusMaxClients = 8;
+    std::string m_sModbusAllowFrom;
+    // "SCPI": SCPI over TCP for lab automation.
+    int m_bScpiEnabled = 0;
+    std::string m_sScpiBind = "127.0.0.1";
+    int m_iScpiPort = 5025;
+    int m_bScpiAcceptCommands = 0;
+    int m_iScpiMaxClients = 4;
+    std::string m_sScpiAllowFrom;
+    int m_iScpiIdleSeconds = 600;
     int m_bMqttEnabled = 0;
     std::string m_sMqttHost = "localhost";
     int m_iMqttPort = 1883;

@@ -23,6 +23,7 @@
 #include "platform/ProgramPaths.h"
 #include "platform/Prompt.h"
 #include "platform/SerialPort.h"
+#include "res/Version.h"
 #include "sim/SimUsb.h"
 #include "sim/SimWorld.h"
 #include "ui/CNTGraph.h"
@@ -100,6 +101,10 @@ ParsedArguments parseArguments(const std::vector<std::string>& args)
             o.modbus = value;
             if (r.error.empty() && !ModbusConfig().setAddress(value))
                 r.error = "--modbus takes PORT or ADDR:PORT (port 1..65535)";
+        } else if (takeValue(args, i, "--scpi", value, r.error)) {
+            o.scpi = value;
+            if (r.error.empty() && !ScpiConfig().setAddress(value))
+                r.error = "--scpi takes PORT or ADDR:PORT (port 1..65535)";
         } else if (takeValue(args, i, "--scene", value, r.error)) {
             o.scene = value;
             o.simulate = true;
@@ -123,6 +128,7 @@ std::string usage()
            "                    /dev/ttyUSB0, /dev/serial/by-id/...); the \"Port\" setting changes\n"
            "                    only when it answers\n"
            "  --modbus [ADDR:]PORT  serve the readings over Modbus TCP (default address 127.0.0.1)\n"
+           "  --scpi [ADDR:]PORT    answer SCPI over TCP (default address 127.0.0.1)\n"
            "  --screenshot FILE write a PNG of the window once the first points are in, then quit\n"
            "  --settings-dir DIR  BrivaneSoftware.ini and the bus log there instead of beside the program\n"
            "                    (or, installed, ~/.config and ~/.local/state, BrivaneSoftware)\n"
@@ -250,6 +256,15 @@ int BrivaneApp::Startup(const std::string& executableDirectory)
     std::string modbusError;
     if (modbus.enabled && !m_core->StartModbus(modbus, modbusError))
         m_startNotes.push_back(modbusError);
+    ScpiConfig scpi = ScpiConfig::fromSettings(*m_settings);
+    scpi.version = versionNumber();
+    if (!m_options.scpi.empty()) {
+        scpi.enabled = true;
+        scpi.setAddress(m_options.scpi);
+    }
+    std::string scpiError;
+    if (scpi.enabled && !m_core->StartScpi(scpi, scpiError))
+        m_startNotes.push_back(scpiError);
     BV_LOG_DEBUG(logger(), kTag, "start-up done, program directory " << m_programDir);
     return writeBack;
 }

@@ -28,6 +28,7 @@ struct AppOptions {
     std::string settingsDir;        // instead of the executable's directory
     std::string port;               // serial port tried first, before the "Port" setting
     std::string modbus;             // [ADDR:]PORT of a Modbus TCP server for this run
+    std::string scpi;               // [ADDR:]PORT of a SCPI server for this run
     std::string scene;              // hidden: normal, nowater, stale, ec, thermalizing, week,
                                     // small, alarm, nometer, stopped, verdict
 };

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <initializer_list>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -41,13 +42,23 @@ public:
     LogCapture(const LogCapture&) = delete;
     LogCapture& operator=(const LogCapture&) = delete;
 
-    const std::vector<Record>& records() const { return m_appender->records; }
-    void clear() { m_appender->records.clear(); }
+    // A copy: a server's thread may be logging meanwhile.
+    std::vector<Record> records() const
+    {
+        std::lock_guard<std::mutex> lock(m_appender->mutex);
+        return m_appender->records;
+    }
+    void clear()
+    {
+        std::lock_guard<std::mutex> lock(m_appender->mutex);
+        m_appender->records.clear();
+    }
 
     // Records whose message begins with prefix (and, if given, have this level).
     size_t count(const std::string& prefix, const std::string& level = "") const
     {
-        return static_cast<size_t>(std::count_if(records().begin(), records().end(), [&](const Record& r) {
+        const std::vector<Record> all = records();
+        return static_cast<size_t>(std::count_if(all.begin(), all.end(), [&](const Record& r) {
             return r.message.rfind(prefix, 0) == 0 && (level.empty() || r.level == level);
         }));
     }
@@ -57,9 +68,11 @@ private:
     class Appender final : public log4cxx::AppenderSkeleton {
     public:
         std::vector<Record> records;
+        mutable std::mutex mutex;
 
         void append(const log4cxx::spi::LoggingEventPtr& event, log4cxx::helpers::Pool&) override
         {
+            std::lock_guard<std::mutex> lock(mutex);
             records.push_back({event->getLoggerName(), event->getLevel()->toString(), event->getMessage()});
         }
         void close() override {}
