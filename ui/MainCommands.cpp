@@ -61,6 +61,8 @@ void CBrivaneMain::buildMenu()
     m_exports->setCalibrationSink([this](const CalibrationResult& result) {
         if (HistoryRecorder* history = m_core.history())
             history->addCalibration(result);
+        if (ModbusServer* modbus = m_core.modbus())
+            modbus->setCalibrationFailed(!result.passed);
     });
     m_exports->addActions(file);
     file->addSeparator();

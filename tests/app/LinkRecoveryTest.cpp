@@ -121,7 +121,8 @@ TEST_P(LinkRecoveryTest, UnpluggedLinkComesBackAndMeasuringResumes)
     EXPECT_EQ(watch.stale, 1);
     EXPECT_EQ(watch.points, before);
     // An attempt every 2 s, each one logged; no box while retrying.
-    const long attempts = std::count_if(log.records().begin(), log.records().end(), [](const auto& r) {
+    const auto records = log.records();
+    const long attempts = std::count_if(records.begin(), records.end(), [](const auto& r) {
         return r.level == "INFO" && r.message.rfind("reconnect attempt ", 0) == 0 &&
                r.message.find(": opening ") != std::string::npos;
     });

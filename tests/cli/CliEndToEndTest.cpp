@@ -869,6 +869,66 @@ TEST(CliEndToEnd, ModbusClientReadsThePrintedPointsAndIsToldTheTruthWhenTheMeter
     }
 }
 
+// A lab script (PyVISA over a raw socket, a client nobody here wrote) reads
+// the run: the model named, the point's power as printed, the SCPI "not a
+// number" with -230 once the meter falls silent, and no start with commands
+// off.
+TEST(CliEndToEnd, ScpiScriptReadsThePrintedPointsAndIsToldWhenTheMeterIsSilent)
+{
+    const std::string client = std::string(BRIVANE_SOURCE_DIR) + "/tests/cli/scpi_client.py";
+    const int port = 25000 + static_cast<int>(getpid() % 2000);
+    auto ask = [&](const std::string& commands) {
+        return lines(shellLine(client + " " + std::to_string(port) + " " + commands + " 2>&1"));
+    };
+    test::TempDir dir;
+    int out = -1;
+    const pid_t cli = startCli({"--simulate=ec", "--interval", "500", "--format", "json", "--scpi",
+                                "127.0.0.1:" + std::to_string(port), "--sim-silence", "6:30"},
+                               dir, out);
+    ASSERT_GT(cli, 0);
+    std::string printed;
+    readLines(out, printed, 4, 20000);
+    const std::vector<std::string> got = ask("'*IDN?' 'FETC:ALL?' 'MEAS:POW?' INIT 'SYST:ERR?'");
+    readLines(out, printed, 7, 20000);
+    ASSERT_EQ(got.size(), 5u) << shellLine("cat " + dir.file("stderr.txt"));
+    EXPECT_EQ(got[0].rfind("BrivaneSoftware,EC-Brivane,113,", 0), 0u) << got[0];
+    // FETC:ALL? gives the point's time: the printed line of that time has its power.
+    const std::string all = got[1];
+    const double seconds = std::stod(all.substr(0, all.find(',')));
+    const std::string fetched = all.substr(all.find(',') + 1, all.find(',', all.find(',') + 1) - all.find(',') - 1);
+    bool sameTime = false, samePower = false;
+    for (const std::string& line : lines(printed)) {
+        int64_t ms = 0;
+        const std::string time = jsonField(line, "time");
+        if (time.size() > 2 && parseIsoTime(time.substr(1, time.size() - 2), ms) &&
+            std::llround(seconds * 1000) == ms) {
+            sameTime = true;
+            EXPECT_NEAR(std::stod(fetched), std::stod(jsonField(line, "power")), 0.01) << line;
+        }
+        samePower = samePower || std::fabs(std::stod(got[2]) - std::stod(jsonField(line, "power"))) < 0.01;
+    }
+    EXPECT_TRUE(sameTime) << all << " not among\n" << printed;
+    EXPECT_TRUE(samePower) << got[2] << " not among\n" << printed;
+    EXPECT_EQ(got[3], "sent");
+    EXPECT_EQ(got[4], "-221,\"Settings conflict;commands are off\"");
+
+    // Silent from 6 s on: the query answers "not a number" and says why.
+    std::vector<std::string> silent;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(16);
+    do {
+        silent = ask("'MEAS:POW?' 'SYST:ERR?' 'STAT:QUES:COND?'");
+    } while (std::chrono::steady_clock::now() < until && !silent.empty() && silent[0] != "9.91E37" &&
+             usleep(300000) == 0);
+    ASSERT_EQ(silent.size(), 3u);
+    EXPECT_EQ(silent[0], "9.91E37");
+    EXPECT_EQ(silent[1].rfind("-230,", 0), 0u) << silent[1];
+    EXPECT_EQ(std::stoi(silent[2]) & 1, 1) << silent[2];
+    kill(cli, SIGTERM);
+    int status = 0;
+    waitpid(cli, &status, 0);
+    close(out);
+}
+
 // Milliseconds between a run's JSON lines, from their own time stamps.
 std::vector<int64_t> intervals(const std::string& out)
 {
