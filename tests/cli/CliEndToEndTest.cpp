@@ -955,10 +955,12 @@ std::vector<Notification> notifications(int sock, int out, std::string& printed,
         if (poll(fds, 2, 200) <= 0)
             continue;
         char buf[4096];
-        if (fds[1].revents & POLLIN) {
+        if (fds[1].revents & (POLLIN | POLLHUP)) {
             const ssize_t n = read(out, buf, sizeof buf);
             if (n > 0)
                 printed.append(buf, static_cast<size_t>(n));
+            else
+                out = -1;  // the run closed it: poll passes it by from now on
         }
         if (!(fds[0].revents & POLLIN))
             continue;
