@@ -1,6 +1,7 @@
 #include "cli/CliRunner.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -28,6 +29,7 @@
 #include "platform/ProgramPaths.h"
 #include "platform/Prompt.h"
 #include "platform/SerialPort.h"
+#include "platform/ServiceNotify.h"
 #include "res/StringTable.h"
 #include "res/Version.h"
 #include "sim/SimWorld.h"
@@ -227,6 +229,76 @@ private:
     std::ostream& m_err;
 };
 
+// What systemd hears of the run, from the heartbeat: a few comparisons a
+// beat, a status text made about once a second. Keep-alives stop while the
+// readings are stale, so that WatchdogSec= restarts a run whose meter stays silent.
+class ServiceReport final : public IPointListener {
+public:
+    static constexpr uint32_t kStatusEveryMs = 1000;
+
+    ServiceReport(ServiceNotify& notify, IClock& clock) : m_notify(notify), m_clock(clock) {}
+    void watch(const ReadingWatchdog* watchdog) { m_watchdog = watchdog; }
+
+    void identified(const std::string& meter)
+    {
+        m_meter = meter;
+        m_lastStatus = m_clock.now();
+        if (!m_ready)
+            m_notify.ready(meter + ": identified");
+        m_ready = true;
+    }
+    void beat()
+    {
+        const uint32_t now = m_clock.now();
+        const bool stale = m_watchdog && m_watchdog->stale();
+        // Readings going stale or coming back are told at once, before the keep-alive they stop or start.
+        const bool newReading = m_points != m_shownPoints && now - m_lastStatus >= kStatusEveryMs;
+        if (m_ready && (stale != m_shownStale || newReading)) {
+            m_notify.status(statusText(stale));
+            m_shownPoints = m_points;
+            m_shownStale = stale;
+            m_lastStatus = now;
+        }
+        const uint32_t every = m_notify.keepAliveMs();
+        if (every > 0 && !stale && (!m_keptAlive || now - m_lastKeepAlive >= every)) {
+            m_notify.keepAlive();
+            m_lastKeepAlive = now;
+            m_keptAlive = true;
+        }
+    }
+    void OnNewPoint(const DecidedPoint& decided) override
+    {
+        m_newest = decided.point;
+        ++m_points;
+    }
+
+private:
+    std::string statusText(bool stale) const
+    {
+        if (stale)
+            return m_meter + ": no reading since " + localClockText(m_watchdog->sinceWallMs());
+        char reading[96];
+        // No "-0.00 W" for a dark meter's noise.
+        const double power = std::fabs(m_newest.power) < 0.005 ? 0.0 : m_newest.power;
+        std::snprintf(reading, sizeof reading, "%.2f W, flow %.2f l/min%s", power, m_newest.flow,
+                      m_newest.valid ? "" : " (not valid)");
+        return m_meter + ": " + reading;
+    }
+
+    ServiceNotify& m_notify;
+    IClock& m_clock;
+    const ReadingWatchdog* m_watchdog = nullptr;
+    std::string m_meter;
+    MeasurePoint m_newest;
+    long m_points = 0;
+    long m_shownPoints = 0;
+    bool m_shownStale = false;
+    bool m_ready = false;
+    bool m_keptAlive = false;
+    uint32_t m_lastKeepAlive = 0;
+    uint32_t m_lastStatus = 0;
+};
+
 // The stored points, one line each, as a measurement would have printed them.
 int printHistory(const Options& o, const std::string& path, std::ostream& out, std::ostream& err)
 {
@@ -266,7 +338,10 @@ int printHistory(const Options& o, const std::string& path, std::ostream& out, s
 
 class Session {
 public:
-    Session(const Options& o, std::ostream& out, std::ostream& err) : m_o(o), m_out(out), m_err(err) {}
+    Session(const Options& o, std::ostream& out, std::ostream& err)
+        : m_o(o), m_out(out), m_err(err), m_service(m_notify, m_clock)
+    {
+    }
 
     int run(const std::string& settingsDir, const std::string& busLogDir, const std::string& historyFile)
     {
@@ -303,6 +378,10 @@ public:
         m_core->alarms()->addListener(&alarmPrinter);
         StaleReporter staleReporter(m_err);
         m_core->watchdog()->addListener(&staleReporter);
+        if (m_notify.enabled()) {
+            m_service.watch(m_core->watchdog());
+            m_core->alarms()->addPointListener(&m_service);
+        }
 
         startPlantLink(settings);
         CsvWriter csv(m_err);
@@ -328,7 +407,10 @@ public:
             status = measure(device, printer);
         else if (status == 0)
             m_err << "brivane-cli: stopped before the measurement began\n";
+        m_notify.stopping(m_failure.empty() ? "stopping" : "stopping: " + m_failure);
 
+        m_core->alarms()->removePointListener(&m_service);
+        m_service.watch(nullptr);
         m_core->watchdog()->removeListener(&staleReporter);
         m_core->alarms()->removeListener(&alarmPrinter);
         m_core->alarms()->removePointListener(&csv);
@@ -361,6 +443,8 @@ private:
             m_nextBeat = now;  // after a stall the grid starts again: no burst of beats
         m_nextBeat += kTickMs;
         m_core->heartbeat();
+        if (m_notify.enabled())
+            m_service.beat();
     }
 
     // Runs heartbeats until done() or the time is up; false on time-out.
@@ -504,6 +588,7 @@ private:
 
     int identify(CPowerMeter& device)
     {
+        m_notify.status("identifying the meter");
         device.StartIdentification();
         // The bus lock may take 30 s, then three one-second answers.
         // 1125 also comes mid-way when the model is recognised: wait for the end.
@@ -514,8 +599,13 @@ private:
         if (device.Presence() != MeterPresence::Found)
             return fail(strings::text(61342) + ": no answer from the meter at address " +
                         std::to_string(device.m_byDevice));
-        m_err << "brivane-cli: " << device.Model().name << " at address " << int(device.m_byDevice) << " ("
-              << (device.Link() ? device.Link()->name() : std::string("no link")) << ")\n";
+        const std::string meter = std::string(device.Model().name) + " at address " +
+                                  std::to_string(device.m_byDevice) + " (" +
+                                  (device.Link() ? device.Link()->name() : std::string("no link")) + ")";
+        m_err << "brivane-cli: " << meter << '\n';
+        // Written first: whoever waits for READY=1 finds the line there.
+        m_err.flush();
+        m_service.identified(meter);
         return 0;
     }
 
@@ -685,6 +775,7 @@ private:
     int fail(const std::string& reason)
     {
         m_err << "brivane-cli: " << reason << '\n';
+        m_failure = reason;
         return 1;
     }
 
@@ -699,6 +790,9 @@ private:
     std::unique_ptr<sim::SimWorld> m_world;
     std::unique_ptr<BrivaneCore> m_core;
     EndWatcher m_watch;
+    ServiceNotify m_notify;
+    ServiceReport m_service;
+    std::string m_failure;  // the last reason given for a failure
     uint32_t m_nextBeat = 0;
     bool m_beatsStarted = false;
     int m_flowDropState = 0;

@@ -7,13 +7,16 @@
 #include <fcntl.h>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <poll.h>
 #include <regex>
 #include <sstream>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <string>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -553,8 +556,9 @@ namespace bv {
 namespace {
 
 // brivane-cli with standard output on a pipe (its read end in out) and
-// standard error in stderr.txt of the folder.
-pid_t startCli(const std::vector<std::string>& args, const test::TempDir& dir, int& out)
+// standard error in stderr.txt of the folder; env is added to its environment.
+pid_t startCli(const std::vector<std::string>& args, const test::TempDir& dir, int& out,
+               const std::vector<std::pair<std::string, std::string>>& env = {})
 {
     std::vector<std::string> all{kCli, "--settings-dir", dir.path()};
     all.insert(all.end(), args.begin(), args.end());
@@ -573,6 +577,8 @@ pid_t startCli(const std::vector<std::string>& args, const test::TempDir& dir, i
         const int err = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         dup2(err, STDERR_FILENO);
         chdir(dir.path().c_str());
+        for (const auto& [name, value] : env)
+            setenv(name.c_str(), value.c_str(), 1);
         execv(kCli.c_str(), argv.data());
         _exit(127);
     }
@@ -984,6 +990,167 @@ TEST(CliEndToEnd, RemoteClientsFromHellLeaveTheIntervalAlone)
     std::istringstream(answered) >> plc >> script;
     EXPECT_GT(plc, 100) << answered;
     EXPECT_GT(script, 100) << answered;
+}
+
+} // namespace
+} // namespace bv
+
+namespace bv {
+namespace {
+
+// One datagram to NOTIFY_SOCKET, stamped by the kernel as it was sent,
+// whenever this test got round to reading it.
+struct Notification {
+    long ms = -1;  // since the run started; -1: not stamped
+    std::string text;
+    std::string stderrThen;  // what the run had said on stderr by the time it was read
+};
+
+// Reads the notifications until STOPPING=1 or the time is up; what the run
+// prints meanwhile is read into printed.
+std::vector<Notification> notifications(int sock, int out, std::string& printed, int timeoutMs,
+                                        std::chrono::system_clock::time_point started, const std::string& errFile)
+{
+    std::vector<Notification> got;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (std::chrono::steady_clock::now() < until &&
+           (got.empty() || got.back().text.find("STOPPING=1") == std::string::npos)) {
+        pollfd fds[2] = {{sock, POLLIN, 0}, {out, POLLIN, 0}};
+        if (poll(fds, 2, 200) <= 0)
+            continue;
+        char buf[4096];
+        if (fds[1].revents & (POLLIN | POLLHUP)) {
+            const ssize_t n = read(out, buf, sizeof buf);
+            if (n > 0)
+                printed.append(buf, static_cast<size_t>(n));
+            else
+                out = -1;  // the run closed it: poll passes it by from now on
+        }
+        if (!(fds[0].revents & POLLIN))
+            continue;
+        iovec data{buf, sizeof buf};
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timeval))];
+        msghdr msg{};
+        msg.msg_iov = &data;
+        msg.msg_iovlen = 1;
+        msg.msg_control = control;
+        msg.msg_controllen = sizeof control;
+        const ssize_t n = recvmsg(sock, &msg, 0);
+        if (n <= 0)
+            break;
+        Notification note{-1, std::string(buf, static_cast<size_t>(n)), readFile(errFile)};
+        const cmsghdr* c = CMSG_FIRSTHDR(&msg);
+        if (c && c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMP) {
+            timeval sent{};
+            std::memcpy(&sent, CMSG_DATA(c), sizeof sent);
+            const auto at = std::chrono::system_clock::time_point(std::chrono::seconds(sent.tv_sec) +
+                                                                  std::chrono::microseconds(sent.tv_usec));
+            note.ms = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(at - started).count());
+        }
+        got.push_back(std::move(note));
+    }
+    return got;
+}
+
+// Run as systemd runs a Type=notify service with WatchdogSec=1s: READY=1
+// once the meter is identified, a status naming it and the newest reading
+// about once a second, keep-alives at half the watchdog time while the
+// readings are current and none while the meter is silent, so that systemd
+// would restart the run; STOPPING=1 at the end.
+TEST(CliEndToEnd, ServiceManagerIsToldReadyStatusStoppingAndKeptAliveOnlyWhileReadingsAreCurrent)
+{
+    test::TempDir dir;
+    const std::string path = dir.file("notify");
+    const int sock = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(sock, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    ASSERT_LT(path.size(), sizeof addr.sun_path);
+    std::copy(path.begin(), path.end(), addr.sun_path);
+    ASSERT_EQ(bind(sock, reinterpret_cast<const sockaddr*>(&addr), sizeof addr), 0);
+    const int on = 1;
+    ASSERT_EQ(setsockopt(sock, SOL_SOCKET, SO_TIMESTAMP, &on, sizeof on), 0);
+
+    // Silent from 3 s into the measurement for 7 s: stale 5 s after the last reading.
+    int out = -1;
+    const auto started = std::chrono::system_clock::now();
+    const pid_t cli = startCli({"--simulate=ec", "--interval", "200", "--count", "30", "--sim-silence", "3:7"}, dir,
+                               out, {{"NOTIFY_SOCKET", path}, {"WATCHDOG_USEC", "1000000"}});
+    ASSERT_GT(cli, 0);
+    std::string printed;
+    const std::vector<Notification> got =
+        notifications(sock, out, printed, 60000, started, dir.file("stderr.txt"));
+    readLines(out, printed, 30, 10000);
+    int status = 0;
+    // Ending by itself after --count: SIGTERM changes nothing then, but ends a run that hangs.
+    const long ended = terminate(cli, status);
+    close(out);
+    close(sock);
+    const std::string err = readFile(dir.file("stderr.txt"));
+    EXPECT_GE(ended, 0);
+    ASSERT_TRUE(WIFEXITED(status)) << err;
+    EXPECT_EQ(WEXITSTATUS(status), 0) << err;
+    EXPECT_EQ(lines(printed).size(), 30u) << printed;
+
+    std::string all;
+    for (const Notification& n : got)
+        all += std::to_string(n.ms) + " " + n.text + "\n";
+    ASSERT_FALSE(got.empty()) << err;
+    EXPECT_NE(got.back().text.find("STOPPING=1"), std::string::npos) << all;
+    EXPECT_TRUE(std::all_of(got.begin(), got.end(), [](const Notification& n) { return n.ms >= 0; })) << all;
+    auto find = [&](size_t from, const std::string& needle) {
+        for (size_t i = from; i < got.size(); ++i)
+            if (got[i].text.find(needle) != std::string::npos)
+                return i;
+        return got.size();
+    };
+    const size_t ready = find(0, "READY=1");
+    ASSERT_LT(ready, got.size()) << all;
+    EXPECT_EQ(find(ready + 1, "READY=1"), got.size()) << "READY=1 once\n" << all;
+    EXPECT_NE(got[ready].stderrThen.find("brivane-cli: EC-Brivane at address 113"), std::string::npos)
+        << "READY=1 before the identification:\n" << got[ready].stderrThen;
+    EXPECT_NE(got[ready].text.find("STATUS=EC-Brivane at address 113"), std::string::npos) << got[ready].text;
+
+    // After READY=1: the model with its reading, the silence, the model with a reading again.
+    const std::regex reading(R"(^STATUS=EC-Brivane at address 113 .*: -?\d+\.\d\d W, flow \d+\.\d\d l/min$)");
+    const size_t stale = find(ready, ": no reading since ");
+    ASSERT_LT(stale, got.size()) << all;
+    EXPECT_EQ(got[stale].text.rfind("STATUS=EC-Brivane at address 113 (", 0), 0u) << got[stale].text;
+    size_t statuses = 0, before = 0, back = got.size();
+    for (size_t i = ready + 1; i < got.size(); ++i) {
+        statuses += got[i].text.find("STATUS=") != std::string::npos;
+        if (std::regex_search(got[i].text, reading)) {
+            before += i < stale;
+            if (i > stale && back == got.size())
+                back = i;
+        }
+    }
+    EXPECT_GE(before, 2u) << all;
+    ASSERT_LT(back, got.size()) << "no reading told after the silence\n" << all;
+    // About once a second, however often the beat comes, and the two changes.
+    EXPECT_LE(static_cast<long>(statuses), (got.back().ms - got[ready].ms) / 1000 + 4) << all;
+
+    // Keep-alives every 500 ms while the readings are current, none while
+    // they are stale: one gap longer than the watchdog time, and only one.
+    std::vector<long> gaps;
+    long previous = -1, silence = -1, afterSilence = 0;
+    for (size_t i = 0; i < got.size(); ++i) {
+        if (got[i].text != "WATCHDOG=1")
+            continue;
+        EXPECT_FALSE(i > stale && i < back) << "a keep-alive while the readings were stale\n" << all;
+        if (previous >= 0 && i > back && silence < 0)
+            silence = got[i].ms - previous;
+        else if (previous >= 0)
+            gaps.push_back(got[i].ms - previous);
+        afterSilence += i > back;
+        previous = got[i].ms;
+    }
+    EXPECT_GT(silence, 1500) << all;
+    EXPECT_GE(afterSilence, 3) << all;
+    ASSERT_GE(gaps.size(), 10u) << all;
+    std::sort(gaps.begin(), gaps.end());
+    EXPECT_NEAR(gaps[gaps.size() / 2], 500, 150) << all;
+    EXPECT_LT(gaps.back(), 1000) << all;
 }
 
 } // namespace
