@@ -106,32 +106,51 @@ bool BrivaneCore::StartHistory(const std::string& path, HistoryStore::NoteHandle
     return true;
 }
 
-bool BrivaneCore::StartModbus(const ModbusConfig& config, std::string& error)
+template <class Server, class Config>
+bool BrivaneCore::startServer(std::unique_ptr<Server>& slot, const Config& config, std::string& error)
 {
-    m_modbus.reset();
+    slot.reset();
     if (!m_started || !config.enabled)
         return false;
-    auto server = std::make_unique<ModbusServer>(config, *m_device, *m_alarms, *m_watchdog, m_commands.get());
+    auto server = std::make_unique<Server>(config, *m_device, *m_alarms, *m_watchdog, m_commands.get());
     if (!server->start(error)) {
         BV_LOG_ERROR(logger(), "BV_main", error);
         return false;
     }
-    m_modbus = std::move(server);
+    slot = std::move(server);
     return true;
+}
+
+bool BrivaneCore::StartModbus(const ModbusConfig& config, std::string& error)
+{
+    return startServer(m_modbus, config, error);
 }
 
 bool BrivaneCore::StartScpi(const ScpiConfig& config, std::string& error)
 {
-    m_scpi.reset();
-    if (!m_started || !config.enabled)
-        return false;
-    auto server = std::make_unique<ScpiServer>(config, *m_device, *m_alarms, *m_watchdog, m_commands.get());
-    if (!server->start(error)) {
-        BV_LOG_ERROR(logger(), "BV_main", error);
-        return false;
+    return startServer(m_scpi, config, error);
+}
+
+bool BrivaneCore::StartRemoteServers(const RemoteServerOptions& options, std::vector<std::string>& errors)
+{
+    ModbusConfig modbus = ModbusConfig::fromSettings(m_settings);
+    if (!options.modbus.empty()) {
+        modbus.enabled = true;
+        modbus.setAddress(options.modbus);
     }
-    m_scpi = std::move(server);
-    return true;
+    ScpiConfig scpi = ScpiConfig::fromSettings(m_settings);
+    scpi.version = options.version;
+    if (!options.scpi.empty()) {
+        scpi.enabled = true;
+        scpi.setAddress(options.scpi);
+    }
+    const size_t before = errors.size();
+    std::string error;
+    if (modbus.enabled && !StartModbus(modbus, error))
+        errors.push_back(error);
+    if (scpi.enabled && !StartScpi(scpi, error))
+        errors.push_back(error);
+    return errors.size() == before;
 }
 
 void BrivaneCore::endCalibration()

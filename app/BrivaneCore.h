@@ -84,6 +84,14 @@ public:
     // The same for SCPI over TCP.
     bool StartScpi(const ScpiConfig& config, std::string& error);
     ScpiServer* scpi() { return m_scpi.get(); }
+    // Both as the settings ask; an address from the command line switches
+    // one on for this run. False, the reasons added to errors, when one asked
+    // for could not start.
+    struct RemoteServerOptions {
+        std::string modbus, scpi;  // "[ADDR:]PORT" or empty
+        std::string version;       // what *IDN? names
+    };
+    bool StartRemoteServers(const RemoteServerOptions& options, std::vector<std::string>& errors);
 
     // The history (after Startup): every point from now on goes into the
     // file at path, kept for "History days" (0: no history). Notes for the
@@ -120,6 +128,8 @@ public:
     bool started() const { return m_started; }
 
 private:
+    template <class Server, class Config>
+    bool startServer(std::unique_ptr<Server>& slot, const Config& config, std::string& error);
     // A running calibration stopped and waited for, so "elp 0" goes out.
     void endCalibration();
 

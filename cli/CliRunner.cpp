@@ -385,7 +385,7 @@ public:
 
         startPlantLink(settings);
         CsvWriter csv(m_err);
-        int status = startModbus(settings) ? 0 : 1;
+        int status = startRemoteServers() ? 0 : 1;
         if (!m_o.csvFile.empty()) {
             if (csv.open(m_o.csvFile))
                 m_core->alarms()->addPointListener(&csv);
@@ -535,29 +535,12 @@ private:
     }
 
     // False when a Modbus or SCPI server was asked for and could not start.
-    bool startModbus(const ProgramSettings& s)
+    bool startRemoteServers()
     {
-        ModbusConfig modbus = ModbusConfig::fromSettings(s);
-        if (!m_o.modbus.empty()) {
-            modbus.enabled = true;
-            modbus.setAddress(m_o.modbus);
-        }
-        ScpiConfig scpi = ScpiConfig::fromSettings(s);
-        scpi.version = versionNumber();
-        if (!m_o.scpi.empty()) {
-            scpi.enabled = true;
-            scpi.setAddress(m_o.scpi);
-        }
-        bool started = true;
-        std::string error;
-        if (modbus.enabled && !m_core->StartModbus(modbus, error)) {
-            m_err << "brivane-cli: " << error << '\n';
-            started = false;
-        }
-        if (scpi.enabled && !m_core->StartScpi(scpi, error)) {
-            m_err << "brivane-cli: " << error << '\n';
-            started = false;
-        }
+        std::vector<std::string> errors;
+        const bool started = m_core->StartRemoteServers({m_o.modbus, m_o.scpi, versionNumber()}, errors);
+        for (const std::string& e : errors)
+            m_err << "brivane-cli: " << e << '\n';
         return started;
     }
 

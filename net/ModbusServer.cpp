@@ -206,9 +206,11 @@ void ModbusServer::serve()
         if (fds[0].revents & POLLIN) {
             const AcceptedClient accepted = acceptClient(m_listen, m_allow);
             const int fd = accepted.fd;
-            if (!accepted.allowed && !accepted.peer.empty() && told.first("from " + accepted.peer))
-                BV_LOG_WARN(logger(), kTag, "Modbus: connection from " << accepted.peer << " refused (not in AllowFrom)");
-            if (fd >= 0 && static_cast<int>(clients.size()) >= m_config.maxClients) {
+            if (fd >= 0 && !accepted.allowed) {
+                if (told.first("from " + accepted.peer))
+                    BV_LOG_WARN(logger(), kTag, "Modbus: connection from " << accepted.peer << " refused (not in AllowFrom)");
+                ::close(fd);
+            } else if (fd >= 0 && static_cast<int>(clients.size()) >= m_config.maxClients) {
                 ::close(fd);
                 if (!toldFull)
                     BV_LOG_WARN(logger(), kTag, "Modbus: a client refused, " << m_config.maxClients << " connected");

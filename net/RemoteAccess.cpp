@@ -189,10 +189,6 @@ AcceptedClient acceptClient(int listenFd, const AllowList& allow)
         inet_ntop(AF_INET6, &reinterpret_cast<sockaddr_in6*>(&peer)->sin6_addr, text, sizeof text);
     c.peer = text;
     c.allowed = allow.allows(reinterpret_cast<sockaddr*>(&peer));
-    if (!c.allowed) {
-        ::close(c.fd);
-        c.fd = -1;
-    }
     return c;
 }
 

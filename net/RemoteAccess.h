@@ -45,8 +45,8 @@ private:
 // with the reason in error.
 int listenTcp(const std::string& bind, int port, int backlog, std::string& error);
 
-// The next waiting client, non-blocking. One not in allow is closed again at
-// once: fd -1, allowed false, peer named. Nobody waiting: fd -1, no peer.
+// The next waiting client, non-blocking, and whether allow takes it (the
+// caller closes one it does not). Nobody waiting: fd -1.
 struct AcceptedClient {
     int fd = -1;
     bool allowed = false;

@@ -242,9 +242,11 @@ void ScpiServer::serve()
         }
         if (fds[0].revents & POLLIN) {
             const AcceptedClient accepted = acceptClient(m_listen, m_allow);
-            if (!accepted.allowed && !accepted.peer.empty() && told.first(accepted.peer))
-                BV_LOG_WARN(logger(), kTag, "SCPI: connection from " << accepted.peer << " refused (not in AllowFrom)");
-            if (accepted.fd >= 0 && static_cast<int>(clients.size()) >= m_config.maxClients) {
+            if (accepted.fd >= 0 && !accepted.allowed) {
+                if (told.first(accepted.peer))
+                    BV_LOG_WARN(logger(), kTag, "SCPI: connection from " << accepted.peer << " refused (not in AllowFrom)");
+                ::close(accepted.fd);
+            } else if (accepted.fd >= 0 && static_cast<int>(clients.size()) >= m_config.maxClients) {
                 if (!toldFull)
                     BV_LOG_WARN(logger(), kTag, "SCPI: a client refused, " << m_config.maxClients << " connected");
                 toldFull = true;

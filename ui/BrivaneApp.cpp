@@ -248,23 +248,7 @@ int BrivaneApp::Startup(const std::string& executableDirectory)
                            });
     // Its notes wait for the window.
     m_core->StartHistory(paths.historyFile());
-    ModbusConfig modbus = ModbusConfig::fromSettings(*m_settings);
-    if (!m_options.modbus.empty()) {
-        modbus.enabled = true;
-        modbus.setAddress(m_options.modbus);
-    }
-    std::string modbusError;
-    if (modbus.enabled && !m_core->StartModbus(modbus, modbusError))
-        m_startNotes.push_back(modbusError);
-    ScpiConfig scpi = ScpiConfig::fromSettings(*m_settings);
-    scpi.version = versionNumber();
-    if (!m_options.scpi.empty()) {
-        scpi.enabled = true;
-        scpi.setAddress(m_options.scpi);
-    }
-    std::string scpiError;
-    if (scpi.enabled && !m_core->StartScpi(scpi, scpiError))
-        m_startNotes.push_back(scpiError);
+    m_core->StartRemoteServers({m_options.modbus, m_options.scpi, versionNumber()}, m_startNotes);
     BV_LOG_DEBUG(logger(), kTag, "start-up done, program directory " << m_programDir);
     return writeBack;
 }

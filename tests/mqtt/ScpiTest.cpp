@@ -1,5 +1,5 @@
 // SCPI over TCP: the session's parser and error queue, and the server on
-// real sockets beside a simulated core.
+// real sockets beside a simulated core; the address list Modbus shares.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -235,6 +235,7 @@ protected:
 TEST_F(ScpiServerTest, CommandsRunThroughTheDoorWhileFloodersAndStrangersAreTurnedAway)
 {
     test::LogCapture log({"ScpiServer"});
+    test::LogCapture modbusLog({"ModbusServer"});
     ScpiConfig c = config(0);
     c.acceptCommands = true;
     c.maxClients = 3;
@@ -292,6 +293,14 @@ TEST_F(ScpiServerTest, CommandsRunThroughTheDoorWhileFloodersAndStrangersAreTurn
     outsider.send("*IDN?\n");
     EXPECT_EQ(outsider.line(beat, 2s), "closed");
     EXPECT_TRUE(log.has("SCPI: connection from 127.0.0.1 refused (not in AllowFrom)", "WARN"));
+    ModbusConfig plc;
+    plc.enabled = true;
+    plc.port = strangers.port + 1;
+    plc.allowFrom = strangers.allowFrom;
+    ASSERT_TRUE(core->StartModbus(plc, error)) << error;
+    Client outsidePlc(plc.port);
+    EXPECT_EQ(outsidePlc.line(beat, 2s), "closed");
+    EXPECT_EQ(modbusLog.count("Modbus: connection from 127.0.0.1 refused (not in AllowFrom)", "WARN"), 1u);
     strangers.allowFrom = "10.0.0.0/40";
     EXPECT_FALSE(core->StartScpi(strangers, error));
     EXPECT_NE(error.find("AllowFrom"), std::string::npos) << error;
