@@ -4,8 +4,11 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <string>
+#include <vector>
 
 #include "settings/ProgramSettings.h"
 
@@ -42,18 +45,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
     }
     test::ScriptedPrompt prompt;
-    prompt.keepShown = false;
     ProgramSettings settings;
     settings.m_sProgramDir = dir;
     BV_FUZZ_REQUIRE(settings.Open("BrivaneSoftware.ini", prompt) == 1);
     BV_FUZZ_REQUIRE(settings.WriteAll() == 1);
 
-    // What was written is a file of this version that opens without a question.
+    // What was written is a file of this version that opens without a new
+    // question: only a warning that is still true of it (a password others
+    // may read, an address beyond a byte, both kept as the owner wrote them)
+    // comes again.
+    const std::vector<std::string> first = prompt.texts();
     ProgramSettings again;
     again.m_sProgramDir = dir;
-    const long shownBefore = prompt.count;
     BV_FUZZ_REQUIRE(again.Open("BrivaneSoftware.ini", prompt) == 1);
-    BV_FUZZ_REQUIRE(prompt.count == shownBefore);
+    for (size_t i = first.size(); i < prompt.shown.size(); ++i)
+        BV_FUZZ_REQUIRE(std::find(first.begin(), first.end(), prompt.shown[i].text) != first.end());
     BV_FUZZ_REQUIRE(again.m_iInterval == settings.m_iInterval);
     BV_FUZZ_REQUIRE(again.m_iDataTransferMode == settings.m_iDataTransferMode);
     BV_FUZZ_REQUIRE(again.m_ulFileNo == settings.m_ulFileNo);
