@@ -59,6 +59,15 @@ int BrivaneCore::Startup(const std::string& programDirectory, const std::string&
     m_recovery->setWatchdog(m_watchdog.get());
     m_recovery->setAlarms(m_alarms.get());
     m_commands = std::make_unique<MeterCommands>(*m_device, m_platform.clock, m_watchdog.get());
+    // Before any front end listens: the verdict is stored when it is shown.
+    m_judge = std::make_unique<CalibrationJudge>(*m_device, m_settings);
+    m_judge->setKeeper([this](const CalibrationResult& result) {
+        // One without a result did not pass either.
+        if (m_modbus)
+            m_modbus->setCalibrationFailed(!(result.available && result.passed));
+        if (m_history && result.available)
+            m_history->addCalibration(result);
+    });
 
     m_links->usbSinks = {&m_busLog};
     m_heartbeat = std::make_unique<Heartbeat>(*m_scheduler, *m_device);
@@ -196,6 +205,7 @@ void BrivaneCore::Shutdown()
     m_heartbeat.reset();
     m_links.reset();
     m_commands.reset();
+    m_judge.reset();
     m_watchdog.reset();
     m_alarms.reset();
     m_device.reset();

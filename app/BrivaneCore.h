@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "app/Heartbeat.h"
+#include "app/CalibrationJudge.h"
 #include "app/HistoryRecorder.h"
 #include "app/LinkRecovery.h"
 #include "app/LinkSelection.h"
@@ -121,6 +122,9 @@ public:
     // Every command that changes what the meter does goes through here.
     MeterCommands* commands() { return m_commands.get(); }
     ReadingWatchdog* watchdog() { return m_watchdog.get(); }
+    // Every calibration's verdict, already in the history and the Modbus
+    // inputs when the front end's handler hears it.
+    CalibrationJudge* calibrations() { return m_judge.get(); }
     LinkRecovery* recovery() { return m_recovery.get(); }
     int writeBack() const { return m_writeBack; }
     // False when the shutdown's write-back of the settings failed.
@@ -141,6 +145,7 @@ private:
     std::unique_ptr<CPowerMeter> m_device;
     std::unique_ptr<AlarmMonitor> m_alarms;
     std::unique_ptr<ReadingWatchdog> m_watchdog;
+    std::unique_ptr<CalibrationJudge> m_judge;
     std::unique_ptr<MeterCommands> m_commands;
     std::unique_ptr<LinkSelection> m_links;
     std::unique_ptr<Heartbeat> m_heartbeat;

@@ -42,6 +42,7 @@ namespace {
 
 constexpr uint32_t kTickMs = 100;
 constexpr int kExitStale = 3;
+constexpr int kExitCalibrationFailed = 4;
 constexpr uint32_t kEcSilenceMs = 10000;
 constexpr const char* kCaller = "brivane-cli";  // a calibration without EC frames is given up
 
@@ -361,6 +362,10 @@ public:
         m_core->StartHistory(historyFile, [this](const std::string& text) { m_err << "brivane-cli: " << text << '\n'; });
         // Remote commands refused while we run are said where the operator looks.
         m_core->commands()->setReporter([this](const std::string& text) { m_err << "brivane-cli: " << text << '\n'; });
+        m_core->calibrations()->setFrontEnd([this](const CalibrationResult& result) {
+            m_err << "brivane-cli: " << calibrationVerdictText(result) << '\n';
+            ++m_verdicts;
+        });
         for (const std::string& warning : settings.loadWarnings())
             m_err << "brivane-cli: " << warning << '\n';
         remember(settings);
@@ -616,6 +621,7 @@ private:
         else if (m_o.calibrate)
             mode = 1;
         m_watch.measuringEnded = false;
+        const long verdictsBefore = m_verdicts;
         if (mode == 0)
             printer.stopAfter(m_o.count);
         const MeterCommand start = mode == 2 ? MeterCommand::Single : mode == 1 ? MeterCommand::Calibrate : MeterCommand::Start;
@@ -696,6 +702,14 @@ private:
             return fail("no reading from the meter");
         if (mode == 1 && printer.ecPoints() == 0 && !g_stopRequested)
             return fail("the meter did not confirm the calibration (\"elp 1\"); heater switched off");
+        // A calibration that ran its course ends the run with its verdict;
+        // one stopped on request is only told.
+        const std::optional<CalibrationResult>& verdict = m_core->calibrations()->last();
+        if (mode == 1 && !g_stopRequested && m_verdicts != verdictsBefore && verdict &&
+            !(verdict->available && verdict->passed)) {
+            m_failure = calibrationVerdictText(*verdict);
+            return kExitCalibrationFailed;
+        }
         return 0;
     }
 
@@ -776,6 +790,7 @@ private:
     ServiceNotify m_notify;
     ServiceReport m_service;
     std::string m_failure;  // the last reason given for a failure
+    long m_verdicts = 0;    // calibrations judged in this run
     uint32_t m_nextBeat = 0;
     bool m_beatsStarted = false;
     int m_flowDropState = 0;

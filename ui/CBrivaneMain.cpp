@@ -100,6 +100,8 @@ CBrivaneMain::CBrivaneMain(BrivaneCore& core, IPrompt& prompt, ISerialSystem& po
         watchdog->addListener(this);
     if (LinkSelection* links = m_core.links())
         links->enableStart = [this](bool on) { EnableStartButton(on ? 1 : 0); };
+    if (CalibrationJudge* judge = m_core.calibrations())
+        judge->setFrontEnd([this](const CalibrationResult& result) { showCalibrationVerdict(result); });
 }
 
 CBrivaneMain::~CBrivaneMain()
@@ -109,6 +111,8 @@ CBrivaneMain::~CBrivaneMain()
     m_iTimerId = 0;
     releaseFreeComm();
     m_core.setHistoryNoteHandler({});
+    if (CalibrationJudge* judge = m_core.calibrations())
+        judge->setFrontEnd({});
     if (LinkSelection* links = m_core.links())
         links->enableStart = nullptr;
     if (ReadingWatchdog* watchdog = m_core.watchdog())
@@ -437,23 +441,14 @@ void CBrivaneMain::OnDeviceChanged(int hint, long argument)
             } else if (argument == 1) {
                 m_plot->setAdditionalQuantity(plot::kEcPower);
                 UpdateData(false);
-                m_exports->calibrationStarted();
             }
             // A new run: the last calibration's verdict is history now.
-            if (m_pDevice->Measuring()) {
+            if (m_pDevice->Measuring())
                 m_sVerdict.clear();
-                m_bCalibrationRan = argument == 1;
-            }
             MyUpdate(kPartButtons | kPartValueArea);
             m_value->showAveragingWindow();
             break;
         case kNotifyMeasuringEnded:
-            if (argument == 1) {
-                m_exports->calibrationEnded();
-                if (m_bCalibrationRan)
-                    showCalibrationVerdict();
-                m_bCalibrationRan = false;
-            }
             MyUpdate(kPartButtons | kPartValueArea);
             m_value->showAveragingWindow();
             break;
@@ -559,9 +554,9 @@ void CBrivaneMain::showPresence()
     UpdateValueArea();
 }
 
-void CBrivaneMain::showCalibrationVerdict()
+void CBrivaneMain::showCalibrationVerdict(const CalibrationResult& result)
 {
-    const CalibrationResult& result = m_exports->calibration();
+    m_exports->calibrationJudged(result);
     m_sVerdict = calibrationVerdictText(result);
     m_iVerdictKind = !result.available ? status::kWarning : result.passed ? status::kInformation : status::kError;
     AddErrorMessage(m_sVerdict, m_iVerdictKind);

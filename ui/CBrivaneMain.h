@@ -26,6 +26,7 @@ namespace bv {
 
 class BrivaneCore;
 class CBrivaneDoc;
+struct CalibrationResult;
 class CExportCommands;
 class CNTGraph;
 class CPowerMeter;
@@ -185,7 +186,7 @@ private:
     bool confirmExit();
     void createFreeComm();
     void releaseFreeComm();
-    void showCalibrationVerdict();
+    void showCalibrationVerdict(const CalibrationResult& result);
     void showPresence();
 
     BrivaneCore& m_core;
@@ -201,7 +202,6 @@ private:
     int m_iHeartbeats = 0;
     bool m_bStaleShown = false;
     bool m_bNoMeterShown = false;
-    bool m_bCalibrationRan = false;
     std::string m_sVerdict;
     int m_iVerdictKind = 0;
 

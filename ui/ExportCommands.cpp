@@ -296,20 +296,10 @@ void CExportCommands::OnSavePlotsPdf()
 // ---------------------------------------------------------------------------
 // Calibration report
 
-void CExportCommands::calibrationStarted()
+void CExportCommands::calibrationJudged(const CalibrationResult& result)
 {
-    m_calibrationFirstSeq = m_doc.FirstSeq() + m_doc.GetCount();
-    m_calibrationClears = m_doc.ClearCount();
-}
-
-void CExportCommands::calibrationEnded()
-{
-    guarded("calibrationEnded", [&] {
-        // Points cleared during the calibration: what is left is all it has.
-        const int64_t first = m_doc.ClearCount() == m_calibrationClears ? m_calibrationFirstSeq : m_doc.FirstSeq();
-        m_calibration = evaluateCalibration(m_doc, first, m_settings.m_dDeviationLimit);
-        if (m_calibrationSink && m_calibration.available)
-            m_calibrationSink(m_calibration);
+    guarded("calibrationJudged", [&] {
+        m_calibration = result;
         m_calibrationIntervalMs = m_device.m_iCycleInterval > 0 ? m_device.m_iCycleInterval : 1000;
         const ProgramSettings& s = m_settings;
         m_calibrationSettings.clear();
@@ -323,9 +313,6 @@ void CExportCommands::calibrationEnded()
             line(tr("Service technician"), QString::fromStdString(s.m_sServiceTechnician));
         if (!s.m_sCompanyAddress.empty())
             line(tr("Company"), QString::fromStdString(s.m_sCompanyAddress));
-        BV_LOG_INFO(logger(), kTag, "calibration ended: deviation " << m_calibration.deviationPercent << " % limit "
-                                                                    << m_calibration.limitPercent << " %, "
-                                                                    << (m_calibration.passed ? "passed" : "failed"));
         if (m_reportAction)
             m_reportAction->setEnabled(m_calibration.available);
     });

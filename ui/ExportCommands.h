@@ -41,8 +41,6 @@ public:
     void setAskRange(AskRange ask) { m_askRange = std::move(ask); }
     // The history file the stored points come from (empty: no history).
     void setHistoryFile(std::function<std::string()> path) { m_historyFile = std::move(path); }
-    // Hears every calibration's result when its heater went off (the history keeps it).
-    void setCalibrationSink(std::function<void(const CalibrationResult&)> sink) { m_calibrationSink = std::move(sink); }
 
     // Menu commands: they ask for a file and tell the operator what failed.
     void OnStatistics();
@@ -64,9 +62,9 @@ public:
     PowerStatistics statistics() const;
     QString statisticsText() const;
 
-    // From the device's notifications: a calibration began, or ended.
-    void calibrationStarted();
-    void calibrationEnded();
+    // A calibration's verdict, when its heater went off: the report's
+    // averages, with the settings they were taken under.
+    void calibrationJudged(const CalibrationResult& result);
     const CalibrationResult& calibration() const { return m_calibration; }
     QAction* reportAction() const { return m_reportAction; }
 
@@ -84,13 +82,10 @@ private:
     AskFileName m_ask;
     QString m_lastDir;
 
-    int64_t m_calibrationFirstSeq = -1;
-    int64_t m_calibrationClears = -1;
     CalibrationResult m_calibration;
     int m_calibrationIntervalMs = 1000;
     QList<QPair<QString, QString>> m_calibrationSettings;  // the operator's settings as they were
     QAction* m_reportAction = nullptr;
-    std::function<void(const CalibrationResult&)> m_calibrationSink;
     AskRange m_askRange;
     std::function<std::string()> m_historyFile;
 };

@@ -58,12 +58,6 @@ void CBrivaneMain::buildMenu()
         HistoryRecorder* history = m_core.history();
         return history ? history->store().path() : std::string();
     });
-    m_exports->setCalibrationSink([this](const CalibrationResult& result) {
-        if (HistoryRecorder* history = m_core.history())
-            history->addCalibration(result);
-        if (ModbusServer* modbus = m_core.modbus())
-            modbus->setCalibrationFailed(!result.passed);
-    });
     m_exports->addActions(file);
     file->addSeparator();
     add(file, tr("&Quit"), 0, "quitAction", [this] { close(); })->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <future>
 #include <iterator>
 #include <poll.h>
 #include <regex>
@@ -792,6 +793,32 @@ std::string shellLine(const std::string& cmd)
     while (!out.empty() && (out.back() == '\n' || out.back() == '\r'))
         out.pop_back();
     return out;
+}
+
+// --calibrate ends with the calibration's verdict: on stderr, in the exit
+// status and in the history. With the simulated laser still on the absorber
+// it fails a limit of 1.5 % and passes one of 1000 %.
+TEST(CliEndToEnd, CalibrationEndsWithItsVerdictInTheStatusAndTheHistory)
+{
+    test::TempDir strict, lenient;
+    for (auto [dir, limit] : {std::pair{&strict, "1.5"}, std::pair{&lenient, "1000"}})
+        test::writeFile(dir->file("BrivaneSoftware.ini"),
+                        std::string("[Version]\nno=15\n[Setup]\ntime of thermalization=8\n[EC Power]\nDeviation Limit=") +
+                            limit + "\n");
+    auto failing = std::async(std::launch::async, [&] { return runCli("--simulate=ec --calibrate", strict); });
+    const Result passed = runCli("--simulate=ec --calibrate", lenient);
+    const Result failed = failing.get();
+    EXPECT_EQ(failed.status, 4) << failed.err;
+    EXPECT_NE(failed.err.find("brivane-cli: Calibration ended: FAILED, deviation "), std::string::npos) << failed.err;
+    EXPECT_NE(failed.err.find("beyond the limit of 1.50 %"), std::string::npos) << failed.err;
+    EXPECT_EQ(passed.status, 0) << passed.err;
+    EXPECT_NE(passed.err.find("brivane-cli: Calibration ended: passed, deviation "), std::string::npos) << passed.err;
+    auto stored = [](const test::TempDir& dir) {
+        return shellLine("python3 -c \"import sqlite3; print(sqlite3.connect('" + dir.file("history.sqlite") +
+                         "').execute('select count(*), max(passed), max(limit_percent) from calibrations').fetchone())\"");
+    };
+    EXPECT_EQ(stored(strict), "(1, 0, 1.5)");
+    EXPECT_EQ(stored(lenient), "(1, 1, 1000.0)");
 }
 
 // A PLC (pymodbus, a client nobody here wrote) reads what the run prints:

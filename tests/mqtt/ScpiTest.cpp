@@ -1,7 +1,9 @@
 // SCPI over TCP: the session's parser and error queue, and the server on
-// real sockets beside a simulated core; the address list Modbus shares.
+// real sockets beside a simulated core; the address list Modbus shares, and
+// what a PLC reads of a calibration's verdict.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <modbus.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -304,6 +306,42 @@ TEST_F(ScpiServerTest, CommandsRunThroughTheDoorWhileFloodersAndStrangersAreTurn
     strangers.allowFrom = "10.0.0.0/40";
     EXPECT_FALSE(core->StartScpi(strangers, error));
     EXPECT_NE(error.find("AllowFrom"), std::string::npos) << error;
+}
+
+// Whoever starts it, a calibration's verdict is what the PLC reads: failed
+// with the laser still on the absorber, passed once the limit allows it.
+TEST_F(ScpiServerTest, EachCalibrationsVerdictReachesThePlcsInputs)
+{
+    ModbusConfig plc;
+    plc.enabled = true;
+    plc.port = config(2).port;
+    std::string error;
+    ASSERT_TRUE(core->StartModbus(plc, error)) << error;
+    modbus_t* client = modbus_new_tcp("127.0.0.1", plc.port);
+    ASSERT_NE(client, nullptr);
+    ASSERT_EQ(modbus_connect(client), 0) << modbus_strerror(errno);
+    auto inputs = [&] {
+        uint8_t bits[modbus::kDiscreteInputCount] = {};
+        EXPECT_EQ(modbus_read_input_bits(client, 0, modbus::kDiscreteInputCount, bits), modbus::kDiscreteInputCount);
+        return std::make_pair(bits[modbus::kCalibrationRunning], bits[modbus::kCalibrationFailed]);
+    };
+    settings.m_iThermalizationTime = 8;
+    for (const double limit : {1.5, 1000.0}) {
+        SCOPED_TRACE(limit);
+        settings.m_dDeviationLimit = limit;
+        ASSERT_TRUE(core->commands()->run({MeterCommand::Calibrate}).done());
+        run(3000);
+        EXPECT_EQ(inputs().first, 1);
+        for (int i = 0; i < 600 && core->device()->CalibrationRunning(); ++i)
+            run(100);
+        ASSERT_FALSE(core->device()->CalibrationRunning());
+        run(200);
+        ASSERT_TRUE(core->calibrations()->last().has_value());
+        EXPECT_EQ(core->calibrations()->last()->limitPercent, limit);
+        EXPECT_EQ(inputs(), std::make_pair(uint8_t{0}, uint8_t{limit < 10}));
+    }
+    modbus_close(client);
+    modbus_free(client);
 }
 
 } // namespace
