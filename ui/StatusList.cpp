@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QHeaderView>
+#include <QScrollBar>
 #include <QStyle>
 #include <QStyledItemDelegate>
 #include <algorithm>
@@ -42,6 +43,12 @@ StatusList::StatusList(QWidget* parent) : QTreeWidget(parent)
     setSelectionMode(QAbstractItemView::NoSelection);
     setIconSize(QSize(16, 16));
     header()->setStretchLastSection(true);
+    QScrollBar* bar = verticalScrollBar();
+    connect(bar, &QScrollBar::valueChanged, this, [this, bar](int value) { m_followNewest = value == bar->maximum(); });
+    connect(bar, &QScrollBar::rangeChanged, this, [this, bar](int, int maximum) {
+        if (m_followNewest)
+            bar->setValue(maximum);
+    });
 }
 
 QIcon StatusList::iconFor(int kind)
@@ -66,7 +73,8 @@ void StatusList::AddErrorMessage(const std::string& text, int kind)
     if (kind == status::kError)
         item->setForeground(0, QColor(170, 0, 0));
     addTopLevelItem(item);
-    scrollToItem(item);
+    m_followNewest = true;
+    scrollToBottom();
 }
 
 QString StatusList::lineText(int i) const

@@ -25,6 +25,9 @@ public:
 
 private:
     status::StatusLines m_lines;
+    // The newest line stays in view when the list shrinks (an alarm above
+    // it) or a long line wraps, until the operator scrolls up to read.
+    bool m_followNewest = true;
 };
 
 } // namespace bv
