@@ -3,7 +3,6 @@
 // what a PLC reads of a calibration's verdict.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <modbus.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -16,7 +15,9 @@
 #include "devices/PowerMeter.h"
 #include "net/ScpiServer.h"
 #include "net/ScpiSession.h"
+#include "support/LineClient.h"
 #include "support/LogCapture.h"
+#include "support/PlcClient.h"
 #include "support/SimCore.h"
 
 namespace bv {
@@ -169,50 +170,7 @@ TEST(RemoteAccess, AllowListTakesAddressesAndNetworksAndRefusesWhatItCannotRead)
     }
 }
 
-// A client of the test's own on a real socket.
-struct Client {
-    explicit Client(int port)
-    {
-        fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(static_cast<uint16_t>(port));
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        connected = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    }
-    ~Client() { ::close(fd); }
-    // Without waiting when the server stops reading: what does not fit is lost.
-    void send(const std::string& text, bool wait = true)
-    {
-        ::send(fd, text.data(), text.size(), MSG_NOSIGNAL | (wait ? 0 : MSG_DONTWAIT));
-    }
-    // One answer line, the heartbeat going on meanwhile; "closed" when the server let go.
-    std::string line(const std::function<void()>& beat, std::chrono::milliseconds within = 5s)
-    {
-        const auto until = std::chrono::steady_clock::now() + within;
-        while (std::chrono::steady_clock::now() < until) {
-            const auto nl = got.find('\n');
-            if (nl != std::string::npos) {
-                std::string l = got.substr(0, nl);
-                got.erase(0, nl + 1);
-                return l;
-            }
-            beat();
-            pollfd p{fd, POLLIN, 0};
-            if (::poll(&p, 1, 20) > 0) {
-                char buffer[512];
-                const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-                if (n <= 0)
-                    return "closed";
-                got.append(buffer, static_cast<size_t>(n));
-            }
-        }
-        return "timeout";
-    }
-    int fd = -1;
-    bool connected = false;
-    std::string got;
-};
+using Client = test::LineClient;
 
 class ScpiServerTest : public ::testing::Test, protected test::SimCore {
 protected:
@@ -317,31 +275,24 @@ TEST_F(ScpiServerTest, EachCalibrationsVerdictReachesThePlcsInputs)
     plc.port = config(2).port;
     std::string error;
     ASSERT_TRUE(core->StartModbus(plc, error)) << error;
-    modbus_t* client = modbus_new_tcp("127.0.0.1", plc.port);
-    ASSERT_NE(client, nullptr);
-    ASSERT_EQ(modbus_connect(client), 0) << modbus_strerror(errno);
-    auto inputs = [&] {
-        uint8_t bits[modbus::kDiscreteInputCount] = {};
-        EXPECT_EQ(modbus_read_input_bits(client, 0, modbus::kDiscreteInputCount, bits), modbus::kDiscreteInputCount);
-        return std::make_pair(bits[modbus::kCalibrationRunning], bits[modbus::kCalibrationFailed]);
-    };
+    test::PlcClient client(plc.port);
+    ASSERT_TRUE(client.connected()) << client.error();
     settings.m_iThermalizationTime = 8;
     for (const double limit : {1.5, 1000.0}) {
         SCOPED_TRACE(limit);
         settings.m_dDeviationLimit = limit;
         ASSERT_TRUE(core->commands()->run({MeterCommand::Calibrate}).done());
         run(3000);
-        EXPECT_EQ(inputs().first, 1);
+        EXPECT_EQ(client.input(modbus::kCalibrationRunning), 1);
         for (int i = 0; i < 600 && core->device()->CalibrationRunning(); ++i)
             run(100);
         ASSERT_FALSE(core->device()->CalibrationRunning());
         run(200);
         ASSERT_TRUE(core->calibrations()->last().has_value());
         EXPECT_EQ(core->calibrations()->last()->limitPercent, limit);
-        EXPECT_EQ(inputs(), std::make_pair(uint8_t{0}, uint8_t{limit < 10}));
+        EXPECT_EQ(client.input(modbus::kCalibrationRunning), 0);
+        EXPECT_EQ(client.input(modbus::kCalibrationFailed), limit < 10 ? 1 : 0);
     }
-    modbus_close(client);
-    modbus_free(client);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include <QImage>
 #include <QPushButton>
 #include <QSettings>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -17,7 +18,9 @@
 #include "ui/CNTGraph.h"
 #include "ui/StatusList.h"
 #include "ui/ValueArea.h"
+#include "support/LineClient.h"
 #include "support/MqttBroker.h"
+#include "support/PlcClient.h"
 #include "WindowFixture.h"
 #include "support/TempDir.h"
 
@@ -155,6 +158,44 @@ TEST_F(WindowAppTest, RemoteStartWithTheShutterUnknownIsRefusedWithoutAQuestion)
     EXPECT_NE(refusal().find("shutter state is unknown"), std::string::npos) << refusal();
     run(2000);
     EXPECT_FALSE(app->core().device()->MeasuringActive());
+    EXPECT_TRUE(prompt.texts().empty()) << prompt.texts().front();
+    app->Shutdown();
+}
+
+// The window serves the cell as the CLI does: a PLC starts the stopped
+// measurement over Modbus, the window shows it live without a question, and
+// a lab script reads the same reading over SCPI.
+TEST_F(WindowAppTest, PlcStartsTheStoppedMeasurementAndAScriptReadsIt)
+{
+    const int port = 27000 + static_cast<int>(getpid() % 2000);
+    writeIni("[Version]\nno=15\n[Modbus]\nEnabled=1\nPort=" + std::to_string(port) +
+             "\nAcceptCommands=1\n[SCPI]\nEnabled=1\nPort=" + std::to_string(port + 1) + "\n");
+    start();
+    run(4000);
+    ASSERT_FALSE(app->core().device()->Measuring());
+    ASSERT_FALSE(app->window()->valueAreaState().live);
+    test::PlcClient plc(port);
+    ASSERT_TRUE(plc.connected()) << plc.error();
+    EXPECT_EQ(plc.input(modbus::kMeasuring), 0);
+    EXPECT_EQ(plc.input(modbus::kReadingsCurrent), 0);
+    EXPECT_TRUE(std::isnan(plc.real(modbus::kPower)));
+
+    ASSERT_TRUE(plc.writeCoil(modbus::kStart));
+    run(3000);
+    EXPECT_TRUE(app->core().device()->MeasuringActive());
+    EXPECT_TRUE(app->window()->valueAreaState().live);
+    EXPECT_EQ(plc.input(modbus::kMeasuring), 1);
+    EXPECT_EQ(plc.input(modbus::kReadingsCurrent), 1);
+    const double newest = app->core().device()->Store().pGetLastMeasureValue()->power;
+    EXPECT_NEAR(plc.real(modbus::kPower), newest, 0.01);
+    test::LineClient script(port + 1);
+    ASSERT_TRUE(script.connected);
+    script.send("*IDN?;FETC:POW?\n");
+    const std::string answer = script.line([&] { run(100); });
+    EXPECT_EQ(answer.rfind("BrivaneSoftware,EC-Brivane,", 0), 0u) << answer;
+    const size_t semicolon = answer.rfind(';');
+    ASSERT_NE(semicolon, std::string::npos) << answer;
+    EXPECT_GT(std::stod(answer.substr(semicolon + 1)), 1000.0) << answer;
     EXPECT_TRUE(prompt.texts().empty()) << prompt.texts().front();
     app->Shutdown();
 }
