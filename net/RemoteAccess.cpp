@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "res/StringTable.h"
+
 namespace bv {
 
 namespace {
@@ -149,7 +151,7 @@ int listenTcp(const std::string& bind, int port, int backlog, std::string& error
     const std::string service = std::to_string(port);
     const int rc = getaddrinfo(bind.empty() ? nullptr : bind.c_str(), service.c_str(), &hints, &found);
     if (rc != 0) {
-        error = "cannot listen on " + bind + ":" + service + ": " + gai_strerror(rc);
+        error = strings::fill(strings::text(strings::kCannotListen), {bind + ":" + service, gai_strerror(rc)});
         return -1;
     }
     int fd = -1;
@@ -157,20 +159,20 @@ int listenTcp(const std::string& bind, int port, int backlog, std::string& error
     for (addrinfo* a = found; a; a = a->ai_next) {
         fd = ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
         if (fd < 0) {
-            reason = std::strerror(errno);
+            reason = strings::osErrorText(errno);
             continue;
         }
         const int yes = 1;
         ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
         if (::bind(fd, a->ai_addr, a->ai_addrlen) == 0 && ::listen(fd, backlog) == 0)
             break;
-        reason = std::strerror(errno);
+        reason = strings::osErrorText(errno);
         ::close(fd);
         fd = -1;
     }
     freeaddrinfo(found);
     if (fd < 0)
-        error = "cannot listen on " + bind + ":" + service + ": " + reason;
+        error = strings::fill(strings::text(strings::kCannotListen), {bind + ":" + service, reason});
     return fd;
 }
 

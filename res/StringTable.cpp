@@ -172,6 +172,7 @@ const std::map<unsigned, std::string>& builtIn()
         {kHistoryNewer, "written by a newer version, schema %s"},
         {kHistoryReadOnly, "read-only"},
         {kHistoryDiskFull, "the disk is full"},
+        {kCannotListen, "cannot listen on %s: %s"},
         {kAlarmLogAlarm, "Alarm"},
         {kAlarmLogEvent, "Event"},
 
@@ -188,6 +189,8 @@ const std::map<unsigned, std::string>& builtIn()
         {kOsErrorNoDevice, "No such device"},
         {kOsErrorNameTooLong, "File name too long"},
         {kOsErrorTooManyFiles, "Too many open files"},
+        {kOsErrorAddressInUse, "Address already in use"},
+        {kOsErrorAddressNotAvailable, "Cannot assign requested address"},
 
         // Serial link errors, by kind (see commErrorText)
         {kCommErrorBase + 0, "CSerial: Error !"},
@@ -243,6 +246,8 @@ std::string osErrorText(int code)
     case ENAMETOOLONG: return text(kOsErrorNameTooLong);
     case EMFILE:
     case ENFILE: return text(kOsErrorTooManyFiles);
+    case EADDRINUSE: return text(kOsErrorAddressInUse);
+    case EADDRNOTAVAIL: return text(kOsErrorAddressNotAvailable);
     default: return fill(text(kOsErrorOther), {std::to_string(code)});
     }
 }

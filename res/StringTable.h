@@ -61,6 +61,8 @@ inline constexpr unsigned kOsErrorBusy = 61438;
 inline constexpr unsigned kOsErrorNoDevice = 61439;
 inline constexpr unsigned kOsErrorNameTooLong = 61440;
 inline constexpr unsigned kOsErrorTooManyFiles = 61441;
+inline constexpr unsigned kOsErrorAddressInUse = 61442;
+inline constexpr unsigned kOsErrorAddressNotAvailable = 61443;
 // Commands refused, and why.
 inline constexpr unsigned kCommandNoMeter = 61490;
 inline constexpr unsigned kCommandIdentifying = 61491;
@@ -94,6 +96,7 @@ inline constexpr unsigned kHistoryForeign = 61518;
 inline constexpr unsigned kHistoryNewer = 61519;
 inline constexpr unsigned kHistoryReadOnly = 61520;
 inline constexpr unsigned kHistoryDiskFull = 61521;
+inline constexpr unsigned kCannotListen = 61522;
 
 // The serial link's error messages, one per kind 0..8, held in the table from
 // kCommErrorBase on so that a language module can replace them too. Kinds

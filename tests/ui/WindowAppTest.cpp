@@ -11,6 +11,7 @@
 #include "devices/PowerMeter.h"
 #include "link/CSerial.h"
 #include "net/MqttPublisher.h"
+#include "net/RemoteAccess.h"
 #include "res/StringTable.h"
 #include "settings/ProfileFilesDouble.h"
 #include "sim/SimWorld.h"
@@ -198,6 +199,34 @@ TEST_F(WindowAppTest, PlcStartsTheStoppedMeasurementAndAScriptReadsIt)
     EXPECT_GT(std::stod(answer.substr(semicolon + 1)), 1000.0) << answer;
     EXPECT_TRUE(prompt.texts().empty()) << prompt.texts().front();
     app->Shutdown();
+}
+
+// A server whose port another program holds is told in the window's
+// language; the window measures on without it.
+TEST_F(WindowAppTest, ATakenServerPortIsToldInTheWindowsLanguage)
+{
+    const std::string module = std::string(BRIVANE_BINARY_DIR) + "/ui";
+    if (!fs::exists(module + "/libBVSGerman.so"))
+        GTEST_SKIP() << "the German module is not built here";
+    languageModule = module;
+    const int port = 29000 + static_cast<int>(getpid() % 2000);
+    std::string error;
+    const int holder = listenTcp("127.0.0.1", port, 1, error);
+    ASSERT_GE(holder, 0) << error;
+    writeIni("[Version]\nno=15\n[SCPI]\nEnabled=1\nPort=" + std::to_string(port) + "\n");
+    start();
+    const StatusList& list = *app->window()->statusList();
+    const QString told = QString::fromStdString("SCPI: kein Empfang auf 127.0.0.1:" + std::to_string(port) +
+                                                " möglich: Adresse wird bereits verwendet");
+    bool found = false;
+    for (int i = 0; i < list.lineCount(); ++i)
+        found = found || list.lineText(i) == told;
+    EXPECT_TRUE(found) << list.lineText(list.lineCount() - 1).toStdString();
+    app->window()->OnStartstop();
+    run(5000);
+    EXPECT_GT(app->core().device()->Store().GetCount(), 2);
+    app->Shutdown();
+    ::close(holder);
 }
 
 TEST_F(WindowAppTest, APortThatAnsweredInsteadOfTheSettingIsWrittenBack)
