@@ -101,7 +101,9 @@ CBrivaneMain::CBrivaneMain(BrivaneCore& core, IPrompt& prompt, ISerialSystem& po
     if (LinkSelection* links = m_core.links())
         links->enableStart = [this](bool on) { EnableStartButton(on ? 1 : 0); };
     if (CalibrationJudge* judge = m_core.calibrations())
-        judge->setFrontEnd([this](const CalibrationResult& result) { showCalibrationVerdict(result); });
+        judge->setFrontEnd([this](const CalibrationResult& result) {
+            guarded("calibrationJudged", [&] { showCalibrationVerdict(result); });
+        });
 }
 
 CBrivaneMain::~CBrivaneMain()
