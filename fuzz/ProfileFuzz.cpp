@@ -59,6 +59,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         case 2: {
             const std::string value = in.ConsumeRandomLengthString(80);
             document.writeString(section, key, value);
+            // What the document answers after a write is what the file it
+            // writes out answers when read in again.
+            BV_FUZZ_REQUIRE(document.getString(section, key, "", 4096) ==
+                            ProfileDocument(document.text()).getString(section, key, "", 4096));
             if (!plain)
                 break;
             const std::string first = value.substr(0, value.find_first_of("\r\n"));

@@ -413,7 +413,7 @@ void ProfileDocument::writeString(std::string_view section, std::string_view key
         if (insertAt == m_lines.size() - 1)
             m_finalEol = true;
         m_modified = true;
-        m_indexValid = false;
+        indexInserted(insertAt, classify(m_lines[i]).name);
         return;
     }
 
@@ -424,7 +424,26 @@ void ProfileDocument::writeString(std::string_view section, std::string_view key
     m_lines.push_back(std::move(keyLine));
     m_finalEol = true;
     m_modified = true;
-    m_indexValid = false;
+    indexInserted(m_lines.size() - 1, classify(m_lines[m_lines.size() - 2]).name);
+}
+
+void ProfileDocument::indexInserted(std::size_t at, std::string_view section)
+{
+    if (!m_indexValid)
+        return;
+    const LineInfo info = classify(m_lines[at]);
+    if (info.kind != LineKind::Key) {
+        // A "key" that reads as a header or a comment changes what follows it.
+        m_indexValid = false;
+        return;
+    }
+    for (auto& entry : m_index)
+        if (entry.second >= at)
+            ++entry.second;
+    // The first occurrence wins, as when the index is built.
+    const auto [it, added] = m_index.emplace(indexKey(section, info.name), at);
+    if (!added && it->second > at)
+        it->second = at;
 }
 
 // ---------------------------------------------------------------------------

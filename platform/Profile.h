@@ -95,6 +95,8 @@ private:
     };
     Found findKey(std::string_view section, std::string_view key) const;
     void buildIndex() const;
+    // Line at was inserted as a key of section (as its header names it).
+    void indexInserted(std::size_t at, std::string_view section);
 
     std::string m_bom;
     std::vector<std::string> m_lines;  // without line endings
@@ -102,8 +104,9 @@ private:
     bool m_finalEol = true;
     bool m_modified = false;
 
-    // Lower-cased "section\nkey" -> line of its first occurrence; rebuilt
-    // after writes so that a settings load stays linear in the file.
+    // Lower-cased "section\nkey" -> line of its first occurrence, built once
+    // and kept up to date by the writes: adding a file's keys one by one
+    // does not build it anew each time.
     mutable std::unordered_map<std::string, std::size_t> m_index;
     mutable bool m_indexValid = false;
 };

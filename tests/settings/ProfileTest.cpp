@@ -83,6 +83,26 @@ TEST(ProfileDocument, FirstOccurrenceWinsAndKeysOutsideSectionsAreIgnored)
     EXPECT_EQ(doc.getString("A", "k", "", 100), "first");
     EXPECT_EQ(doc.getString("A", "onlyhere", "", 100), "4");
     EXPECT_EQ(doc.getString("", "stray", "none", 100), "none");
+
+    // Keys added to a document already read: the lines behind them move on,
+    // an earlier line of the same key wins, and a "key" that reads as a
+    // header starts a section. It answers as the file it writes, read anew.
+    auto answersAsItsFile = [&] {
+        const ProfileDocument reread(doc.text());
+        for (const char* section : {"A", "B", "C=x", ""})
+            for (const char* key : {"k", "new", "onlyhere", "later", "stray", "[C"})
+                EXPECT_EQ(doc.getString(section, key, "-", 100), reread.getString(section, key, "-", 100))
+                    << section << " " << key << " in\n" << doc.text();
+    };
+    doc.writeString("A", "new", "n");
+    answersAsItsFile();
+    doc.writeString("a", "onlyhere=q", "v");  // a line "onlyhere=..." ahead of the old one
+    EXPECT_EQ(doc.getString("A", "onlyhere", "", 100), "q=v");
+    answersAsItsFile();
+    doc.writeString("B", "[C", "x");
+    doc.writeString("C=x", "later", "y");
+    EXPECT_EQ(doc.getString("C=x", "later", "", 100), "y");
+    answersAsItsFile();
 }
 
 TEST(ProfileDocument, WritingKeepsEveryOtherLineInPlace)
