@@ -64,7 +64,7 @@ int BrivaneCore::Startup(const std::string& programDirectory, const std::string&
     m_judge->setKeeper([this](const CalibrationResult& result) {
         // One without a result did not pass either.
         if (m_modbus)
-            m_modbus->setCalibrationFailed(!(result.available && result.passed));
+            m_modbus->setCalibrationFailed(!result.passed);
         if (m_history && result.available)
             m_history->addCalibration(result);
     });

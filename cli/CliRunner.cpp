@@ -364,7 +364,7 @@ public:
         m_core->commands()->setReporter([this](const std::string& text) { m_err << "brivane-cli: " << text << '\n'; });
         m_core->calibrations()->setFrontEnd([this](const CalibrationResult& result) {
             m_err << "brivane-cli: " << calibrationVerdictText(result) << '\n';
-            ++m_verdicts;
+            m_verdict = result;
         });
         for (const std::string& warning : settings.loadWarnings())
             m_err << "brivane-cli: " << warning << '\n';
@@ -621,7 +621,7 @@ private:
         else if (m_o.calibrate)
             mode = 1;
         m_watch.measuringEnded = false;
-        const long verdictsBefore = m_verdicts;
+        m_verdict.reset();
         if (mode == 0)
             printer.stopAfter(m_o.count);
         const MeterCommand start = mode == 2 ? MeterCommand::Single : mode == 1 ? MeterCommand::Calibrate : MeterCommand::Start;
@@ -704,10 +704,8 @@ private:
             return fail("the meter did not confirm the calibration (\"elp 1\"); heater switched off");
         // A calibration that ran its course ends the run with its verdict;
         // one stopped on request is only told.
-        const std::optional<CalibrationResult>& verdict = m_core->calibrations()->last();
-        if (mode == 1 && !g_stopRequested && m_verdicts != verdictsBefore && verdict &&
-            !(verdict->available && verdict->passed)) {
-            m_failure = calibrationVerdictText(*verdict);
+        if (mode == 1 && !g_stopRequested && m_verdict && !m_verdict->passed) {
+            m_failure = calibrationVerdictText(*m_verdict);
             return kExitCalibrationFailed;
         }
         return 0;
@@ -790,7 +788,7 @@ private:
     ServiceNotify m_notify;
     ServiceReport m_service;
     std::string m_failure;  // the last reason given for a failure
-    long m_verdicts = 0;    // calibrations judged in this run
+    std::optional<CalibrationResult> m_verdict;  // of the calibration this run asked for
     uint32_t m_nextBeat = 0;
     bool m_beatsStarted = false;
     int m_flowDropState = 0;

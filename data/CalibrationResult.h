@@ -21,7 +21,7 @@ struct CalibrationResult {
     long ecPoints = 0;
     double deviationPercent = 0;  // (calorimeter - EC) / EC x 100
     double limitPercent = 0;      // "Deviation Limit"
-    bool passed = false;          // |deviation| within the limit, the limit itself included
+    bool passed = false;          // |deviation| within the limit, the limit itself included; never without a result
     std::vector<MeasurePoint> points;  // from the calibration's first point on
 };
 
